@@ -1,0 +1,147 @@
+#include "daemon/kivoTrapd.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+
+#include "daemon/spoolIntake.h"
+#include "daemon/termSignal.h"
+#include "support/convertTo.h"
+#include "support/exceptions.h"
+#include "support/iniConfig.h"
+#include "support/posixIo.h"
+#include "support/standardOutput.h"
+
+std::atomic<int> die_kivo{0};
+timespec temps = {0, 0};
+std::string spoolDirectory;
+std::string trap_pqueue_file;
+int log_enable = 1;
+std::map<std::string, std::string> map_error;
+std::unique_ptr<logFile> flog_trap_receive;
+std::mutex mutex_log_trap;
+MapTrapService map_service_trap;
+std::vector<thread_kivo> vec_thread;
+std::mutex mutex_vec_thread;
+ExecuteQueue<snmpTrap> fifo_trap;
+
+namespace {
+
+const char* const kDefaultConfiguration = "/etc/kivo/kivo.conf";
+
+// The "LOG" settings that are only reported, and the paths of the logs.
+struct LogSettings {
+  std::string systemLog;
+  std::string trapReceive;
+  std::string trapUnknown;
+  long maxSize = 0;
+};
+
+LogSettings readSettings(iniConfig& config) {
+  LogSettings settings;
+  settings.systemLog = config.getKey("LOG", "log_trapd_file");
+  settings.trapReceive = config.getKey("LOG", "log_trap_receive");
+  settings.trapUnknown = config.getKey("LOG", "log_trap_unknown");
+  settings.maxSize = static_cast<long>(stringToLongInt(config.getKey("LOG", "max_size_file_log")));
+  log_enable = stringToInt(config.getKey("LOG", "log_enable"));
+  spoolDirectory = config.getKey("KIVO", "spool_directory");
+  temps.tv_sec = stringToInt(config.getKey("KIVO", "sleep"));
+  temps.tv_nsec = 0;
+  trap_pqueue_file = config.getKey("KIVO", "trap_pqueue_file");
+  return settings;
+}
+
+// The system log is emptied at every start.
+FileDescriptor openSystemLog(const std::string& path) {
+  FileDescriptor file(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644));
+  if (!file.valid()) throw FileException("ERROR can't open system file " + path);
+  return file;
+}
+
+void writeStartupLines(const LogSettings& settings) {
+  write_log("INFO", "Log file system: " + settings.systemLog);
+  write_log("INFO", "Log trap enable (0=no and 1=yes): " + intToString(log_enable));
+  write_log("INFO", "Log file receive trap: " + settings.trapReceive);
+  write_log("INFO", "Log file unknown trap: " + settings.trapUnknown);
+  write_log("INFO", "Log file max size: " + longToString(settings.maxSize));
+}
+
+void runIntakeLoop(TermSignal& termSignal) {
+  SpoolIntake intake(spoolDirectory, fifo_trap);
+  while (die_kivo.load() == 0) {
+    intake.runPass();
+    termSignal.pause(temps);
+  }
+}
+
+size_t runningWorkers() {
+  std::lock_guard<std::mutex> hold(mutex_vec_thread);
+  return vec_thread.size();
+}
+
+// Ends the workers: each finishes the trap at hand. After a stop caused by
+// an exception rather than SIGTERM the workers first empty the queue, unless
+// SIGTERM comes in the meantime.
+void stopWorkers(TermSignal& termSignal) {
+  const timespec second = {1, 0};
+  while (runningWorkers() > 0 && die_kivo.load() == 0 && !fifo_trap.empty()) {
+    termSignal.pause(second);
+  }
+  fifo_trap.lock();
+  die_kivo.store(1);
+  fifo_trap.unlock();
+  fifo_trap.broadcast();
+  std::lock_guard<std::mutex> hold(mutex_vec_thread);
+  for (thread_kivo& worker : vec_thread) {
+    if (worker.thread.joinable()) worker.thread.join();
+  }
+  vec_thread.clear();
+}
+
+// What is left in the queue goes back into the spool, to be handled first
+// at the next start.
+void putBackQueue() {
+  if (fifo_trap.empty()) return;
+  size_t written = putBackTraps(fifo_trap, spoolDirectory);
+  write_log("INFO", "put back " + std::to_string(written) + " queued traps into " + spoolDirectory);
+}
+
+void stopDaemon(TermSignal& termSignal) {
+  stopWorkers(termSignal);
+  putBackQueue();
+  write_log("INFO", " kivoTrapD is stopping ... SIGTERM");
+  flog_trap_receive.reset();
+}
+
+}  // namespace
+
+std::string configurationPath() {
+  const char* path = ::getenv("KIVO_CONF");
+  return path != nullptr && *path != '\0' ? path : kDefaultConfiguration;
+}
+
+int kivoTrapdMain() {
+  FileDescriptor systemLog;
+  TermSignal termSignal;
+  try {
+    iniConfig config(configurationPath());
+    LogSettings settings = readSettings(config);
+    systemLog = openSystemLog(settings.systemLog);
+    redirectStandardOutput(systemLog.get());
+    writeStartupLines(settings);
+    if (!termSignal.install()) {
+      writeStandardOutputLine("error SIGTERM");
+      redirectStandardOutput(-1);
+      return 1;
+    }
+    write_log("INFO", "kivoTrapD starting...");
+    write_log("INFO", "spool dir: " + spoolDirectory);
+    runIntakeLoop(termSignal);
+  } catch (const FileException& e) {
+    writeStandardOutputLine("File error" + std::string(e.what()));
+  } catch (const PostgresqlException& e) {
+    writeStandardOutputLine("POSTGRESQL EXCEPTION" + std::string(e.what()));
+  }
+  stopDaemon(termSignal);
+  redirectStandardOutput(-1);
+  return 0;
+}

@@ -1,0 +1,58 @@
+// The trap daemon: its globals, its system log writer and its entry point.
+//
+// The globals live for the whole process. Those written at start-up (the
+// settings, map_error, map_service_trap) are complete before the first worker
+// starts and only read afterwards. die_kivo goes from 0 to 1 once, under the
+// queue's mutex. Shared containers carry their own locks.
+#ifndef KIVO_DAEMON_KIVOTRAPD_H
+#define KIVO_DAEMON_KIVOTRAPD_H
+
+#include <time.h>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "services/MapTrapService.h"
+#include "support/logFile.h"
+#include "trap/ExecuteQueue.h"
+#include "trap/snmpTrap.h"
+
+
+// One started worker.
+struct thread_kivo {
+  std::thread thread;
+  int status = 0;
+};
+
+extern std::atomic<int> die_kivo;
+extern timespec temps;
+extern std::string spoolDirectory;
+extern std::string trap_pqueue_file;
+extern int log_enable;
+extern std::map<std::string, std::string> map_error;
+extern std::unique_ptr<logFile> flog_trap_receive;
+extern std::mutex mutex_log_system;
+extern std::mutex mutex_log_trap;
+extern MapTrapService map_service_trap;
+extern std::vector<thread_kivo> vec_thread;
+extern std::mutex mutex_vec_thread;
+extern ExecuteQueue<snmpTrap> fifo_trap;
+
+// Appends one line to the system log: the local time in asctime form, "#",
+// level, "#", message. Callable from any thread at any time.
+void write_log(std::string level, std::string message);
+
+// The settings file: $KIVO_CONF when set and not empty, else
+// /etc/kivo/kivo.conf.
+std::string configurationPath();
+
+// The whole life of the daemon: start-up, intake loop, stop. Returns the
+// process's exit status.
+int kivoTrapdMain();
+
+#endif

@@ -1,0 +1,92 @@
+#include "daemon/termSignal.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+
+#include "daemon/kivoTrapd.h"
+#include "support/posixIo.h"
+
+namespace {
+
+const char kTermByte = 'T';
+const char kQuitByte = 'Q';
+
+// The pipe lives as long as the process: the handler may still run while
+// main ends, and must never write to a descriptor that was closed and reused.
+int signal_pipe[2] = {-1, -1};
+std::atomic<pid_t> daemon_pid{0};
+
+bool openSignalPipe() {
+  if (signal_pipe[0] >= 0) return true;
+  if (::pipe2(signal_pipe, O_CLOEXEC) != 0) return false;
+  // A burst of signals must never block the handler.
+  ::fcntl(signal_pipe[1], F_SETFL, O_NONBLOCK);
+  return true;
+}
+
+}  // namespace
+
+void Handler(int) {
+  // A child between fork and exec still has this handler; its signal is not
+  // the daemon's.
+  if (::getpid() != daemon_pid.load()) return;
+  int saved = errno;
+  char byte = kTermByte;
+  (void)!::write(signal_pipe[1], &byte, 1);
+  errno = saved;
+}
+
+TermSignal::TermSignal() = default;
+
+TermSignal::~TermSignal() {
+  if (thread_.joinable()) {
+    char byte = kQuitByte;
+    (void)writeAll(signal_pipe[1], &byte, 1);
+    thread_.join();
+  }
+}
+
+bool TermSignal::install() {
+  if (!openSignalPipe()) return false;
+  daemon_pid.store(::getpid());
+  struct sigaction action = {};
+  action.sa_handler = Handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;
+  if (::sigaction(SIGTERM, &action, nullptr) != 0) return false;
+  thread_ = std::thread(&TermSignal::run, this);
+  return true;
+}
+
+void TermSignal::run() {
+  for (;;) {
+    char byte;
+    ssize_t got = readRetry(signal_pipe[0], &byte, 1);
+    if (got <= 0 || byte == kQuitByte) return;
+    stop();
+  }
+}
+
+void TermSignal::stop() {
+  write_log("INFO", " stop kivoTrapD... SIGTERM");
+  fifo_trap.lock();
+  die_kivo.store(1);
+  fifo_trap.unlock();
+  fifo_trap.broadcast();
+  // Taking the pause's mutex orders the flag before a waiter's test, so the
+  // main thread cannot test, miss it and then sleep through the wake-up.
+  { std::lock_guard<std::mutex> hold(pauseMutex_); }
+  pauseCondition_.notify_all();
+}
+
+void TermSignal::pause(const timespec& length) {
+  if (length.tv_sec <= 0 && length.tv_nsec <= 0) return;
+  auto duration = std::chrono::seconds(length.tv_sec) + std::chrono::nanoseconds(length.tv_nsec);
+  std::unique_lock<std::mutex> hold(pauseMutex_);
+  pauseCondition_.wait_for(hold, duration, [] { return die_kivo.load() != 0; });
+}

@@ -1,0 +1,48 @@
+// SIGTERM, carried out of signal context.
+//
+// Handler only records the signal: it writes one byte to a pipe. A thread
+// owned by TermSignal reads the pipe and performs the stop: the system log
+// line " stop kivoTrapD... SIGTERM", die_kivo set to 1 under the queue's
+// mutex, a broadcast to the workers, and the end of the main thread's pause.
+// Doing this in the handler itself could deadlock on a lock that the
+// interrupted thread holds.
+#ifndef KIVO_DAEMON_TERMSIGNAL_H
+#define KIVO_DAEMON_TERMSIGNAL_H
+
+#include <time.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+// The SIGTERM handler: records the signal and returns.
+void Handler(int);
+
+class TermSignal {
+ public:
+  TermSignal();
+  // Stops and joins the signal thread; a later SIGTERM is only recorded.
+  ~TermSignal();
+  TermSignal(const TermSignal&) = delete;
+  TermSignal& operator=(const TermSignal&) = delete;
+
+  // Installs Handler for SIGTERM (empty mask, no flags) and starts the
+  // signal thread. False when sigaction fails.
+  bool install();
+
+  // Sleeps for pause, or until the stop has been carried out.
+  void pause(const timespec& length);
+
+  // The three effects of SIGTERM, in their order. Public for the signal
+  // thread and for tests.
+  void stop();
+
+ private:
+  void run();
+
+  std::thread thread_;
+  std::mutex pauseMutex_;
+  std::condition_variable pauseCondition_;
+};
+
+#endif

@@ -1,0 +1,25 @@
+#!/bin/sh
+# Sets everything up and runs every test: installs the dependencies, builds
+# the project, runs the whole suite, then builds again with ThreadSanitizer
+# and runs the thread tests under it. The suite starts and stops the servers
+# it needs itself.
+set -eu
+cd "$(dirname "$0")/.."
+
+if [ "$(id -u)" -eq 0 ]; then
+    scripts/install-deps.sh
+fi
+
+JOBS=$(nproc)
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j "$JOBS"
+ctest --test-dir build --output-on-failure -j "$JOBS" --timeout 600
+
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKIVO_SANITIZE=thread
+cmake --build build-tsan -j "$JOBS"
+# ThreadSanitizer needs a fixed memory layout on kernels with wide address
+# randomisation; setarch -R gives it one.
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+    setarch "$(uname -m)" -R \
+    ctest --test-dir build-tsan --output-on-failure -j "$JOBS" --timeout 900 -R 'ThreadTest\.'

@@ -1,0 +1,93 @@
+// One trap service: a plug-in configured for one device and one trap OID,
+// with its parameter template, its alerting program and the result of its
+// last run.
+//
+// A plain value type. The loader fills one per database row and the service
+// map keeps copies; each worker works on its own copy for the trap at hand,
+// so the record has no locking.
+#ifndef KIVO_SERVICES_SERVICE_H
+#define KIVO_SERVICES_SERVICE_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/exceptions.h"
+
+class service {
+ public:
+  service() = default;
+  virtual ~service() = default;
+  service(const service&) = default;
+  service& operator=(const service&) = default;
+
+  int GetService_id() const { return service_id; }
+  void SetService_id(int id) { service_id = id; }
+  int GetDevice_id() const { return device_id; }
+  void SetDevice_id(int id) { device_id = id; }
+  int GetPlugin_id() const { return plugin_id; }
+  void SetPlugin_id(int id) { plugin_id = id; }
+  std::string Getname() const { return name; }
+  void Setname(std::string text) { name = std::move(text); }
+  std::string Getpath() const { return path; }
+  void Setpath(std::string text) { path = std::move(text); }
+  std::string GetOID() const { return OID; }
+  void SetOID(std::string text) { OID = std::move(text); }
+  std::string GetAlertingSoftware() const { return alertingSoftware; }
+  void SetAlertingSoftware(std::string text) { alertingSoftware = std::move(text); }
+  bool GetAlertingUnknown() const { return alertingUnknown; }
+  void SetAlertingUnknown(bool on) { alertingUnknown = on; }
+  bool GetAlertingWarning() const { return alertingWarning; }
+  void SetAlertingWarning(bool on) { alertingWarning = on; }
+  bool GetAlertingCritical() const { return alertingCritical; }
+  void SetAlertingCritical(bool on) { alertingCritical = on; }
+
+  std::string Getparameter() const { return parameter; }
+  // Keeps p and replaces the plug-in's argument list with p split into
+  // arguments (splitArguments).
+  void Setparameter(std::string p);
+  std::vector<std::string> getVectorParam() const { return vectorParam; }
+
+  // Appends p split into arguments to the alerting program's argument list;
+  // p itself is not kept.
+  void SetAlertingParameter(std::string p);
+  std::vector<std::string> getVectorAlertingParam() const { return vectorAlertingParam; }
+
+  int GetReturnCode() const { return returnCode; }
+  std::string GetStdout() const { return stdOut; }
+
+  // Runs the plug-in with its argument list, captures its standard output
+  // and returns its return code, 0 to 4, which it also keeps. Throws
+  // serviceException when the plug-in cannot be run or ends outside the
+  // plug-in convention.
+  int execute();
+
+  // Runs the alerting program with errorId in place of every argument that
+  // contains "$ERROR", and returns when it has ended. Never throws.
+  void executeAlertingSoftware(double errorId);
+
+ private:
+  int device_id = 0;
+  int plugin_id = 0;
+  int service_id = 0;
+  int returnCode = 0;
+  std::string name;
+  std::string parameter;
+  std::string OID;
+  std::vector<std::string> vectorParam;
+  std::vector<std::string> vectorAlertingParam;
+  std::string path;
+  std::string alertingSoftware;
+  bool alertingUnknown = false;
+  bool alertingWarning = false;
+  bool alertingCritical = false;
+  std::string stdOut;
+};
+
+// Splits a parameter string into program arguments: a blank outside quotes
+// ends an argument; a double quote or an apostrophe switches quoting on or off
+// wherever it stands and is dropped (the two are not told apart); nothing
+// escapes anything; empty arguments are dropped.
+std::vector<std::string> splitArguments(const std::string& text);
+
+#endif

@@ -1,0 +1,34 @@
+// The daemon's failure types.
+//
+// Every failure travels as one of these, carrying a message that is built
+// once, where the failure is known, and returned unchanged by what(): no
+// prefix, no class name, no code. Callers catch the narrowest type and decide
+// whether the failure is reported and survived or ends the daemon.
+#ifndef KIVO_SUPPORT_EXCEPTIONS_H
+#define KIVO_SUPPORT_EXCEPTIONS_H
+
+#include <exception>
+#include <string>
+#include <utility>
+
+template <class Tag>
+class MessageException : public std::exception {
+ public:
+  explicit MessageException(std::string text) : message(std::move(text)) {}
+  const char* what() const noexcept override { return message.c_str(); }
+
+  std::string message;
+};
+
+// A file or directory could not be opened, read or written.
+using FileException = MessageException<struct FileExceptionTag>;
+// A statement or the connection to the PostgreSQL server failed.
+using PostgresqlException = MessageException<struct PostgresqlExceptionTag>;
+// A trap variable was asked for by a number the trap does not have.
+using VariableNoFoundException = MessageException<struct VariableNoFoundTag>;
+// Something was taken from an empty queue.
+using EmptyQueueException = MessageException<struct EmptyQueueTag>;
+// A plug-in could not be run or ended outside the plug-in convention.
+using serviceException = MessageException<struct ServiceExceptionTag>;
+
+#endif

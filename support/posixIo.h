@@ -1,0 +1,50 @@
+// Small holders and helpers over POSIX descriptors.
+//
+// FileDescriptor owns one descriptor and closes it on every way out of its
+// scope. The helpers retry on EINTR, since SIGTERM is installed without
+// SA_RESTART and may interrupt any thread's system call.
+#ifndef KIVO_SUPPORT_POSIXIO_H
+#define KIVO_SUPPORT_POSIXIO_H
+
+#include <sys/types.h>
+
+#include <string>
+
+// The system's text for an error number (strerror), safe to call from any
+// thread. Call it right after the failing call, before errno can change.
+std::string errnoText(int error);
+
+class FileDescriptor {
+ public:
+  FileDescriptor() = default;
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() { reset(); }
+
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  // Gives up ownership without closing.
+  int release();
+  // Closes the held descriptor, if any, and holds fd instead.
+  void reset(int fd = -1);
+
+ private:
+  int fd_ = -1;
+};
+
+// Writes all of data, retrying after EINTR and short writes. Returns false
+// with errno set when the descriptor refuses it.
+bool writeAll(int fd, const char* data, size_t size);
+bool writeAll(int fd, const std::string& data);
+
+// read(2) retried after EINTR.
+ssize_t readRetry(int fd, void* buffer, size_t size);
+
+// Reads until end of file or error; returns false with errno set on error.
+bool readAll(int fd, std::string& out);
+
+#endif

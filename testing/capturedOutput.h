@@ -1,0 +1,33 @@
+// Sends the daemon's standard output into a file for the life of the holder,
+// so that a test can read the lines that a unit wrote.
+#ifndef KIVO_TESTING_CAPTUREDOUTPUT_H
+#define KIVO_TESTING_CAPTUREDOUTPUT_H
+
+#include <fcntl.h>
+
+#include <string>
+
+#include "support/posixIo.h"
+#include "support/standardOutput.h"
+#include "testing/tempDir.h"
+
+class CapturedOutput {
+ public:
+  CapturedOutput()
+      : path_(dir_.file("stdout")),
+        file_(::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)) {
+    redirectStandardOutput(file_.get());
+  }
+  ~CapturedOutput() { redirectStandardOutput(-1); }
+  CapturedOutput(const CapturedOutput&) = delete;
+  CapturedOutput& operator=(const CapturedOutput&) = delete;
+
+  std::string text() const { return readFile(path_); }
+
+ private:
+  TempDir dir_;
+  std::string path_;
+  FileDescriptor file_;
+};
+
+#endif

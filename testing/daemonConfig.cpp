@@ -1,0 +1,43 @@
+#include "testing/daemonConfig.h"
+
+#include <sys/stat.h>
+
+#include <regex>
+
+DaemonConfig::DaemonConfig(const TempDir& dir)
+    : path(dir.file("kivo.conf")),
+      spool(dir.file("spool/")),
+      systemLog(dir.file("kivotrapd.log")),
+      trapLog(dir.file("trap_receive.log")),
+      priorityFile(dir.file("trap.pqueue")) {
+  ::mkdir(spool.c_str(), 0755);
+  entries["LOG"] = {{"log_trapd_file", systemLog},
+                    {"log_trap_receive", trapLog},
+                    {"log_trap_unknown", dir.file("trap_unknown.log")},
+                    {"max_size_file_log", "1000000"},
+                    {"log_enable", "1"}};
+  entries["KIVO"] = {{"spool_directory", spool},
+                     {"sleep", "1"},
+                     {"trap_pqueue_file", priorityFile},
+                     {"thread_number", "0"}};
+}
+
+void DaemonConfig::write() const {
+  std::string text = "# written by a test\n";
+  for (const auto& section : entries) {
+    text += "[" + section.first + "]\n";
+    for (const auto& entry : section.second) text += entry.first + "=" + entry.second + "\n";
+  }
+  writeFile(path, text);
+}
+
+std::vector<std::string> logMessages(const std::string& text) {
+  static const std::regex stamped("[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] "
+                                  "[0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}#(.*)");
+  std::vector<std::string> messages;
+  for (const std::string& line : splitLines(text)) {
+    std::smatch match;
+    messages.push_back(std::regex_match(line, match, stamped) ? match[1].str() : line);
+  }
+  return messages;
+}

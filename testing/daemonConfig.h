@@ -1,0 +1,31 @@
+// A settings file for the daemon under test, with every path inside one
+// temporary directory: the spool directory, the system log, the trap log and
+// the priority file.
+#ifndef KIVO_TESTING_DAEMONCONFIG_H
+#define KIVO_TESTING_DAEMONCONFIG_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "testing/tempDir.h"
+
+struct DaemonConfig {
+  explicit DaemonConfig(const TempDir& dir);
+
+  // Writes the file; entries are "SECTION" -> name -> value, in name order.
+  void write() const;
+
+  std::string path;
+  std::string spool;      // ends with "/"
+  std::string systemLog;
+  std::string trapLog;
+  std::string priorityFile;
+  std::map<std::string, std::map<std::string, std::string>> entries;
+};
+
+// The system log's lines with the 24-character timestamp and its "#"
+// removed ("INFO#spool dir: /x/"); raw lines stay as they are.
+std::vector<std::string> logMessages(const std::string& text);
+
+#endif

@@ -1,0 +1,47 @@
+// The real daemon binary as a child process of a test.
+//
+// The holder starts the binary with KIVO_CONF pointing at a test's settings
+// file, its standard output and error in a file of the test, and kills and
+// reaps it when it goes, so that no test leaves a daemon behind.
+#ifndef KIVO_TESTING_DAEMONPROCESS_H
+#define KIVO_TESTING_DAEMONPROCESS_H
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+class DaemonProcess {
+ public:
+  struct Options {
+    std::string configuration;  // value of KIVO_CONF
+    std::string consoleFile;    // receives the process's stdout and stderr
+    uid_t user = 0;             // run as this user when the test runs as root
+    std::vector<std::string> environment;  // further NAME=value entries
+  };
+
+  explicit DaemonProcess(const Options& options);
+  ~DaemonProcess();
+  DaemonProcess(const DaemonProcess&) = delete;
+  DaemonProcess& operator=(const DaemonProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+  void signal(int number);
+  // Waits at most limit for the process to end; true when it did. The
+  // status is then available from exitStatus().
+  bool waitExit(std::chrono::milliseconds limit = std::chrono::seconds(30));
+  bool exited() const { return reaped_; }
+  // The exit code, or 128 + signal number for a killed process.
+  int exitStatus() const { return status_; }
+
+ private:
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+  int status_ = -1;
+};
+
+// The binary under test, built beside the tests.
+std::string daemonBinary();
+
+#endif
