@@ -1,0 +1,24 @@
+#include "daemon/trapLog.h"
+
+#include "daemon/kivoTrapd.h"
+#include "support/exceptions.h"
+
+std::string trapLogLine(const snmpTrap& trap) {
+  std::string line = trap.getdateReceive() + "#" + trap.getOid() + "#" + trap.getHost() + "#" +
+                     trap.getHostAddr();
+  if (trap.getSize() > 0) line += "#";
+  for (const trap_variable& variable : trap.getVariables()) {
+    line += variable.oid + ":" + variable.value + "#";
+  }
+  return line;
+}
+
+void write_trap_log(snmpTrap trap) {
+  std::lock_guard<std::mutex> hold(mutex_log_trap);
+  if (!flog_trap_receive) return;
+  try {
+    flog_trap_receive->write(trapLogLine(trap));
+  } catch (const FileException&) {
+    write_log("ERR", "write error trap log file: " + flog_trap_receive->getFileName());
+  }
+}

@@ -1,0 +1,107 @@
+#include "testing/snmpTrapReceiver.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace {
+
+// A UDP port that is free on loopback at this moment.
+int freeUdpPort() {
+  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof address;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    throw std::runtime_error("no free UDP port");
+  }
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+pid_t spawn(const std::vector<std::string>& arguments, const std::string& output) {
+  std::vector<std::string> copy = arguments;
+  std::vector<char*> argv;
+  for (std::string& argument : copy) argv.push_back(&argument[0]);
+  argv.push_back(nullptr);
+  int out = output.empty() ? -1 : ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (out >= 0) {
+      ::dup2(out, STDOUT_FILENO);
+      ::dup2(out, STDERR_FILENO);
+    }
+    ::execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  if (out >= 0) ::close(out);
+  if (pid < 0) throw std::runtime_error("fork failed");
+  return pid;
+}
+
+int reap(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+std::string spoolHandlerBinary() { return KIVO_SPOOL_HANDLER; }
+
+SnmpTrapReceiver::SnmpTrapReceiver(const TempDir& dir, const std::string& spool)
+    : logPath_(dir.file("snmptrapd.log")) {
+  std::string configuration = dir.file("snmptrapd.conf");
+  writeFile(configuration, "disableAuthorization yes\noutputOption n\ntraphandle default " +
+                               spoolHandlerBinary() + " " + spool + "\n");
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    port_ = freeUdpPort();
+    writeFile(logPath_, "");
+    pid_ = spawn({"snmptrapd", "-f", "-m", "", "-C", "-c", configuration, "-Lf", logPath_,
+                  "udp:127.0.0.1:" + std::to_string(port_)},
+                 dir.file("snmptrapd.out"));
+    // snmptrapd writes its version line once it listens.
+    if (waitFor([&] { return log().find("NET-SNMP version") != std::string::npos; },
+                std::chrono::seconds(10))) {
+      return;
+    }
+    ::kill(pid_, SIGKILL);
+    reap(pid_);
+  }
+  throw std::runtime_error("snmptrapd did not start: " + log());
+}
+
+SnmpTrapReceiver::~SnmpTrapReceiver() {
+  ::kill(pid_, SIGTERM);
+  if (!waitFor([&] { return ::waitpid(pid_, nullptr, WNOHANG) == pid_; },
+               std::chrono::seconds(10))) {
+    ::kill(pid_, SIGKILL);
+    reap(pid_);
+  }
+}
+
+std::string SnmpTrapReceiver::address() const {
+  return "udp:127.0.0.1:" + std::to_string(port_);
+}
+
+int runProgram(const std::vector<std::string>& arguments) { return reap(spawn(arguments, "")); }
+
+int sendTrap(const std::string& address, const std::string& trapOid,
+             const std::vector<std::string>& variables) {
+  std::vector<std::string> arguments = {"snmptrap", "-m", "", "-v", "2c", "-c", "public",
+                                        address, "", trapOid};
+  arguments.insert(arguments.end(), variables.begin(), variables.end());
+  return runProgram(arguments);
+}

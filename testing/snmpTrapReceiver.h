@@ -1,0 +1,46 @@
+// A real SNMP trap receiver (snmptrapd) for tests: listens on a loopback UDP
+// port of its own and hands every trap to the spool handler, which writes it
+// into a spool directory. The holder stops it when it goes.
+#ifndef KIVO_TESTING_SNMPTRAPRECEIVER_H
+#define KIVO_TESTING_SNMPTRAPRECEIVER_H
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "testing/tempDir.h"
+
+class SnmpTrapReceiver {
+ public:
+  // Starts snmptrapd with a configuration file in dir; traps go to spool.
+  SnmpTrapReceiver(const TempDir& dir, const std::string& spool);
+  ~SnmpTrapReceiver();
+  SnmpTrapReceiver(const SnmpTrapReceiver&) = delete;
+  SnmpTrapReceiver& operator=(const SnmpTrapReceiver&) = delete;
+
+  int port() const { return port_; }
+  // "udp:127.0.0.1:<port>", the receiver's address for snmptrap.
+  std::string address() const;
+  // The receiver's own log.
+  std::string log() const { return readFile(logPath_); }
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+  std::string logPath_;
+};
+
+// Runs snmptrap (v2c, community public) to address with the trap OID and
+// "oid type value" triples; returns its exit status.
+int sendTrap(const std::string& address, const std::string& trapOid,
+             const std::vector<std::string>& variables);
+
+// Runs a program with arguments and waits for it; returns its exit status
+// (128 + signal for a killed one).
+int runProgram(const std::vector<std::string>& arguments);
+
+// The spool handler built beside the tests.
+std::string spoolHandlerBinary();
+
+#endif
