@@ -1,0 +1,171 @@
+// Running a service's programs: the plug-in, whose output and exit status
+// make the service's result, and the alerting program.
+//
+// Several workers run these at the same time, each on its own copy of a
+// service. Every descriptor made here is close-on-exec, so a program started
+// by one worker never holds another worker's pipe open, and every child is
+// reaped by the call that started it, never by another one.
+#include "services/service.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+
+#include "support/childProcess.h"
+#include "support/convertTo.h"
+#include "support/posixIo.h"
+#include "support/standardOutput.h"
+
+namespace {
+
+// Plug-ins report their state with exit statuses 0 to 4; 255 (exit(-1)) is
+// their way of saying that the host could not be reached.
+const int kHighestReturnCode = 4;
+const int kUnreachableStatus = 255;
+const int kUnreachableReturnCode = 3;
+const char kUnreachableOutput[] = "could not connect to host";
+
+// Exit status of a child that could not start its program.
+const int kChildFailureStatus = 2;
+
+const char kRedirectFailure[] = "erreur de redirection de flux (dup2): ";
+
+// Writes the reason why exec failed to the system log, as one line.
+[[noreturn]] void failExec(int logFd) {
+  int error = errno;
+  ChildMessage().appendErrorText(error).append("\n").writeTo(logFd);
+  _exit(kChildFailureStatus);
+}
+
+// The plug-in child, between fork and exec: async-signal-safe calls only.
+// logFd is where the system log went at the time of the fork.
+[[noreturn]] void runPluginChild(int readEnd, int writeEnd, int logFd,
+                                 const ArgumentVector& arguments) {
+  ::close(readEnd);
+  if (logFd == STDOUT_FILENO) {
+    // The log is still descriptor 1, which is about to become the pipe; keep
+    // a copy so that an exec failure never shows up as plug-in output.
+    logFd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  }
+  if (writeEnd == STDOUT_FILENO) {
+    // dup2 onto itself would leave close-on-exec set.
+    ::fcntl(STDOUT_FILENO, F_SETFD, 0);
+  } else if (::dup2(writeEnd, STDOUT_FILENO) < 0) {
+    int error = errno;
+    ::close(writeEnd);
+    // The bytes perror would write for the prefix followed by the error text.
+    ChildMessage()
+        .append(kRedirectFailure)
+        .appendErrorText(error)
+        .append(": ")
+        .appendErrorText(error)
+        .append("\n")
+        .writeTo(STDERR_FILENO);
+    _exit(kChildFailureStatus);
+  }
+  ::execv(arguments.program(), arguments.argv());
+  failExec(logFd);
+}
+
+// The alerting child, between fork and exec: it inherits everything as is.
+[[noreturn]] void runAlertingChild(int logFd, const ArgumentVector& arguments) {
+  ::execv(arguments.program(), arguments.argv());
+  failExec(logFd);
+}
+
+// The message of every plug-in failure: the fixed text, then which service
+// and command it was, then the trailing part without a separator.
+std::string failureMessage(const service& s, const char* fixed, const std::string& trailing) {
+  return fixed + s.Getname() + "\npath:" + s.Getpath() + " " + s.Getparameter() + trailing;
+}
+
+// Error record identifiers are whole numbers and must reach the alerting
+// program as such: doubleToString would turn 1000000 into 1e+06.
+std::string errorIdText(double errorId) {
+  const double kLongLimit = 9.0e18;  // well inside the range of a 64-bit long
+  if (std::isfinite(errorId) && errorId == std::trunc(errorId) && std::fabs(errorId) < kLongLimit) {
+    return longToString(static_cast<long>(errorId));
+  }
+  return doubleToString(errorId);
+}
+
+}  // namespace
+
+int service::execute() {
+  Pipe pipe;
+  if (!pipe.open()) {
+    int error = errno;
+    throw serviceException(failureMessage(*this, "Error open pipe ", errnoText(error)));
+  }
+  ArgumentVector arguments(path, vectorParam);
+  int logFd = standardOutputDescriptor();
+
+  ChildProcess child;
+  pid_t pid = child.fork();
+  if (pid < 0) {
+    int error = errno;
+    throw serviceException(failureMessage(*this, "Error create fork ", errnoText(error)));
+  }
+  if (pid == 0) runPluginChild(pipe.readEnd().get(), pipe.writeEnd().get(), logFd, arguments);
+
+  pipe.writeEnd().reset();
+  std::string output;
+  // A read error ends the output where it stands, as the end of file does.
+  (void)readAll(pipe.readEnd().get(), output);
+  // Nothing more can come; closing before the wait also spares a child that
+  // is still writing from blocking on a full pipe.
+  pipe.readEnd().reset();
+  stdOut = output;
+
+  int status = 0;
+  if (!child.wait(&status, WUNTRACED | WCONTINUED)) {
+    int error = errno;
+    throw serviceException(failureMessage(*this, "Error execute ", errnoText(error)));
+  }
+  if (!WIFEXITED(status)) {
+    // Killed, stopped or continued. A stopped or continued child would
+    // otherwise stay behind.
+    child.killAndReap();
+    throw serviceException(failureMessage(*this, "Error: kivo can't execute ", stdOut));
+  }
+  int code = WEXITSTATUS(status);
+  if (code == kUnreachableStatus) {
+    code = kUnreachableReturnCode;
+    stdOut = kUnreachableOutput;
+  }
+  if (code > kHighestReturnCode) {
+    throw serviceException(failureMessage(*this, "Error execute ", stdOut));
+  }
+  returnCode = code;
+  return code;
+}
+
+void service::executeAlertingSoftware(double errorId) {
+  const std::string idText = errorIdText(errorId);
+  std::vector<std::string> parameters;
+  parameters.reserve(vectorAlertingParam.size());
+  for (const std::string& parameter : vectorAlertingParam) {
+    // The whole argument gives way to the identifier, not only the marker.
+    parameters.push_back(parameter.find("$ERROR") != std::string::npos ? idText : parameter);
+  }
+  ArgumentVector arguments(alertingSoftware, parameters);
+  int logFd = standardOutputDescriptor();
+
+  ChildProcess child;
+  pid_t pid = child.fork();
+  if (pid < 0) {
+    int error = errno;
+    writeStandardOutputLine("ERR can't start alerting program " + alertingSoftware + ": " +
+                            errnoText(error));
+    return;
+  }
+  if (pid == 0) runAlertingChild(logFd, arguments);
+
+  // Blocks until this child ends; its exit status is not looked at. A failed
+  // wait leaves the child to the holder, which kills and reaps it.
+  int status = 0;
+  (void)child.wait(&status, 0);
+}
