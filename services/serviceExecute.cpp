@@ -147,9 +147,9 @@ void service::executeAlertingSoftware(double errorId) {
   const std::string idText = errorIdText(errorId);
   std::vector<std::string> parameters;
   parameters.reserve(vectorAlertingParam.size());
-  for (const std::string& parameter : vectorAlertingParam) {
+  for (const std::string& argument : vectorAlertingParam) {
     // The whole argument gives way to the identifier, not only the marker.
-    parameters.push_back(parameter.find("$ERROR") != std::string::npos ? idText : parameter);
+    parameters.push_back(argument.find("$ERROR") != std::string::npos ? idText : argument);
   }
   ArgumentVector arguments(alertingSoftware, parameters);
   int logFd = standardOutputDescriptor();
@@ -164,8 +164,8 @@ void service::executeAlertingSoftware(double errorId) {
   }
   if (pid == 0) runAlertingChild(logFd, arguments);
 
-  // Blocks until this child ends; its exit status is not looked at. A failed
-  // wait leaves the child to the holder, which kills and reaps it.
+  // Blocks until this child ends; its exit status is not looked at. Should
+  // the wait fail, the holder still kills and reaps a child it holds.
   int status = 0;
   (void)child.wait(&status, 0);
 }
