@@ -8,6 +8,7 @@
 #include "support/convertTo.h"
 #include "support/exceptions.h"
 #include "support/iniConfig.h"
+#include "support/pgSafeThread.h"
 #include "support/posixIo.h"
 #include "support/standardOutput.h"
 
@@ -16,6 +17,7 @@ timespec temps = {0, 0};
 std::string spoolDirectory;
 std::string trap_pqueue_file;
 int log_enable = 1;
+std::unique_ptr<pgSafeThread> pgSQL;
 std::map<std::string, std::string> map_error;
 std::unique_ptr<logFile> flog_trap_receive;
 std::mutex mutex_log_trap;
@@ -109,6 +111,7 @@ void stopDaemon(TermSignal& termSignal) {
   stopWorkers(termSignal);
   putBackQueue();
   write_log("INFO", " kivoTrapD is stopping ... SIGTERM");
+  pgSQL.reset();
   flog_trap_receive.reset();
 }
 

@@ -22,6 +22,7 @@
 #include "trap/ExecuteQueue.h"
 #include "trap/snmpTrap.h"
 
+class pgSafeThread;
 
 // One started worker.
 struct thread_kivo {
@@ -34,6 +35,7 @@ extern timespec temps;
 extern std::string spoolDirectory;
 extern std::string trap_pqueue_file;
 extern int log_enable;
+extern std::unique_ptr<pgSafeThread> pgSQL;
 extern std::map<std::string, std::string> map_error;
 extern std::unique_ptr<logFile> flog_trap_receive;
 extern std::mutex mutex_log_system;

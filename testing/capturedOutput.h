@@ -4,6 +4,7 @@
 #define KIVO_TESTING_CAPTUREDOUTPUT_H
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -23,6 +24,8 @@ class CapturedOutput {
   CapturedOutput& operator=(const CapturedOutput&) = delete;
 
   std::string text() const { return readFile(path_); }
+  // Forgets what was written so far.
+  void clear() { (void)::ftruncate(file_.get(), 0); }
 
  private:
   TempDir dir_;

@@ -1,0 +1,120 @@
+#include "daemon/errorJournal.h"
+
+#include "daemon/kivoTrapd.h"
+#include "support/convertTo.h"
+#include "support/exceptions.h"
+#include "support/pgSafeThread.h"
+
+namespace {
+
+const char* const kUpdateState = "UpdateState";
+const char* const kInsertErrorHappen = "InsertErrorHappen";
+const char* const kAcquitteErrorHappen = "AcquitteErrorHappen";
+const char* const kCheckErrorHappen = "CheckErrorHappen";
+
+// "CheckErrorHappen" names the newest open record: the alerting program of a
+// trap gets the record that this trap has just opened, and the server reads
+// one row of the partial index on open records instead of all of them.
+const std::vector<JournalStatement> kStatements = {
+    {kUpdateState,
+     "UPDATE kivo_services SET service_previous_state=$1::int, "
+     "service_last_exec_time=now(),service_last_stdout=$2 WHERE service_id=$3::int;",
+     3},
+    {kInsertErrorHappen,
+     "INSERT INTO kivo_error_happen(happen_id,happen_error_id, "
+     "happen_device_id,happen_service_id, happen_timestamp,happen_message, "
+     "happen_acquitte, happen_value)VALUES (DEFAULT,$1::int, $2::int, "
+     "$3::int,now(),$4::varchar, 0,0);",
+     4},
+    {kAcquitteErrorHappen,
+     "UPDATE kivo_error_happen SET happen_acquitte=1, happen_time_acquitte=now() "
+     "WHERE happen_id=$1::int",
+     1},
+    {kCheckErrorHappen,
+     "SELECT happen_id FROM kivo_error_happen WHERE happen_device_id=$1::int AND "
+     "happen_service_id=$2::int AND happen_acquitte=0 ORDER BY happen_id DESC LIMIT 1",
+     2},
+};
+
+// Open records of the service: at most one row, the newest.
+PgResult checkErrorHappen(service const& s) {
+  return PgResult(pgSQL->executePrepareRequest(
+      kCheckErrorHappen, {intToString(s.GetDevice_id()), intToString(s.GetService_id())}));
+}
+
+}  // namespace
+
+const std::vector<JournalStatement>& journalStatements() { return kStatements; }
+
+void prepareJournalStatements(pgSafeThread& db) {
+  for (const JournalStatement& statement : kStatements) {
+    db.prepareRequest(statement.name, statement.sql, statement.nParams);
+  }
+}
+
+std::string errorKindQuery() {
+  return std::string("SELECT error_id,error_name") + " FROM kivo_errors" +
+         " WHERE error_name='default_critical_error' OR error_name='default_warning_error' OR "
+         "error_name='default_unknow_error';";
+}
+
+void loadErrorKinds(pgSafeThread& db) {
+  PgResult result(db.executeRequest(errorKindQuery()));
+  for (int row = 0; row < PQntuples(result.get()); ++row) {
+    map_error[PQgetvalue(result.get(), row, 1)] = PQgetvalue(result.get(), row, 0);
+  }
+}
+
+void updateService(service const& s) {
+  PgResult result(pgSQL->executePrepareRequest(
+      kUpdateState,
+      {intToString(s.GetReturnCode()), s.GetStdout(), intToString(s.GetService_id())}));
+}
+
+void InsertError(service const& s, int code) {
+  try {
+    PgResult result(pgSQL->executePrepareRequest(
+        kInsertErrorHappen, {getErrorId(code), intToString(s.GetDevice_id()),
+                             intToString(s.GetService_id()), s.GetStdout()}));
+  } catch (const PostgresqlException& e) {
+    write_log("ERR", "insert error failed:  " + std::string(e.what()));
+  }
+}
+
+void AcquitteError(service const& s, int previous) {
+  if (previous == 0) return;
+  try {
+    PgResult open = checkErrorHappen(s);
+    if (PQntuples(open.get()) > 0) {
+      PgResult acknowledged(
+          pgSQL->executePrepareRequest(kAcquitteErrorHappen, {PQgetvalue(open.get(), 0, 0)}));
+    }
+  } catch (const PostgresqlException& e) {
+    write_log("ERR", "EXEC AcquitteErrorHappen failed in function AcquitteError: " +
+                         std::string(e.what()));
+  }
+}
+
+double getHappenError(service const& s) {
+  try {
+    PgResult open = checkErrorHappen(s);
+    if (PQntuples(open.get()) == 0) return -1;
+    return stringToDouble(PQgetvalue(open.get(), 0, 0));
+  } catch (const PostgresqlException& e) {
+    write_log("ERR", "EXEC CheckErrorHappen failed in function getHappenError: " +
+                         std::string(e.what()));
+    return -1;
+  }
+}
+
+std::string getErrorId(int code) {
+  const char* kind = nullptr;
+  switch (code) {
+    case 1: kind = "default_warning_error"; break;
+    case 2: kind = "default_critical_error"; break;
+    case 3: kind = "default_unknow_error"; break;
+    default: return "";
+  }
+  auto found = map_error.find(kind);
+  return found == map_error.end() ? "" : found->second;
+}

@@ -1,0 +1,46 @@
+#include "daemon/priorityFile.h"
+
+#include <fcntl.h>
+
+#include "daemon/kivoTrapd.h"
+#include "support/exceptions.h"
+#include "support/pgSafeThread.h"
+#include "support/posixIo.h"
+#include "support/standardOutput.h"
+
+namespace {
+
+// Creates or empties the file at path.
+FileDescriptor openPriorityFile(const std::string& path) {
+  FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!file.valid()) throw FileException("Error can't open pqueue file");
+  return file;
+}
+
+}  // namespace
+
+std::string priorityQuery() {
+  return std::string("SELECT plugin_trap_oid,plugin_priority") + " FROM kivo_plugins" +
+         " WHERE plugin_type='trap' AND plugin_trap_oid IS NOT NULL ;";
+}
+
+void CreatePriorityTrap() {
+  try {
+    // The query comes first, so that a failing one leaves the file alone.
+    PgResult result(pgSQL->executeRequest(priorityQuery()));
+    FileDescriptor file = openPriorityFile(trap_pqueue_file);
+    // A failed write after a successful open goes unnoticed: the file only
+    // informs, and start-up goes on either way.
+    (void)writeAll(file.get(), "[TRAP]\n");
+    for (int row = 0; row < PQntuples(result.get()); ++row) {
+      std::string oid = PQgetvalue(result.get(), row, 0);
+      std::string priority = PQgetvalue(result.get(), row, 1);
+      write_log("INFO", oid + " priority " + priority);
+      (void)writeAll(file.get(), oid + "=" + priority + "\n");
+    }
+  } catch (const PostgresqlException& e) {
+    writeStandardOutputLine("POSTGRESQL EXECPETION" + std::string(e.what()));
+  } catch (const FileException&) {
+    writeStandardOutputLine("error to open kivo.conf in /etc/kivo/kivo.conf");
+  }
+}

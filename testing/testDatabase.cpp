@@ -1,0 +1,111 @@
+#include "testing/testDatabase.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <stdexcept>
+
+#include "testing/tempDir.h"
+
+namespace {
+
+const char* const kTemplate = "kivo_template";
+
+const char* const kHowToStart =
+    "run the tests through ctest, which starts a throwaway PostgreSQL cluster "
+    "(fixture pgcluster), or start one by hand with "
+    "`testing/pgcluster.sh start /tmp/kivo-pg` and set KIVO_TEST_PGDIR=/tmp/kivo-pg";
+
+std::string clusterDirectory() {
+  const char* value = ::getenv("KIVO_TEST_PGDIR");
+  if (value == nullptr || *value == '\0') {
+    throw std::runtime_error(std::string("no test PostgreSQL cluster: KIVO_TEST_PGDIR is not set; ") +
+                             kHowToStart);
+  }
+  return value;
+}
+
+PgConnection connectTo(const std::string& dbname) {
+  std::string conninfo = TestDatabase::connectionStringFor(dbname);
+  PgConnection connection(PQconnectdb(conninfo.c_str()));
+  if (PQstatus(connection.get()) != CONNECTION_OK) {
+    throw std::runtime_error("no test PostgreSQL cluster at " + conninfo + " (" +
+                             PQerrorMessage(connection.get()) + "); " + kHowToStart);
+  }
+  return connection;
+}
+
+PgResult run(PGconn* connection, const std::string& sql) {
+  PgResult result(PQexec(connection, sql.c_str()));
+  ExecStatusType status = PQresultStatus(result.get());
+  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+    throw std::runtime_error("test SQL failed: " + sql + ": " + PQerrorMessage(connection));
+  }
+  return result;
+}
+
+// Unique across the processes of a parallel test run.
+std::string freshName() {
+  static std::atomic<int> counter{0};
+  return "kivo_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+}
+
+}  // namespace
+
+std::string TestDatabase::host() { return clusterDirectory() + "/socket"; }
+
+std::string TestDatabase::port() {
+  std::string text = readFile(clusterDirectory() + "/port");
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  if (text.empty()) {
+    throw std::runtime_error("no test PostgreSQL cluster in " + clusterDirectory() +
+                             " (no port file); " + kHowToStart);
+  }
+  return text;
+}
+
+std::string TestDatabase::connectionStringFor(const std::string& dbname) {
+  return pgConnectionString(host(), port(), dbname, "postgres", "");
+}
+
+TestDatabase::TestDatabase() : name_(freshName()) {
+  PgConnection admin = connectTo("postgres");
+  run(admin.get(), "CREATE DATABASE " + name_ + " TEMPLATE " + kTemplate);
+  connection_ = connectTo(name_);
+}
+
+TestDatabase::~TestDatabase() {
+  connection_.reset();
+  try {
+    PgConnection admin = connectTo("postgres");
+    // FORCE: a test that failed may have left a connection open.
+    run(admin.get(), "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
+  } catch (const std::runtime_error&) {
+    // The cluster is removed at the end of the run anyway.
+  }
+}
+
+std::string TestDatabase::connectionString() const { return connectionStringFor(name_); }
+
+void TestDatabase::execute(const std::string& sql) { run(connection_.get(), sql); }
+
+std::vector<std::vector<std::string>> TestDatabase::rows(const std::string& sql) {
+  PgResult result = run(connection_.get(), sql);
+  std::vector<std::vector<std::string>> table;
+  for (int row = 0; row < PQntuples(result.get()); ++row) {
+    std::vector<std::string> values;
+    for (int column = 0; column < PQnfields(result.get()); ++column) {
+      values.push_back(PQgetisnull(result.get(), row, column) ? "<NULL>"
+                                                              : PQgetvalue(result.get(), row, column));
+    }
+    table.push_back(values);
+  }
+  return table;
+}
+
+std::string TestDatabase::value(const std::string& sql) {
+  std::vector<std::vector<std::string>> table = rows(sql);
+  if (table.empty() || table[0].empty()) throw std::runtime_error("no value from " + sql);
+  return table[0][0];
+}

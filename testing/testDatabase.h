@@ -1,0 +1,52 @@
+// A fresh database for one test, on the throwaway cluster that the test run
+// starts (testing/pgcluster.sh): made from the schema-loaded template
+// database when the holder is made, dropped when it goes.
+//
+// The cluster is found through KIVO_TEST_PGDIR, the directory that
+// pgcluster.sh was given, which CTest sets for every test: its socket
+// directory is DIR/socket and its port is written in DIR/port. Without it,
+// or without a server there, the constructor throws std::runtime_error
+// saying how to start one, so a database test fails instead of passing
+// unseen.
+//
+// The holder keeps its own connection for setting up and inspecting rows;
+// use it from one thread.
+#ifndef KIVO_TESTING_TESTDATABASE_H
+#define KIVO_TESTING_TESTDATABASE_H
+
+#include <string>
+#include <vector>
+
+#include "support/pgSafeThread.h"
+
+class TestDatabase {
+ public:
+  TestDatabase();
+  ~TestDatabase();
+  TestDatabase(const TestDatabase&) = delete;
+  TestDatabase& operator=(const TestDatabase&) = delete;
+
+  const std::string& name() const { return name_; }
+  // "host=... port=... dbname=... user=postgres password=", the form that
+  // the daemon builds from its settings.
+  std::string connectionString() const;
+  // A connection string to the same cluster for another database name.
+  static std::string connectionStringFor(const std::string& dbname);
+  // The cluster's socket directory and port (as text).
+  static std::string host();
+  static std::string port();
+
+  // Runs sql (several statements allowed); throws std::runtime_error with
+  // the server's text when it fails.
+  void execute(const std::string& sql);
+  // The rows of a query as text; NULL is "<NULL>".
+  std::vector<std::vector<std::string>> rows(const std::string& sql);
+  // The first column of the first row; throws when there is no row.
+  std::string value(const std::string& sql);
+
+ private:
+  std::string name_;
+  PgConnection connection_;
+};
+
+#endif
