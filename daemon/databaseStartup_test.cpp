@@ -3,7 +3,11 @@
 // the error kinds.
 #include "daemon/databaseStartup.h"
 
+#include <algorithm>
+
 #include "daemon/errorJournal.h"
+#include "daemon/priorityFile.h"
+#include "daemon/serviceLoader.h"
 #include "support/iniConfig.h"
 #include "testing/daemonDatabaseTest.h"
 #include "testing/tempDir.h"
@@ -164,11 +168,23 @@ TEST_F(DatabaseStartupTest, FailedErrorKindQueryLeavesTheMapEmpty) {
   EXPECT_TRUE(map_error.empty());
 }
 
-// The start-up queries as the daemon sends them.
+// The start-up queries as the daemon sends them, character for character.
 TEST(StartupQueries, Texts) {
   EXPECT_EQ(errorKindQuery(),
             "SELECT error_id,error_name FROM kivo_errors WHERE error_name='default_critical_error'"
             " OR error_name='default_warning_error' OR error_name='default_unknow_error';");
+  EXPECT_EQ(priorityQuery(),
+            "SELECT plugin_trap_oid,plugin_priority FROM kivo_plugins WHERE plugin_type='trap'"
+            " AND plugin_trap_oid IS NOT NULL ;");
+  EXPECT_EQ(trapServiceQuery(),
+            "SELECT plugin_id,service_name, plugin_path,service_parameter,device_id,"
+            "device_ip_addr,service_id,plugin_trap_oid, program_path,response_unknown,"
+            "response_warning,response_critical,response_parameter"
+            " FROM kivo_plugins JOIN kivo_services ON plugin_id = service_plugin_id"
+            " JOIN kivo_device ON device_id = service_device_id"
+            " LEFT JOIN kivo_service_response_program ON service_id = response_service_id"
+            " LEFT JOIN kivo_program ON response_program_id = program_id"
+            " WHERE plugin_type='trap'");
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <sys/stat.h>
 
+#include <regex>
+
 #include "testing/daemonDatabaseTest.h"
 #include "testing/tempDir.h"
 
@@ -270,6 +272,32 @@ TEST_F(JournalTest, GetHappenErrorFailureGivesMinusOne) {
                    {"\t[PG EXEC PREPARERESQUEST] status: PGRES_FATAL_ERROR:" + serverText, "",
                     "ERR#EXEC CheckErrorHappen failed in function getHappenError: Exec "
                     "prepareRequest failed:  " + serverText, ""}));
+}
+
+// The lookup of the newest open record is one probe into the index of open
+// records, whichever plan the server uses for the prepared statement, also
+// when every record of a big journal is open (this daemon acknowledges
+// few).
+TEST_F(JournalTest, CheckErrorHappenReadsOneIndexEntry) {
+  database.execute(
+      "INSERT INTO kivo_services(service_id, service_name, service_plugin_id, service_device_id)"
+      "  SELECT i, 's', 3, 7 FROM generate_series(100, 299) i;"
+      "INSERT INTO kivo_error_happen(happen_error_id, happen_device_id, happen_service_id,"
+      "  happen_acquitte) SELECT 1, 7, 100 + i % 200, i % 2 FROM generate_series(1, 40000) i;"
+      "ANALYZE kivo_error_happen;");
+  for (const char* mode : {"force_custom_plan", "force_generic_plan"}) {
+    PgResult set(pgSQL->executeRequest(std::string("SET plan_cache_mode = ") + mode));
+    PgResult plan(pgSQL->executeRequest("EXPLAIN EXECUTE \"CheckErrorHappen\"('7', '150')"));
+    std::string text;
+    for (int row = 0; row < PQntuples(plan.get()); ++row) {
+      text += std::string(PQgetvalue(plan.get(), row, 0)) + "\n";
+    }
+    EXPECT_NE(text.find("Limit"), std::string::npos) << mode << "\n" << text;
+    EXPECT_TRUE(std::regex_search(text, std::regex("Index (Only )?Scan Backward using "
+                                                   "kivo_error_happen_open")))
+        << mode << "\n" << text;
+    EXPECT_EQ(text.find("Sort"), std::string::npos) << mode << "\n" << text;
+  }
 }
 
 TEST_F(JournalTest, GetErrorIdFromTheLoadedKinds) {
