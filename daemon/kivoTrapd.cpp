@@ -3,8 +3,12 @@
 #include <fcntl.h>
 #include <stdlib.h>
 
+#include "daemon/databaseStartup.h"
+#include "daemon/priorityFile.h"
+#include "daemon/serviceLoader.h"
 #include "daemon/spoolIntake.h"
 #include "daemon/termSignal.h"
+#include "daemon/trapWorker.h"
 #include "support/convertTo.h"
 #include "support/exceptions.h"
 #include "support/iniConfig.h"
@@ -65,6 +69,22 @@ void writeStartupLines(const LogSettings& settings) {
   write_log("INFO", "Log file receive trap: " + settings.trapReceive);
   write_log("INFO", "Log file unknown trap: " + settings.trapUnknown);
   write_log("INFO", "Log file max size: " + longToString(settings.maxSize));
+}
+
+// The trap log, the connection with its statements and error kinds, and the
+// number of workers to start. Failures go to main's handlers.
+int startLogAndDatabase(iniConfig& config, const LogSettings& settings) {
+  flog_trap_receive.reset(new logFile(settings.trapReceive));
+  startDatabase(config);
+  return stringToInt(config.getKey("KIVO", "thread_number"));
+}
+
+// Services first: they are complete before the first worker exists.
+void startServicesAndWorkers(int threadNumber) {
+  LoadTrapService(trapServiceQuery());
+  map_service_trap.show();
+  write_log("INFO", "load Trap service ");
+  startWorkers(threadNumber);
 }
 
 void runIntakeLoop(TermSignal& termSignal) {
@@ -131,6 +151,8 @@ int kivoTrapdMain() {
     systemLog = openSystemLog(settings.systemLog);
     redirectStandardOutput(systemLog.get());
     writeStartupLines(settings);
+    int threadNumber = startLogAndDatabase(config, settings);
+    CreatePriorityTrap();
     if (!termSignal.install()) {
       writeStandardOutputLine("error SIGTERM");
       redirectStandardOutput(-1);
@@ -138,6 +160,7 @@ int kivoTrapdMain() {
     }
     write_log("INFO", "kivoTrapD starting...");
     write_log("INFO", "spool dir: " + spoolDirectory);
+    startServicesAndWorkers(threadNumber);
     runIntakeLoop(termSignal);
   } catch (const FileException& e) {
     writeStandardOutputLine("File error" + std::string(e.what()));

@@ -1,0 +1,133 @@
+#include "daemon/trapWorker.h"
+
+#include <system_error>
+
+#include "daemon/errorJournal.h"
+#include "daemon/kivoTrapd.h"
+#include "daemon/trapLog.h"
+#include "daemon/trapParameters.h"
+#include "support/convertTo.h"
+#include "support/exceptions.h"
+
+namespace {
+
+// Waits for a trap; false when the worker is to end.
+bool takeTrap(snmpTrap& trap) {
+  for (;;) {
+    fifo_trap.waitNotEmptyOrDie(&die_kivo);
+    if (!fifo_trap.empty()) {
+      try {
+        trap = fifo_trap.pop();
+        return true;
+      } catch (const EmptyQueueException&) {
+        // Another worker took the last one first.
+      }
+    }
+    if (die_kivo.load() != 0) return false;
+  }
+}
+
+void alert(service& s, const char* message) {
+  double errorId = getHappenError(s);
+  write_log("INFO", message);
+  s.executeAlertingSoftware(errorId);
+}
+
+// Stores the run in the service's row. A failure here must not cost the
+// trap its error record and alert, so it is reported and the trap goes on.
+void storeRun(const service& s) {
+  try {
+    updateService(s);
+  } catch (const PostgresqlException& e) {
+    write_log("ERR", "UpdateState failed for service " + intToString(s.GetService_id()) + ": " +
+                         e.what());
+  }
+}
+
+}  // namespace
+
+void recordStateChange(service& s, int previous, int code) {
+  switch (code) {
+    case 0:
+      if (!getErrorId(previous).empty()) AcquitteError(s, previous);
+      break;
+    case 1:
+      AcquitteError(s, previous);
+      InsertError(s, 1);
+      if (s.GetAlertingWarning()) alert(s, "Execute alerting software");
+      break;
+    case 2:
+      AcquitteError(s, previous);
+      InsertError(s, 2);
+      if (s.GetAlertingCritical()) alert(s, "Execute alerting software");
+      break;
+    case 3:
+      AcquitteError(s, previous);
+      InsertError(s, 3);
+      if (s.GetAlertingUnknown()) alert(s, "Execute alerting software ");
+      break;
+    default:
+      break;
+  }
+}
+
+void treatTrap(const snmpTrap& trap) {
+  if (log_enable == 1) write_trap_log(trap);
+  std::string address = trap.getHostAddr();
+  int position = map_service_trap.searchServiceByOID(address, trap.getOid());
+  if (position == -1) {
+    write_log("INFO", "there isn't passive service for OID" + trap.getOid() + " on this host " +
+                          trap.getHost() + "(" + address + ")");
+    return;
+  }
+  service s = map_service_trap.getServiceByPosition(address, position);
+  s.Setparameter(buildParameters(s.Getparameter(), trap, s));
+  write_log("EXEC", s.Getpath() + " " + s.Getparameter());
+  int previous = s.GetReturnCode();
+  int code;
+  try {
+    code = s.execute();
+  } catch (const serviceException& e) {
+    write_log("ERR", "ServiceException " + trap.getOid() + " " + address + e.what());
+    return;
+  }
+  storeRun(s);
+  write_log("EXEC", "RETURN exec " + intToString(code));
+  if (code != previous) recordStateChange(s, previous, code);
+}
+
+void* thread_treat_trap(void*) {
+  snmpTrap trap;
+  while (die_kivo.load() == 0 && takeTrap(trap)) {
+    try {
+      treatTrap(trap);
+    } catch (const std::exception& e) {
+      // Whatever one trap does, the worker lives on for the next.
+      write_log("ERR", "trap from " + trap.getHostAddr() + " failed: " + e.what());
+    }
+  }
+  return nullptr;
+}
+
+int startWorkers(int count) {
+  std::lock_guard<std::mutex> hold(mutex_vec_thread);
+  int failed = 0;
+  std::string reason;
+  for (int i = 0; i < count; ++i) {
+    thread_kivo record;
+    record.status = 0;
+    try {
+      record.thread = std::thread(thread_treat_trap, nullptr);
+    } catch (const std::system_error& e) {
+      if (failed++ == 0) reason = e.what();
+      continue;
+    }
+    vec_thread.push_back(std::move(record));
+  }
+  int running = static_cast<int>(vec_thread.size());
+  if (failed > 0) {
+    write_log("ERR", "kivo can't start " + intToString(failed) + " worker threads: " + reason);
+    write_log("INFO", intToString(running) + " worker threads running");
+  }
+  return running;
+}

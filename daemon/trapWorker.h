@@ -1,0 +1,29 @@
+// The worker threads: each takes traps off fifo_trap one at a time, logs
+// them, runs the matching service's plug-in, records the result and runs the
+// alerting program when the result calls for it.
+//
+// Workers share fifo_trap, map_service_trap, pgSQL and the logs, each
+// guarded by its own lock; each works on its own copies of the trap and the
+// service. A worker ends after the trap at hand once die_kivo is set.
+#ifndef KIVO_DAEMON_TRAPWORKER_H
+#define KIVO_DAEMON_TRAPWORKER_H
+
+#include "services/service.h"
+#include "trap/snmpTrap.h"
+
+// The body of a worker thread; returns when die_kivo is set.
+void* thread_treat_trap(void*);
+
+// Handles one trap from the trap log line to the alerting program. Nothing
+// that goes wrong with the trap escapes: it is reported in the system log.
+void treatTrap(const snmpTrap& trap);
+
+// The error journal's part after a run that ended with code, the service
+// having had previous before it.
+void recordStateChange(service& s, int previous, int code);
+
+// Starts count workers into vec_thread. A thread that cannot be created is
+// reported; the daemon goes on with those that started. Returns how many run.
+int startWorkers(int count);
+
+#endif
