@@ -4,6 +4,8 @@
 
 #include <regex>
 
+#include "testing/testDatabase.h"
+
 DaemonConfig::DaemonConfig(const TempDir& dir)
     : path(dir.file("kivo.conf")),
       spool(dir.file("spool/")),
@@ -20,6 +22,14 @@ DaemonConfig::DaemonConfig(const TempDir& dir)
                      {"sleep", "1"},
                      {"trap_pqueue_file", priorityFile},
                      {"thread_number", "0"}};
+}
+
+void DaemonConfig::useDatabase(const TestDatabase& database) {
+  entries["POSTGRESQL"] = {{"PGSQL_host", TestDatabase::host()},
+                           {"PGSQL_port", TestDatabase::port()},
+                           {"PGSQL_db", database.name()},
+                           {"PGSQL_username", "postgres"},
+                           {"PGSQL_pwd", ""}};
 }
 
 void DaemonConfig::write() const {

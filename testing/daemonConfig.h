@@ -10,8 +10,13 @@
 
 #include "testing/tempDir.h"
 
+class TestDatabase;
+
 struct DaemonConfig {
   explicit DaemonConfig(const TempDir& dir);
+
+  // The "POSTGRESQL" section for database.
+  void useDatabase(const TestDatabase& database);
 
   // Writes the file; entries are "SECTION" -> name -> value, in name order.
   void write() const;
