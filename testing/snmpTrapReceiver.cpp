@@ -61,7 +61,7 @@ int reap(pid_t pid) {
 
 std::string spoolHandlerBinary() { return KIVO_SPOOL_HANDLER; }
 
-SnmpTrapReceiver::SnmpTrapReceiver(const TempDir& dir, const std::string& spool)
+SnmpTrapReceiver::SnmpTrapReceiver(const TempDir& dir, const std::string& spool, bool ipv6)
     : logPath_(dir.file("snmptrapd.log")) {
   std::string configuration = dir.file("snmptrapd.conf");
   writeFile(configuration, "disableAuthorization yes\noutputOption n\ntraphandle default " +
@@ -69,9 +69,10 @@ SnmpTrapReceiver::SnmpTrapReceiver(const TempDir& dir, const std::string& spool)
   for (int attempt = 0; attempt < 5; ++attempt) {
     port_ = freeUdpPort();
     writeFile(logPath_, "");
-    pid_ = spawn({"snmptrapd", "-f", "-m", "", "-C", "-c", configuration, "-Lf", logPath_,
-                  "udp:127.0.0.1:" + std::to_string(port_)},
-                 dir.file("snmptrapd.out"));
+    std::vector<std::string> arguments = {"snmptrapd", "-f", "-m", "", "-C", "-c",
+                                          configuration, "-Lf", logPath_, address()};
+    if (ipv6) arguments.push_back(address6());
+    pid_ = spawn(arguments, dir.file("snmptrapd.out"));
     // snmptrapd writes its version line once it listens.
     if (waitFor([&] { return log().find("NET-SNMP version") != std::string::npos; },
                 std::chrono::seconds(10))) {
@@ -94,6 +95,10 @@ SnmpTrapReceiver::~SnmpTrapReceiver() {
 
 std::string SnmpTrapReceiver::address() const {
   return "udp:127.0.0.1:" + std::to_string(port_);
+}
+
+std::string SnmpTrapReceiver::address6() const {
+  return "udp6:[::1]:" + std::to_string(port_);
 }
 
 int runProgram(const std::vector<std::string>& arguments) { return reap(spawn(arguments, "")); }

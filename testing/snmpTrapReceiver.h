@@ -14,7 +14,8 @@
 class SnmpTrapReceiver {
  public:
   // Starts snmptrapd with a configuration file in dir; traps go to spool.
-  SnmpTrapReceiver(const TempDir& dir, const std::string& spool);
+  // With ipv6 it listens on [::1] too, on the same port.
+  SnmpTrapReceiver(const TempDir& dir, const std::string& spool, bool ipv6 = false);
   ~SnmpTrapReceiver();
   SnmpTrapReceiver(const SnmpTrapReceiver&) = delete;
   SnmpTrapReceiver& operator=(const SnmpTrapReceiver&) = delete;
@@ -22,6 +23,8 @@ class SnmpTrapReceiver {
   int port() const { return port_; }
   // "udp:127.0.0.1:<port>", the receiver's address for snmptrap.
   std::string address() const;
+  // "udp6:[::1]:<port>", when listening there.
+  std::string address6() const;
   // The receiver's own log.
   std::string log() const { return readFile(logPath_); }
 
