@@ -1,0 +1,119 @@
+#!/bin/sh
+# Traps per second through the real daemon, for 1, 2 and 4 workers: fills a
+# spool directory with N trap files, starts kivoTrapD on a throwaway
+# PostgreSQL cluster with one service whose plug-in is check_dummy (OK), and
+# measures from the first file taken out of the spool to the service row
+# written for the last trap. In the same run it measures how many times per
+# second W parallel launchers start and reap the same plug-in, the ceiling
+# of the daemon's rate, and prints the ratio of the two.
+#
+#   bench/throughput.sh [N]        N trap files per run, 1000 or more (default 2000)
+#
+# The build directory is build-bench (or $BUILD_DIR).
+set -eu
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+BUILD_DIR=${BUILD_DIR:-build-bench}
+N=${1:-2000}
+PLUGIN=/usr/lib/nagios/plugins/check_dummy
+# Every wait below gives up after this many seconds.
+LIMIT=600
+
+if [ "$N" -lt 1000 ]; then
+    echo "usage: $0 [N], N at least 1000" >&2
+    exit 2
+fi
+
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$BUILD_DIR" --target kivoTrapD kivo-bench-launch-rate >/dev/null
+
+WORK=$(mktemp -d /tmp/kivo-bench-XXXXXX)
+# The cluster runs as the postgres user, who must reach its folder.
+chmod 0755 "$WORK"
+CLUSTER="$WORK/pg"
+DAEMON=
+cleanup() {
+    [ -n "$DAEMON" ] && kill -TERM "$DAEMON" 2>/dev/null && wait "$DAEMON" 2>/dev/null || true
+    sh testing/pgcluster.sh stop "$CLUSTER" >/dev/null 2>&1 || true
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+sh testing/pgcluster.sh start "$CLUSTER" >/dev/null
+PSQL="$(pg_config --bindir)/psql"
+PORT=$(cat "$CLUSTER/port")
+sql() { "$PSQL" -X -q -At -v ON_ERROR_STOP=1 -h "$CLUSTER/socket" -p "$PORT" -U postgres "$@"; }
+
+now() { date +%s.%N; }
+
+# Waits until the command's output satisfies the test; false after LIMIT.
+wait_until() {
+    deadline=$(( $(date +%s) + LIMIT ))
+    while ! eval "$1"; do
+        [ "$(date +%s)" -lt "$deadline" ] || return 1
+        sleep 0.01
+    done
+}
+
+spool_count() { ls -1U "$SPOOL" | wc -l; }
+
+run_daemon() {
+    W=$1
+    DB=kivo_bench_$W
+    RUN="$WORK/run$W"
+    SPOOL="$RUN/spool"
+    mkdir -p "$SPOOL"
+    sql -d postgres -c "CREATE DATABASE $DB TEMPLATE kivo_template"
+    sql -d "$DB" -c "INSERT INTO kivo_device (device_id, device_ip_addr) VALUES (1, 2130706433);
+        INSERT INTO kivo_plugins (plugin_id, plugin_path, plugin_type, plugin_trap_oid)
+            VALUES (1, '$PLUGIN', 'trap', '.1.3.6.1.4.1.99.0.1');
+        INSERT INTO kivo_services (service_id, service_name, service_parameter,
+            service_plugin_id, service_device_id) VALUES (1, 'bench', '\$1 ok', 1, 1);"
+    cat > "$RUN/kivo.conf" <<CONF
+[LOG]
+log_trapd_file=$RUN/kivotrapd.log
+log_trap_receive=$RUN/trap_receive.log
+log_trap_unknown=$RUN/trap_unknown.log
+max_size_file_log=100000000
+log_enable=1
+[KIVO]
+spool_directory=$SPOOL/
+sleep=1
+trap_pqueue_file=$RUN/trap.pqueue
+thread_number=$W
+[POSTGRESQL]
+PGSQL_host=$CLUSTER/socket
+PGSQL_port=$PORT
+PGSQL_db=$DB
+PGSQL_username=postgres
+PGSQL_pwd=
+CONF
+    i=0
+    while [ "$i" -lt "$N" ]; do
+        printf 'localhost\nUDP: [127.0.0.1]:40000->[127.0.0.1]:162\n.1.3.6.1.2.1.1.3.0 0:0:01:02.03\n.1.3.6.1.6.3.1.1.4.1.0 .1.3.6.1.4.1.99.0.1\n.1.3.6.1.4.1.99.1 0\n.1.3.6.1.4.1.99.2 "trap %d"\ndate 2026-12-07 10:00:00\n' \
+            "$i" > "$SPOOL/trap-$(printf '%08d' "$i")"
+        i=$((i + 1))
+    done
+
+    KIVO_CONF="$RUN/kivo.conf" "$ROOT/$BUILD_DIR/kivoTrapD" > "$RUN/console" 2>&1 &
+    DAEMON=$!
+    wait_until '[ "$(spool_count)" -lt "$N" ]' || { echo "the daemon took no file" >&2; exit 1; }
+    START=$(now)
+    wait_until '[ "$(grep -c "#EXEC#RETURN exec 0" "$RUN/kivotrapd.log")" -ge "$N" ]' ||
+        { echo "the daemon did not handle $N traps in ${LIMIT}s" >&2; exit 1; }
+    END=$(sql -d "$DB" -c "SELECT extract(epoch FROM service_last_exec_time) FROM kivo_services")
+    kill -TERM "$DAEMON"
+    wait "$DAEMON" || true
+    DAEMON=
+    awk -v n="$N" -v s="$START" -v e="$END" 'BEGIN { printf "%.0f", n / (e - s) }' > "$RUN/rate"
+}
+
+echo "$N traps per run, plug-in $PLUGIN, $(nproc) cores"
+printf '%-8s %14s %18s %8s\n' workers "daemon traps/s" "plug-in starts/s" ratio
+for W in 1 2 4; do
+    run_daemon "$W"
+    RATE=$(cat "$RUN/rate")
+    LAUNCH=$("$BUILD_DIR/kivo-bench-launch-rate" "$W" "$N" "$PLUGIN" "0 ok")
+    printf '%-8s %14s %18s %8s\n' "$W" "$RATE" "$LAUNCH" \
+        "$(awk -v a="$RATE" -v b="$LAUNCH" 'BEGIN { printf "%.2f", a / b }')"
+done
