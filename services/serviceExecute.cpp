@@ -8,7 +8,6 @@
 #include "services/service.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,53 +27,11 @@ const int kUnreachableStatus = 255;
 const int kUnreachableReturnCode = 3;
 const char kUnreachableOutput[] = "could not connect to host";
 
-// Exit status of a child that could not start its program.
+// Exit status that a plug-in run gets when its program could not be run.
 const int kChildFailureStatus = 2;
 
-const char kRedirectFailure[] = "erreur de redirection de flux (dup2): ";
-
-// Writes the reason why exec failed to the system log, as one line.
-[[noreturn]] void failExec(int logFd) {
-  int error = errno;
-  ChildMessage().appendErrorText(error).append("\n").writeTo(logFd);
-  _exit(kChildFailureStatus);
-}
-
-// The plug-in child, between fork and exec: async-signal-safe calls only.
-// logFd is where the system log went at the time of the fork.
-[[noreturn]] void runPluginChild(int readEnd, int writeEnd, int logFd,
-                                 const ArgumentVector& arguments) {
-  ::close(readEnd);
-  if (logFd == STDOUT_FILENO) {
-    // The log is still descriptor 1, which is about to become the pipe; keep
-    // a copy so that an exec failure never shows up as plug-in output.
-    logFd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-  }
-  if (writeEnd == STDOUT_FILENO) {
-    // dup2 onto itself would leave close-on-exec set.
-    ::fcntl(STDOUT_FILENO, F_SETFD, 0);
-  } else if (::dup2(writeEnd, STDOUT_FILENO) < 0) {
-    int error = errno;
-    ::close(writeEnd);
-    // The bytes perror would write for the prefix followed by the error text.
-    ChildMessage()
-        .append(kRedirectFailure)
-        .appendErrorText(error)
-        .append(": ")
-        .appendErrorText(error)
-        .append("\n")
-        .writeTo(STDERR_FILENO);
-    _exit(kChildFailureStatus);
-  }
-  ::execv(arguments.program(), arguments.argv());
-  failExec(logFd);
-}
-
-// The alerting child, between fork and exec: it inherits everything as is.
-[[noreturn]] void runAlertingChild(int logFd, const ArgumentVector& arguments) {
-  ::execv(arguments.program(), arguments.argv());
-  failExec(logFd);
-}
+// The reason why a program could not be run, as one line of the system log.
+void reportExecFailure(int error) { writeStandardOutputLine(errnoText(error)); }
 
 // The message of every plug-in failure: the fixed text, then which service
 // and command it was, then the trailing part without a separator.
@@ -101,29 +58,34 @@ int service::execute() {
     throw serviceException(failureMessage(*this, "Error open pipe ", errnoText(error)));
   }
   ArgumentVector arguments(path, vectorParam);
-  int logFd = standardOutputDescriptor();
 
   ChildProcess child;
-  pid_t pid = child.fork();
-  if (pid < 0) {
+  ChildProcess::SpawnResult started = child.spawn(arguments, pipe.writeEnd().get());
+  if (started == ChildProcess::kNoProcess) {
     int error = errno;
     throw serviceException(failureMessage(*this, "Error create fork ", errnoText(error)));
   }
-  if (pid == 0) runPluginChild(pipe.readEnd().get(), pipe.writeEnd().get(), logFd, arguments);
-
   pipe.writeEnd().reset();
-  std::string output;
-  // A read error ends the output where it stands, as the end of file does.
-  (void)readAll(pipe.readEnd().get(), output);
-  // Nothing more can come; closing before the wait also spares a child that
-  // is still writing from blocking on a full pipe.
-  pipe.readEnd().reset();
-  stdOut = output;
-
   int status = 0;
-  if (!child.wait(&status, WUNTRACED | WCONTINUED)) {
-    int error = errno;
-    throw serviceException(failureMessage(*this, "Error execute ", errnoText(error)));
+  if (started == ChildProcess::kProgramFailed) {
+    // As a run that ended at once with the failure status and no output; the
+    // reason goes to the system log, never into the plug-in's output.
+    reportExecFailure(errno);
+    pipe.readEnd().reset();
+    stdOut.clear();
+    status = W_EXITCODE(kChildFailureStatus, 0);
+  } else {
+    std::string output;
+    // A read error ends the output where it stands, as the end of file does.
+    (void)readAll(pipe.readEnd().get(), output);
+    // Nothing more can come; closing before the wait also spares a child
+    // that is still writing from blocking on a full pipe.
+    pipe.readEnd().reset();
+    stdOut = output;
+    if (!child.wait(&status, WUNTRACED | WCONTINUED)) {
+      int error = errno;
+      throw serviceException(failureMessage(*this, "Error execute ", errnoText(error)));
+    }
   }
   if (!WIFEXITED(status)) {
     // Killed, stopped or continued. A stopped or continued child would
@@ -152,18 +114,21 @@ void service::executeAlertingSoftware(double errorId) {
     parameters.push_back(argument.find("$ERROR") != std::string::npos ? idText : argument);
   }
   ArgumentVector arguments(alertingSoftware, parameters);
-  int logFd = standardOutputDescriptor();
 
+  // The program writes where the daemon's standard output goes: the system
+  // log.
   ChildProcess child;
-  pid_t pid = child.fork();
-  if (pid < 0) {
+  ChildProcess::SpawnResult started = child.spawn(arguments, standardOutputDescriptor());
+  if (started == ChildProcess::kNoProcess) {
     int error = errno;
     writeStandardOutputLine("ERR can't start alerting program " + alertingSoftware + ": " +
                             errnoText(error));
     return;
   }
-  if (pid == 0) runAlertingChild(logFd, arguments);
-
+  if (started == ChildProcess::kProgramFailed) {
+    reportExecFailure(errno);
+    return;
+  }
   // Blocks until this child ends; its exit status is not looked at. Should
   // the wait fail, the holder still kills and reaps a child it holds.
   int status = 0;

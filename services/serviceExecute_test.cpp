@@ -257,6 +257,15 @@ TEST(ServiceAlerting, ProgramThatCannotStartIsLoggedAndTheCallReturns) {
   EXPECT_EQ(log.text(), "No such file or directory\n");
 }
 
+TEST(ServiceAlerting, ProgramOutputGoesToTheSystemLog) {
+  CapturedOutput log;
+  service s;
+  s.SetAlertingSoftware("/bin/echo");
+  s.SetAlertingParameter("alert for $ERROR");
+  s.executeAlertingSoftware(42);
+  EXPECT_EQ(log.text(), "alert for 42\n");
+}
+
 TEST(ServiceAlerting, LeavesOtherChildrenToTheirOwner) {
   // Another worker's plug-in, ended but not yet reaped by its worker.
   pid_t other = ::fork();

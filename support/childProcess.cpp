@@ -3,9 +3,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 bool Pipe::open() {
   int ends[2];
@@ -15,10 +18,28 @@ bool Pipe::open() {
   return true;
 }
 
-pid_t ChildProcess::fork() {
-  pid_t pid = ::fork();
-  if (pid > 0) pid_ = pid;
-  return pid;
+ChildProcess::SpawnResult ChildProcess::spawn(const ArgumentVector& arguments, int output) {
+  posix_spawn_file_actions_t actions;
+  int error = ::posix_spawn_file_actions_init(&actions);
+  if (error != 0) {
+    errno = error;
+    return kNoProcess;
+  }
+  // dup2 onto the descriptor itself clears its close-on-exec flag too.
+  if (output >= 0) error = ::posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
+  pid_t pid = -1;
+  if (error == 0) {
+    error = ::posix_spawn(&pid, arguments.program(), &actions, nullptr, arguments.argv(), environ);
+  }
+  ::posix_spawn_file_actions_destroy(&actions);
+  if (error == 0) {
+    pid_ = pid;
+    return kStarted;
+  }
+  errno = error;
+  // The process itself fails to come with EAGAIN; every other error is that
+  // of exec, after which posix_spawn has reaped the process.
+  return error == EAGAIN ? kNoProcess : kProgramFailed;
 }
 
 bool ChildProcess::wait(int* status, int options) {
@@ -64,32 +85,3 @@ ArgumentVector::ArgumentVector(const std::string& program,
   for (std::string& text : strings_) pointers_.push_back(&text[0]);
   pointers_.push_back(nullptr);
 }
-
-ChildMessage& ChildMessage::append(const char* text) {
-  while (*text != '\0' && size_ < sizeof buffer_) buffer_[size_++] = *text++;
-  return *this;
-}
-
-ChildMessage& ChildMessage::appendErrorText(int error) {
-  // strerrordesc_np reads a constant table: no locale, no allocation, no
-  // lock, unlike strerror.
-  const char* text = ::strerrordesc_np(error);
-  if (text != nullptr) return append(text);
-  return append("Unknown error ").appendNumber(error);
-}
-
-ChildMessage& ChildMessage::appendNumber(int value) {
-  char digits[16];
-  int count = 0;
-  // Built from the negative side so that INT_MIN needs no special case.
-  int rest = value < 0 ? value : -value;
-  do {
-    digits[count++] = static_cast<char>('0' - rest % 10);
-    rest /= 10;
-  } while (rest != 0);
-  if (value < 0) append("-");
-  while (count > 0 && size_ < sizeof buffer_) buffer_[size_++] = digits[--count];
-  return *this;
-}
-
-void ChildMessage::writeTo(int fd) const { (void)writeAll(fd, buffer_, size_); }

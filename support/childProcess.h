@@ -1,17 +1,17 @@
 // Holders for running a program as a child process: the pipe that carries its
-// output, the child itself, and a message buffer the child can use between
-// fork and exec.
+// output, the child itself and its argument vector.
 //
 // Pipe and ChildProcess own what they hold and release it on every way out
 // of their scope, exceptions included, so no descriptor leaks into another
 // worker's child and no child is left unreaped. Each holder belongs to the
 // one thread that made it; different threads use different holders.
 //
-// Between fork and exec a child of a threaded process may only make
-// async-signal-safe calls: another thread may have held the allocator's or
-// stdio's lock at the moment of the fork. Everything the child needs is
-// therefore built before the fork, and ChildMessage is the child's only way
-// to compose a message.
+// Children are started with posix_spawn, not fork: the new process shares
+// the daemon's memory until it has called exec, so starting a program costs
+// the same however large the daemon has grown (with fork, every page of a
+// queue swollen by a trap storm would be mapped again for each plug-in), and
+// no code of the daemon runs in the child, where only async-signal-safe
+// calls would be allowed.
 #ifndef KIVO_SUPPORT_CHILDPROCESS_H
 #define KIVO_SUPPORT_CHILDPROCESS_H
 
@@ -42,7 +42,9 @@ class Pipe {
   FileDescriptor write_;
 };
 
-// One child process of this process, from fork until it is reaped.
+class ArgumentVector;
+
+// One child process of this process, from its start until it is reaped.
 //
 // While it holds a child that has not been reaped, the destructor kills it
 // with SIGKILL and reaps it. Once a wait has reported that the child ended,
@@ -55,10 +57,18 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // fork(2). Returns 0 in the new child, the child's process id in the
-  // parent, whose holder now owns the child, and -1 with errno set when no
-  // child could be made. The holder must be empty.
-  pid_t fork();
+  enum SpawnResult {
+    kStarted,        // the program runs; the holder owns its process
+    kNoProcess,      // no process could be made; errno says why
+    kProgramFailed,  // the process could not run the program (exec
+                     // failed) and is gone; errno says why
+  };
+
+  // Starts arguments.program() with arguments.argv() and the daemon's
+  // environment. With output >= 0 that descriptor becomes the program's
+  // standard output; every other descriptor is inherited as it is, those
+  // marked close-on-exec excepted. The holder must be empty.
+  SpawnResult spawn(const ArgumentVector& arguments, int output);
 
   // The child's process id; -1 when none is held.
   pid_t pid() const { return pid_; }
@@ -77,8 +87,7 @@ class ChildProcess {
 };
 
 // An argument vector for execv: copies of the program and its arguments,
-// with the pointer array over them that ends with a null pointer. Build it
-// before the fork; the child only reads it.
+// with the pointer array over them that ends with a null pointer.
 class ArgumentVector {
  public:
   ArgumentVector(const std::string& program, const std::vector<std::string>& arguments);
@@ -91,27 +100,6 @@ class ArgumentVector {
  private:
   std::vector<std::string> strings_;
   std::vector<char*> pointers_;
-};
-
-// One message composed in a fixed buffer and written with one write(2) call,
-// so that it reaches a shared log as one piece. Every member is
-// async-signal-safe; text beyond the buffer is dropped.
-class ChildMessage {
- public:
-  ChildMessage() = default;
-
-  ChildMessage& append(const char* text);
-  // The system's text for error, as strerror gives it in the C locale.
-  ChildMessage& appendErrorText(int error);
-  // Writes the message to fd; short writes and EINTR are retried, other
-  // failures ignored, since a child has nowhere else to report them.
-  void writeTo(int fd) const;
-
- private:
-  ChildMessage& appendNumber(int value);
-
-  char buffer_[512];
-  size_t size_ = 0;
 };
 
 #endif
