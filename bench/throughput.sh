@@ -46,12 +46,12 @@ sql() { "$PSQL" -X -q -At -v ON_ERROR_STOP=1 -h "$CLUSTER/socket" -p "$PORT" -U 
 
 now() { date +%s.%N; }
 
-# Waits until the command's output satisfies the test; false after LIMIT.
+# Waits until the test holds, trying it every $2 seconds; false after LIMIT.
 wait_until() {
     deadline=$(( $(date +%s) + LIMIT ))
     while ! eval "$1"; do
         [ "$(date +%s)" -lt "$deadline" ] || return 1
-        sleep 0.01
+        sleep "$2"
     done
 }
 
@@ -97,9 +97,11 @@ CONF
 
     KIVO_CONF="$RUN/kivo.conf" "$ROOT/$BUILD_DIR/kivoTrapD" > "$RUN/console" 2>&1 &
     DAEMON=$!
-    wait_until '[ "$(spool_count)" -lt "$N" ]' || { echo "the daemon took no file" >&2; exit 1; }
+    wait_until '[ "$(spool_count)" -lt "$N" ]' 0.005 || { echo "the daemon took no file" >&2; exit 1; }
     START=$(now)
-    wait_until '[ "$(grep -c "#EXEC#RETURN exec 0" "$RUN/kivotrapd.log")" -ge "$N" ]' ||
+    # The end is read from the database, so this poll may be coarse and
+    # takes little from the daemon.
+    wait_until '[ "$(grep -c "#EXEC#RETURN exec 0" "$RUN/kivotrapd.log")" -ge "$N" ]' 0.5 ||
         { echo "the daemon did not handle $N traps in ${LIMIT}s" >&2; exit 1; }
     END=$(sql -d "$DB" -c "SELECT extract(epoch FROM service_last_exec_time) FROM kivo_services")
     kill -TERM "$DAEMON"
