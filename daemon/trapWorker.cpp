@@ -33,6 +33,14 @@ void alert(service& s, const char* message) {
   s.executeAlertingSoftware(errorId);
 }
 
+// A warning, critical or unknown run: the previous record is acknowledged,
+// one of this kind opened, and the alerting program run when wanted.
+void openRecord(service& s, int previous, int code, bool wanted, const char* message) {
+  AcquitteError(s, previous);
+  InsertError(s, code);
+  if (wanted) alert(s, message);
+}
+
 // Stores the run in the service's row. A failure here must not cost the
 // trap its error record and alert, so it is reported and the trap goes on.
 void storeRun(const service& s) {
@@ -52,19 +60,14 @@ void recordStateChange(service& s, int previous, int code) {
       if (!getErrorId(previous).empty()) AcquitteError(s, previous);
       break;
     case 1:
-      AcquitteError(s, previous);
-      InsertError(s, 1);
-      if (s.GetAlertingWarning()) alert(s, "Execute alerting software");
+      openRecord(s, previous, 1, s.GetAlertingWarning(), "Execute alerting software");
       break;
     case 2:
-      AcquitteError(s, previous);
-      InsertError(s, 2);
-      if (s.GetAlertingCritical()) alert(s, "Execute alerting software");
+      openRecord(s, previous, 2, s.GetAlertingCritical(), "Execute alerting software");
       break;
     case 3:
-      AcquitteError(s, previous);
-      InsertError(s, 3);
-      if (s.GetAlertingUnknown()) alert(s, "Execute alerting software ");
+      // This message ends with a blank.
+      openRecord(s, previous, 3, s.GetAlertingUnknown(), "Execute alerting software ");
       break;
     default:
       break;
