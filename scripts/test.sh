@@ -1,7 +1,8 @@
 #!/bin/sh
 # Sets everything up and runs every test: installs the dependencies, builds
-# the project, runs the whole suite, then builds again with ThreadSanitizer
-# and runs the thread tests under it. The suite starts and stops the servers
+# the project, runs the whole suite, runs it again built with
+# AddressSanitizer, then builds with ThreadSanitizer and runs the thread
+# tests under it. The suite starts and stops the servers
 # it needs itself.
 set -eu
 cd "$(dirname "$0")/.."
@@ -15,6 +16,13 @@ JOBS=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$JOBS"
 ctest --test-dir build --output-on-failure -j "$JOBS" --timeout 600
+
+# The daemon under test is the sanitized one too; a fault or a leak ends it
+# with a failing status, which the tests see.
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKIVO_SANITIZE=address
+cmake --build build-asan -j "$JOBS"
+ASAN_OPTIONS="detect_leaks=1" \
+    ctest --test-dir build-asan --output-on-failure -j "$JOBS" --timeout 900
 
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKIVO_SANITIZE=thread
 cmake --build build-tsan -j "$JOBS"
