@@ -115,10 +115,9 @@ void service::executeAlertingSoftware(double errorId) {
   }
   ArgumentVector arguments(alertingSoftware, parameters);
 
-  // The program writes where the daemon's standard output goes: the system
-  // log.
+  // Nothing is redirected: the program inherits the daemon's descriptors.
   ChildProcess child;
-  ChildProcess::SpawnResult started = child.spawn(arguments, standardOutputDescriptor());
+  ChildProcess::SpawnResult started = child.spawn(arguments, -1);
   if (started == ChildProcess::kNoProcess) {
     int error = errno;
     writeStandardOutputLine("ERR can't start alerting program " + alertingSoftware + ": " +

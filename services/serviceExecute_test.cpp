@@ -257,13 +257,19 @@ TEST(ServiceAlerting, ProgramThatCannotStartIsLoggedAndTheCallReturns) {
   EXPECT_EQ(log.text(), "No such file or directory\n");
 }
 
-TEST(ServiceAlerting, ProgramOutputGoesToTheSystemLog) {
+TEST(ServiceAlerting, ProgramKeepsTheDaemonsDescriptors) {
+  TempDir dir;
+  const std::string console = dir.file("console");
   CapturedOutput log;
   service s;
   s.SetAlertingSoftware("/bin/echo");
   s.SetAlertingParameter("alert for $ERROR");
-  s.executeAlertingSoftware(42);
-  EXPECT_EQ(log.text(), "alert for 42\n");
+  {
+    DescriptorOneInFile redirect(console);
+    s.executeAlertingSoftware(42);
+  }
+  EXPECT_EQ(readFile(console), "alert for 42\n");
+  EXPECT_EQ(log.text(), "") << "the system log gets no output of the program";
 }
 
 TEST(ServiceAlerting, LeavesOtherChildrenToTheirOwner) {
