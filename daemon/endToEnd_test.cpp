@@ -87,7 +87,7 @@ class EndToEndTest : public ::testing::Test {
     options.configuration = config.path;
     options.consoleFile = dir.file("console");
     daemon.reset(new DaemonProcess(options));
-    ASSERT_TRUE(waitFor([&] { return count("INFO#load Trap service ") == 1; }))
+    ASSERT_TRUE(waitFor([&] { return config.count("INFO#load Trap service ") == 1; }))
         << readFile(config.systemLog);
   }
 
@@ -107,16 +107,9 @@ class EndToEndTest : public ::testing::Test {
     send(oid, {kStateOid, "i", std::to_string(state), kTextOid, "s", text});
   }
 
-  std::vector<std::string> messages() const { return logMessages(readFile(config.systemLog)); }
-
-  int count(const std::string& message) const {
-    std::vector<std::string> lines = messages();
-    return static_cast<int>(std::count(lines.begin(), lines.end(), message));
-  }
-
   int countStartingWith(const std::string& prefix) const {
     int found = 0;
-    for (const std::string& line : messages()) found += startsWith(line, prefix) ? 1 : 0;
+    for (const std::string& line : config.messages()) found += startsWith(line, prefix) ? 1 : 0;
     return found;
   }
 
@@ -182,12 +175,14 @@ TEST_F(EndToEndTest, TemplatesAreFilledFromTheTrap) {
   stopDaemon();
 
   for (const Case& c : cases) {
-    EXPECT_EQ(count("EXEC#" + echo + " " + c.commandLine), 1) << c.parameter;
+    EXPECT_EQ(config.count("EXEC#" + echo + " " + c.commandLine), 1) << c.parameter;
     EXPECT_EQ(serviceRow(c.service), (std::vector<std::string>{"0", c.output, "t"})) << c.parameter;
   }
-  EXPECT_EQ(count("REP#.1.3.6.1.4.1.99.2:eth0"), 1);
-  EXPECT_EQ(count("Variable no found:No entries value for variable number: #3#service 21#-v $3"), 1);
-  EXPECT_EQ(count("EXEC#RETURN exec 0"), static_cast<int>(cases.size()));
+  EXPECT_EQ(config.count("REP#.1.3.6.1.4.1.99.2:eth0"), 1);
+  EXPECT_EQ(config.count("Variable no found:No entries value for variable number: "
+                         "#3#service 21#-v $3"),
+            1);
+  EXPECT_EQ(config.count("EXEC#RETURN exec 0"), static_cast<int>(cases.size()));
   EXPECT_TRUE(records().empty()) << "OK runs open no error record";
 }
 
@@ -198,7 +193,7 @@ TEST_F(EndToEndTest, TrapWithoutServiceIsLoggedAndRunsNothing) {
   ASSERT_TRUE(waitFor([&] { return countStartingWith("INFO#there isn't") == 1; }));
   stopDaemon();
 
-  EXPECT_EQ(count("INFO#there isn't passive service for OID.1.3.6.1.4.1.99.0.2 on this host "
+  EXPECT_EQ(config.count("INFO#there isn't passive service for OID.1.3.6.1.4.1.99.0.2 on this host "
                   "localhost(127.0.0.1)"),
             1);
   EXPECT_EQ(countStartingWith("EXEC#"), 0);
@@ -246,8 +241,8 @@ TEST_F(EndToEndTest, ErrorRunsOpenRecordsAndAlertWithTheirOwnIds) {
   EXPECT_EQ(splitLines(readFile(alertFile)),
             (std::vector<std::string>{"service 1 --error 1", "service 1 --error 3",
                                       "service 1 --error 5", "service 1 --error 7"}));
-  EXPECT_EQ(count("INFO#Execute alerting software"), 3);
-  EXPECT_EQ(count("INFO#Execute alerting software "), 1) << "the unknown state's line";
+  EXPECT_EQ(config.count("INFO#Execute alerting software"), 3);
+  EXPECT_EQ(config.count("INFO#Execute alerting software "), 1) << "the unknown state's line";
   EXPECT_EQ(serviceRow(1), (std::vector<std::string>{"0", "OK: state 9\n", "t"}));
   EXPECT_EQ(serviceRow(2), (std::vector<std::string>{"3", "UNKNOWN: state 7\n", "t"}));
 }
@@ -257,11 +252,13 @@ TEST_F(EndToEndTest, AcceptedAndOutOfRangeCodes) {
   addAlerting(1, true, true, true);
   startDaemon(1);
   send(kTrapOid, {kStateOid, "i", "7"});
-  ASSERT_TRUE(waitFor([&] { return countStartingWith("ERR#") == 1; })) << readFile(config.systemLog);
+  ASSERT_TRUE(waitFor([&] { return countStartingWith("ERR#") == 1; }))
+      << readFile(config.systemLog);
   // The whole message of a failed run spans two lines.
-  std::vector<std::string> lines = messages();
+  std::vector<std::string> lines = config.messages();
   auto error = std::find(lines.begin(), lines.end(),
-                         "ERR#ServiceException .1.3.6.1.4.1.99.0.1 127.0.0.1Error execute service 1");
+                         "ERR#ServiceException .1.3.6.1.4.1.99.0.1 127.0.0.1"
+                         "Error execute service 1");
   ASSERT_NE(error, lines.end()) << readFile(config.systemLog);
   ASSERT_NE(error + 1, lines.end());
   EXPECT_EQ(*(error + 1), "path:/bin/sh -c \"echo ran 7; exit 7\"ran 7");
@@ -271,7 +268,7 @@ TEST_F(EndToEndTest, AcceptedAndOutOfRangeCodes) {
   send(kTrapOid, {kStateOid, "i", "4"});
   ASSERT_TRUE(waitForRuns(1)) << readFile(config.systemLog);
   stopDaemon();
-  EXPECT_EQ(count("EXEC#RETURN exec 4"), 1);
+  EXPECT_EQ(config.count("EXEC#RETURN exec 4"), 1);
   EXPECT_EQ(serviceRow(1), (std::vector<std::string>{"4", "ran 4\n", "t"}));
   EXPECT_TRUE(records().empty());
   EXPECT_EQ(countStartingWith("INFO#Execute alerting software"), 0);
@@ -295,7 +292,8 @@ TEST_F(EndToEndTest, FailedStateUpdateStillJournalsTheTrap) {
   database.execute(
       "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
       "$$ BEGIN RAISE EXCEPTION 'service rows are read-only'; END $$;"
-      "CREATE TRIGGER refuse BEFORE UPDATE ON kivo_services FOR EACH ROW EXECUTE FUNCTION refuse();");
+      "CREATE TRIGGER refuse BEFORE UPDATE ON kivo_services"
+      " FOR EACH ROW EXECUTE FUNCTION refuse();");
   addService(1, kCheckDummy, kTrapOid, "$1 \"$2\"");
   addAlerting(1, false, false, true);
   startDaemon(1);
@@ -305,7 +303,9 @@ TEST_F(EndToEndTest, FailedStateUpdateStillJournalsTheTrap) {
   ASSERT_TRUE(waitForLines(alertFile, 2)) << "the worker lives on";
   stopDaemon();
 
-  EXPECT_EQ(countStartingWith("ERR#UpdateState failed for service 1: Exec prepareRequest failed:  "), 2)
+  EXPECT_EQ(countStartingWith("ERR#UpdateState failed for service 1: "
+                              "Exec prepareRequest failed:  "),
+            2)
       << readFile(config.systemLog);
   EXPECT_EQ(records().size(), 2u);
   EXPECT_EQ(splitLines(readFile(alertFile)),
@@ -328,8 +328,10 @@ TEST_F(EndToEndThreadTest, BurstWithFourWorkersHandlesEveryTrapOnce) {
   std::multiset<int> numbers;
   for (const std::string& line : handled) numbers.insert(std::stoi(line));
   std::multiset<int> logged;
-  const std::regex trapLine("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8}#\\.1\\.3\\.6\\.1\\.4\\.1\\.99\\.0\\.1#"
-                            "localhost#127\\.0\\.0\\.1#\\.1\\.3\\.6\\.1\\.4\\.1\\.99\\.1:([0-9]+)#");
+  const std::regex trapLine("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8}#"
+                            "\\.1\\.3\\.6\\.1\\.4\\.1\\.99\\.0\\.1#"
+                            "localhost#127\\.0\\.0\\.1#"
+                            "\\.1\\.3\\.6\\.1\\.4\\.1\\.99\\.1:([0-9]+)#");
   for (const std::string& line : splitLines(readFile(config.trapLog))) {
     std::smatch match;
     ASSERT_TRUE(std::regex_match(line, match, trapLine)) << "a whole trap log line: " << line;
@@ -339,7 +341,7 @@ TEST_F(EndToEndThreadTest, BurstWithFourWorkersHandlesEveryTrapOnce) {
   for (int i = 0; i < kTraps; ++i) all.insert(i);
   EXPECT_EQ(numbers, all) << "every trap's plug-in ran once";
   EXPECT_EQ(logged, all) << "every trap logged once";
-  EXPECT_EQ(count("EXEC#RETURN exec 0"), kTraps);
+  EXPECT_EQ(config.count("EXEC#RETURN exec 0"), kTraps);
   EXPECT_EQ(serviceRow(1)[0], "0");
 }
 
@@ -362,7 +364,8 @@ TEST_F(EndToEndThreadTest, StopDuringABurstLosesNoTrap) {
   for (const std::string& name : listDirectory(config.spool)) {
     putBack += startsWith(name, kPutBackPrefix) ? 1 : 0;
   }
-  EXPECT_EQ(count("INFO#put back " + std::to_string(putBack) + " queued traps into " + config.spool),
+  EXPECT_EQ(config.count("INFO#put back " + std::to_string(putBack) + " queued traps into " +
+                         config.spool),
             putBack > 0 ? 1 : 0);
 
   startDaemon(2);
@@ -389,8 +392,9 @@ TEST_F(EndToEndTest, ReceiverFormatsBeyondTheLineRulesDoNotStopTheDaemon) {
   ASSERT_TRUE(waitForRuns(2)) << readFile(config.systemLog);
   stopDaemon();
 
-  const std::string unmatched = "INFO#there isn't passive service for OID.1.3.6.1.4.1.99.0.1 on this host ";
-  std::vector<std::string> lines = messages();
+  const std::string unmatched =
+      "INFO#there isn't passive service for OID.1.3.6.1.4.1.99.0.1 on this host ";
+  std::vector<std::string> lines = config.messages();
   auto line = std::find_if(lines.begin(), lines.end(),
                            [&](const std::string& l) { return startsWith(l, unmatched); });
   ASSERT_NE(line, lines.end()) << "no device of the test has the IPv6 address";
@@ -398,7 +402,7 @@ TEST_F(EndToEndTest, ReceiverFormatsBeyondTheLineRulesDoNotStopTheDaemon) {
 
   // The line feed cuts the string; its second line reads as a variable.
   EXPECT_EQ(serviceRow(1)[1], "[.1.3.6.1.4.1.99.1:0][.1.3.6.1.4.1.99.2:afterwards]\n");
-  EXPECT_EQ(count("EXEC#" + testdata("echo_arguments.sh") +
+  EXPECT_EQ(config.count("EXEC#" + testdata("echo_arguments.sh") +
                   " .1.3.6.1.4.1.99.2:line1 line2\": .1.3.6.1.4.1.99.3:00 FF 10  "),
             1)
       << readFile(config.systemLog);

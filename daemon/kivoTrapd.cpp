@@ -108,15 +108,7 @@ void stopWorkers(TermSignal& termSignal) {
   while (runningWorkers() > 0 && die_kivo.load() == 0 && !fifo_trap.empty()) {
     termSignal.pause(second);
   }
-  fifo_trap.lock();
-  die_kivo.store(1);
-  fifo_trap.unlock();
-  fifo_trap.broadcast();
-  std::lock_guard<std::mutex> hold(mutex_vec_thread);
-  for (thread_kivo& worker : vec_thread) {
-    if (worker.thread.joinable()) worker.thread.join();
-  }
-  vec_thread.clear();
+  joinWorkers();
 }
 
 // What is left in the queue goes back into the spool, to be handled first

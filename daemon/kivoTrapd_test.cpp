@@ -39,20 +39,13 @@ class DaemonTest : public ::testing::Test {
     return *daemon;
   }
 
-  std::vector<std::string> messages() const { return logMessages(readFile(config.systemLog)); }
-
   bool logHas(const std::string& message) const {
-    std::vector<std::string> lines = messages();
+    std::vector<std::string> lines = config.messages();
     return std::find(lines.begin(), lines.end(), message) != lines.end();
   }
 
   bool waitForLog(const std::string& message) {
     return waitFor([&] { return logHas(message); });
-  }
-
-  int count(const std::string& message) const {
-    std::vector<std::string> lines = messages();
-    return static_cast<int>(std::count(lines.begin(), lines.end(), message));
   }
 
   // Sends SIGTERM once the daemon is in its loop and returns its exit status.
@@ -96,7 +89,7 @@ TEST_F(DaemonTest, StartupLinesThenStopLines) {
       "INFO# kivoTrapD is stopping ... SIGTERM",
       "\t[PG DESCONSTRUCT]fin de connexion",
   };
-  EXPECT_EQ(messages(), expected);
+  EXPECT_EQ(config.messages(), expected);
 }
 
 TEST_F(DaemonTest, MissingLogEnableIsReportedAsZero) {
@@ -129,7 +122,7 @@ TEST_F(DaemonTest, FilesAreTakenInByteOrderAndPutBackAtStop) {
   EXPECT_EQ(hosts, (std::vector<std::string>{"host-.hidden", "host-10", "host-9", "host-a",
                                              "host-b"}));
   EXPECT_TRUE(logHas("INFO#put back 5 queued traps into " + config.spool));
-  std::vector<std::string> lines = messages();
+  std::vector<std::string> lines = config.messages();
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2], "INFO# kivoTrapD is stopping ... SIGTERM");
 }
@@ -174,7 +167,7 @@ TEST_F(DaemonTest, MissingSpoolDirectoryIsReportedOncePerOutage) {
   writeFile(config.spool + "late", trapFile("late"));
   ASSERT_TRUE(waitFor([&] { return spoolNames().empty(); })) << "intake goes on";
   EXPECT_EQ(stop(), 0);
-  EXPECT_EQ(count(error), 1) << "a long outage is one line";
+  EXPECT_EQ(config.count(error), 1) << "a long outage is one line";
   EXPECT_TRUE(logHas("INFO#spool dir readable again: " + config.spool));
   EXPECT_TRUE(logHas("INFO#put back 1 queued traps into " + config.spool));
 }
@@ -196,9 +189,9 @@ TEST_F(DaemonTest, UndeletableFileIsQueuedOnceAndReportedEveryPass) {
   ::chmod((config.spool + "stuck").c_str(), 0644);
   start();
   std::string error = "ERR#kivo can't delete " + config.spool + "stuck";
-  ASSERT_TRUE(waitFor([&] { return count(error) >= 3; })) << readFile(config.systemLog);
+  ASSERT_TRUE(waitFor([&] { return config.count(error) >= 3; })) << readFile(config.systemLog);
   EXPECT_EQ(stop(), 0);
-  std::vector<std::string> lines = messages();
+  std::vector<std::string> lines = config.messages();
   auto putBack = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
     return line.find("put back") != std::string::npos;
   });
@@ -221,7 +214,7 @@ TEST_F(DaemonTest, SpoolPathWithoutSlashStopsOnTheFirstFile) {
   start();
   ASSERT_TRUE(daemon->waitExit());
   EXPECT_EQ(daemon->exitStatus(), 0);
-  std::vector<std::string> lines = messages();
+  std::vector<std::string> lines = config.messages();
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines[lines.size() - 3], "File errorerror open file");
   EXPECT_EQ(lines[lines.size() - 2], "INFO# kivoTrapD is stopping ... SIGTERM");

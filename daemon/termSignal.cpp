@@ -9,6 +9,7 @@
 #include <chrono>
 
 #include "daemon/kivoTrapd.h"
+#include "daemon/trapWorker.h"
 #include "support/posixIo.h"
 
 namespace {
@@ -74,10 +75,7 @@ void TermSignal::run() {
 
 void TermSignal::stop() {
   write_log("INFO", " stop kivoTrapD... SIGTERM");
-  fifo_trap.lock();
-  die_kivo.store(1);
-  fifo_trap.unlock();
-  fifo_trap.broadcast();
+  signalWorkersToEnd();
   // Taking the pause's mutex orders the flag before a waiter's test, so the
   // main thread cannot test, miss it and then sleep through the wake-up.
   { std::lock_guard<std::mutex> hold(pauseMutex_); }

@@ -134,3 +134,19 @@ int startWorkers(int count) {
   }
   return running;
 }
+
+void signalWorkersToEnd() {
+  fifo_trap.lock();
+  die_kivo.store(1);
+  fifo_trap.unlock();
+  fifo_trap.broadcast();
+}
+
+void joinWorkers() {
+  signalWorkersToEnd();
+  std::lock_guard<std::mutex> hold(mutex_vec_thread);
+  for (thread_kivo& worker : vec_thread) {
+    if (worker.thread.joinable()) worker.thread.join();
+  }
+  vec_thread.clear();
+}

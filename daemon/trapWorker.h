@@ -26,4 +26,12 @@ void recordStateChange(service& s, int previous, int code);
 // reported; the daemon goes on with those that started. Returns how many run.
 int startWorkers(int count);
 
+// Sets die_kivo under the queue's mutex and wakes every waiting worker, so
+// none tests the flag, misses it and then sleeps through the wake-up.
+void signalWorkersToEnd();
+
+// signalWorkersToEnd, then joins every worker (each finishes the trap at
+// hand) and empties vec_thread. Traps still queued stay in fifo_trap.
+void joinWorkers();
+
 #endif

@@ -39,21 +39,11 @@ class TrapWorkerThreadTest : public DaemonDatabaseTest {
   }
 
   void TearDown() override {
-    stopWorkers();
+    joinWorkers();
     while (!fifo_trap.empty()) fifo_trap.pop();
     die_kivo.store(0);
     flog_trap_receive.reset();
     DaemonDatabaseTest::TearDown();
-  }
-
-  // What the daemon's stop does with its workers.
-  void stopWorkers() {
-    fifo_trap.lock();
-    die_kivo.store(1);
-    fifo_trap.unlock();
-    fifo_trap.broadcast();
-    for (thread_kivo& worker : vec_thread) worker.thread.join();
-    vec_thread.clear();
   }
 
   // A trap from 127.0.0.1 whose variables make check_dummy end with state
@@ -87,7 +77,7 @@ TEST_F(TrapWorkerThreadTest, FourWorkersHandleEveryTrapOnce) {
   ASSERT_TRUE(waitFor([&] { return runs() == kTraps; })) << output.text();
   // The last alerts may still be running.
   ASSERT_TRUE(waitFor([&] { return splitLines(readFile(alertFile)).size() == 2 * kTraps / 3; }));
-  stopWorkers();
+  joinWorkers();
 
   std::set<std::string> expected;
   for (int i = 0; i < kTraps; ++i) {

@@ -9,7 +9,6 @@
 
 #include <errno.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
 
@@ -66,14 +65,13 @@ int service::execute() {
     throw serviceException(failureMessage(*this, "Error create fork ", errnoText(error)));
   }
   pipe.writeEnd().reset();
-  int status = 0;
+  // A program that could not be run counts as a run that ended at once with
+  // the failure status and no output; the reason goes to the system log,
+  // never into the plug-in's output.
+  int status = W_EXITCODE(kChildFailureStatus, 0);
   if (started == ChildProcess::kProgramFailed) {
-    // As a run that ended at once with the failure status and no output; the
-    // reason goes to the system log, never into the plug-in's output.
     reportExecFailure(errno);
-    pipe.readEnd().reset();
     stdOut.clear();
-    status = W_EXITCODE(kChildFailureStatus, 0);
   } else {
     std::string output;
     // A read error ends the output where it stands, as the end of file does.

@@ -4,11 +4,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 bool Pipe::open() {
   int ends[2];

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "testing/testDatabase.h"
@@ -39,6 +40,15 @@ void DaemonConfig::write() const {
     for (const auto& entry : section.second) text += entry.first + "=" + entry.second + "\n";
   }
   writeFile(path, text);
+}
+
+std::vector<std::string> DaemonConfig::messages() const {
+  return logMessages(readFile(systemLog));
+}
+
+int DaemonConfig::count(const std::string& message) const {
+  std::vector<std::string> lines = messages();
+  return static_cast<int>(std::count(lines.begin(), lines.end(), message));
 }
 
 std::vector<std::string> logMessages(const std::string& text) {

@@ -21,6 +21,11 @@ struct DaemonConfig {
   // Writes the file; entries are "SECTION" -> name -> value, in name order.
   void write() const;
 
+  // The system log as logMessages gives it; empty while there is none.
+  std::vector<std::string> messages() const;
+  // How many of those messages are exactly message.
+  int count(const std::string& message) const;
+
   std::string path;
   std::string spool;      // ends with "/"
   std::string systemLog;
