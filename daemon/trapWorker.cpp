@@ -74,14 +74,14 @@ void recordStateChange(service& s, int previous, int code) {
   }
 }
 
-void treatTrap(const snmpTrap& trap) {
+bool treatTrap(const snmpTrap& trap) {
   if (log_enable == 1) write_trap_log(trap);
   std::string address = trap.getHostAddr();
   int position = map_service_trap.searchServiceByOID(address, trap.getOid());
   if (position == -1) {
     write_log("INFO", "there isn't passive service for OID" + trap.getOid() + " on this host " +
                           trap.getHost() + "(" + address + ")");
-    return;
+    return true;
   }
   service s = map_service_trap.getServiceByPosition(address, position);
   s.Setparameter(buildParameters(s.Getparameter(), trap, s));
@@ -92,11 +92,12 @@ void treatTrap(const snmpTrap& trap) {
     code = s.execute();
   } catch (const serviceException& e) {
     write_log("ERR", "ServiceException " + trap.getOid() + " " + address + e.what());
-    return;
+    return true;
   }
   storeRun(s);
   write_log("EXEC", "RETURN exec " + intToString(code));
   if (code != previous) recordStateChange(s, previous, code);
+  return true;
 }
 
 void* thread_treat_trap(void*) {

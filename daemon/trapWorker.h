@@ -16,7 +16,9 @@ void* thread_treat_trap(void*);
 
 // Handles one trap from the trap log line to the alerting program. Nothing
 // that goes wrong with the trap escapes: it is reported in the system log.
-void treatTrap(const snmpTrap& trap);
+// Returns true when the trap is done, so that its spool file may go; false
+// when the stop cut it short and the next start must handle it again.
+bool treatTrap(const snmpTrap& trap);
 
 // The error journal's part after a run that ended with code, the service
 // having had previous before it.
