@@ -178,12 +178,17 @@ TEST_F(DaemonTest, UndeletableFileIsHandledOnceAndReportedEveryPass) {
   config.entries["KIVO"]["sleep"] = "0";
   config.entries["KIVO"]["thread_number"] = "1";
   writeFile(config.spool + "stuck", trapFile("stuck"));
-  ::chmod((config.spool + "stuck").c_str(), 0644);
   start();
   std::string error = "ERR#kivo can't delete " + config.spool + "stuck";
+  ASSERT_TRUE(waitForLog(error)) << readFile(config.systemLog);
+  // Each arrival makes a pass, which tries the stuck file again.
+  for (size_t i = 0; i < 2; ++i) {
+    writeFile(config.spool + "later-" + std::to_string(i), trapFile("later"));
+    ASSERT_TRUE(waitFor([&] { return splitLines(readFile(config.trapLog)).size() == i + 2; }));
+  }
   ASSERT_TRUE(waitFor([&] { return config.count(error) >= 3; })) << readFile(config.systemLog);
   EXPECT_EQ(stop(), 0);
-  EXPECT_EQ(splitLines(readFile(config.trapLog)).size(), 1u) << "handled once";
+  EXPECT_EQ(splitLines(readFile(config.trapLog)).size(), 3u) << "each handled once";
 }
 
 TEST_F(DaemonTest, EntriesThatAreNoTrapFileAreReportedOnceAndSkipped) {
@@ -269,6 +274,32 @@ TEST_F(DaemonTest, SigtermCutsTheLongPauseShort) {
   config.entries["KIVO"]["sleep"] = "600";
   start();
   EXPECT_EQ(stop(), 0);
+}
+
+TEST_F(DaemonTest, FileArrivingDuringALongPauseIsTakenAtOnce) {
+  struct Case {
+    const char* sleep;
+    bool rename;  // renamed in, as the handlers do; else written in place
+  } cases[] = {{"600", true}, {"600", false}, {"0", true}};
+  for (const Case& c : cases) {
+    config.entries["KIVO"]["sleep"] = c.sleep;
+    config.entries["KIVO"]["thread_number"] = "1";
+    ::unlink(config.trapLog.c_str());
+    start();
+    ASSERT_TRUE(waitForLog("INFO#load Trap service ")) << c.sleep;
+    for (int i = 0; i < 2; ++i) {
+      const std::string name = "trap-" + std::to_string(i);
+      if (c.rename) {
+        writeFile(dir.file(name), trapFile(name));
+        ASSERT_EQ(::rename(dir.file(name).c_str(), (config.spool + name).c_str()), 0);
+      } else {
+        writeFile(config.spool + name, trapFile(name));
+      }
+      ASSERT_TRUE(waitFor([&] { return splitLines(readFile(config.trapLog)).size() == i + 1u; }))
+          << "sleep=" << c.sleep << " rename=" << c.rename << " file " << i;
+    }
+    EXPECT_EQ(stop(), 0);
+  }
 }
 
 TEST_F(DaemonTest, SpoolPathWithoutSlashIsUsedWithOne) {

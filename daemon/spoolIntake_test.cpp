@@ -59,7 +59,7 @@ TEST_F(SpoolIntakeTest, HoldsAtMostTheLimitAndTakesTheRestInNameOrder) {
   EXPECT_TRUE(takeQueued().empty());
 
   // Two traps done: half the room is free, and the intake is woken.
-  auto woken = std::async(std::launch::async, [&] { wakeup.pauseUntilWoken(); });
+  auto woken = std::async(std::launch::async, [&] { wakeup.pause(IntakeWakeup::kRoom, nullptr); });
   ledger.finish(taken[0].origin(), true);
   ledger.finish(taken[1].origin(), true);
   ASSERT_EQ(woken.wait_for(std::chrono::seconds(10)), std::future_status::ready)

@@ -63,7 +63,7 @@ void SpoolLedger::finish(const SpoolOrigin& origin, bool done) {
       wake = true;
     }
   }
-  if (wake) wakeup_.notify();
+  if (wake) wakeup_.notify(IntakeWakeup::kRoom);
 }
 
 void SpoolLedger::forgetUndeletable(const std::string& name) {

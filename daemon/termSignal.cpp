@@ -81,7 +81,7 @@ void TermSignal::stop() {
   // main thread cannot test, miss it and then sleep through the wake-up.
   { std::lock_guard<std::mutex> hold(pauseMutex_); }
   pauseCondition_.notify_all();
-  intake_wakeup.notify();
+  intake_wakeup.wakeForStop();
 }
 
 void TermSignal::pause(const timespec& length) {
