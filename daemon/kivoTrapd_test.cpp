@@ -213,7 +213,7 @@ TEST_F(DaemonTest, SpoolPathWithoutSlashStopsOnTheFirstFile) {
   writeFile(spool + "a", trapFile("a"));
   start();
   ASSERT_TRUE(daemon->waitExit());
-  EXPECT_EQ(daemon->exitStatus(), 0);
+  EXPECT_EQ(daemon->exitStatus(), 1) << "a stop caused by a failure";
   std::vector<std::string> lines = config.messages();
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines[lines.size() - 3], "File errorerror open file");
@@ -221,7 +221,7 @@ TEST_F(DaemonTest, SpoolPathWithoutSlashStopsOnTheFirstFile) {
   EXPECT_TRUE(fileExists(spool + "a")) << "the unread file stays";
 }
 
-TEST_F(DaemonTest, MissingConfigurationStopsWithStatusZero) {
+TEST_F(DaemonTest, MissingConfigurationStopsWithStatusOne) {
   start();
   config.path = dir.file("absent.conf");
   DaemonProcess::Options options;
@@ -230,7 +230,7 @@ TEST_F(DaemonTest, MissingConfigurationStopsWithStatusZero) {
   daemon.reset();
   daemon.reset(new DaemonProcess(options));
   ASSERT_TRUE(daemon->waitExit());
-  EXPECT_EQ(daemon->exitStatus(), 0);
+  EXPECT_EQ(daemon->exitStatus(), 1);
   std::vector<std::string> lines = logMessages(readFile(console));
   EXPECT_EQ(lines, (std::vector<std::string>{"File errorerror: can't open file",
                                              "INFO# kivoTrapD is stopping ... SIGTERM"}));
@@ -254,7 +254,7 @@ TEST_F(DaemonTest, UnopenableSystemLogStopsWithItsPath) {
     options.consoleFile = console;
     DaemonProcess process(options);
     ASSERT_TRUE(process.waitExit()) << c.name;
-    EXPECT_EQ(process.exitStatus(), 0) << c.name;
+    EXPECT_EQ(process.exitStatus(), 1) << c.name;
     std::vector<std::string> lines = logMessages(readFile(console));
     ASSERT_FALSE(lines.empty()) << c.name;
     EXPECT_EQ(lines[0], c.message) << c.name;
