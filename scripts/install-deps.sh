@@ -10,7 +10,7 @@ PACKAGES="
   postgresql postgresql-client
   snmptrapd snmp
   monitoring-plugins-basic
-  procps
+  procps logrotate
 "
 
 if [ "$(id -u)" -ne 0 ]; then
