@@ -104,7 +104,9 @@ for page in man8/kivoTrapD.8 man5/kivo.conf.5 man8/kivo-spool-handler.8; do
     check "man page $page" grep -q '^\.TH ' "/usr/share/man/$page"
 done
 if command -v systemd-analyze >/dev/null 2>&1; then
-    check "unit verifies" systemd-analyze verify /usr/lib/systemd/system/kivotrapd.service
+    # verify warns about a unit it only half understands without failing.
+    check "unit verifies without a word" sh -c \
+        'out=$(systemd-analyze verify /usr/lib/systemd/system/kivotrapd.service 2>&1) && [ -z "$out" ]'
 fi
 
 # The database as the README makes it, on a private cluster.
