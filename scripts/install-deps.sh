@@ -6,6 +6,7 @@ set -eu
 
 PACKAGES="
   g++ cmake ninja-build pkg-config
+  dpkg-dev file
   libpq-dev libboost-dev libgtest-dev
   postgresql postgresql-client
   snmptrapd snmp
