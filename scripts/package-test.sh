@@ -79,7 +79,8 @@ trap cleanup EXIT
 trap 'exit 1' INT TERM
 
 # Build and install.
-DEB=$(scripts/package.sh | tail -n 1)
+DEB=$(scripts/package.sh)
+DEB=$(printf '%s\n' "$DEB" | tail -n 1)
 INSTALLED=yes
 DEBIAN_FRONTEND=noninteractive apt-get install -y "$DEB" >"$WORK/apt.log" 2>&1 || {
     cat "$WORK/apt.log" >&2
