@@ -1,6 +1,6 @@
 #include "daemon/kivoTrapd.h"
 
-#include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 
 #include "daemon/databaseStartup.h"
@@ -11,6 +11,7 @@
 #include "daemon/spoolLedger.h"
 #include "daemon/spoolLock.h"
 #include "daemon/spoolWatch.h"
+#include "daemon/systemLog.h"
 #include "daemon/termSignal.h"
 #include "daemon/trapWorker.h"
 #include "support/convertTo.h"
@@ -82,19 +83,27 @@ LogSettings readSettings(iniConfig& config) {
   return settings;
 }
 
-// The system log is emptied at every start.
-FileDescriptor openSystemLog(const std::string& path) {
-  FileDescriptor file(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644));
-  if (!file.valid()) throw FileException("ERROR can't open system file " + path);
-  return file;
-}
-
-void writeStartupLines(const LogSettings& settings) {
+void writeStartupLines(const LogSettings& settings, const SystemLog& systemLog) {
   write_log("INFO", "Log file system: " + settings.systemLog);
   write_log("INFO", "Log trap enable (0=no and 1=yes): " + intToString(log_enable));
   write_log("INFO", "Log file receive trap: " + settings.trapReceive);
   write_log("INFO", "Log file unknown trap: " + settings.trapUnknown);
   write_log("INFO", "Log file max size: " + longToString(settings.maxSize));
+  if (systemLog.keepPreviousError() != 0) {
+    write_log("ERR", "can't keep the previous system log as " + systemLog.previousPath() + ": " +
+                         errnoText(systemLog.keepPreviousError()));
+  }
+}
+
+// SIGHUP: the system log is opened again at its path, so that a file moved
+// away by hand is replaced; the line goes into the new file.
+void reopenSystemLog(SystemLog& systemLog) {
+  int error = systemLog.reopen();
+  if (error == 0) {
+    write_log("INFO", "SIGHUP: system log reopened " + systemLog.path());
+  } else {
+    write_log("ERR", "SIGHUP: can't reopen system log " + systemLog.path() + ": " + errnoText(error));
+  }
 }
 
 // The trap log, the connection with its statements and error kinds, and the
@@ -176,26 +185,33 @@ std::string configurationPath() {
 }
 
 int kivoTrapdMain() {
-  FileDescriptor systemLog;
+  // A hang-up during start-up must not end the daemon; from the handlers'
+  // installation on it reopens the system log.
+  ::signal(SIGHUP, SIG_IGN);
+  // Declared first: the signal thread, which may reopen the log, is joined
+  // before the log goes.
+  SystemLog systemLog;
   TermSignal termSignal;
   SpoolLock spoolLock;
+  // A stop caused by a failure ends with 1, so that a service manager
+  // restarts the daemon.
   int status = 0;
   try {
     iniConfig config(configurationPath());
     LogSettings settings = readSettings(config);
     // Before the system log, which a second daemon of the same settings
-    // would empty. A directory missing now is claimed by the intake later.
+    // would move aside. A directory missing now is claimed by the intake
+    // later.
     int error = 0;
     if (spoolLock.acquire(spoolDirectory, &error) == SpoolLock::kTaken) {
       reportSpoolTaken(spoolDirectory);
       return 1;
     }
-    systemLog = openSystemLog(settings.systemLog);
-    redirectStandardOutput(systemLog.get());
-    writeStartupLines(settings);
+    systemLog.open(settings.systemLog);
+    writeStartupLines(settings, systemLog);
     int threadNumber = startLogAndDatabase(config, settings);
     CreatePriorityTrap();
-    if (!termSignal.install()) {
+    if (!termSignal.install([&systemLog] { reopenSystemLog(systemLog); })) {
       writeStandardOutputLine("error SIGTERM");
       redirectStandardOutput(-1);
       return 1;
@@ -210,10 +226,11 @@ int kivoTrapdMain() {
     if (!runIntakeLoop(settings, spoolLock)) status = 1;
   } catch (const FileException& e) {
     writeStandardOutputLine("File error" + std::string(e.what()));
+    status = 1;
   } catch (const PostgresqlException& e) {
     writeStandardOutputLine("POSTGRESQL EXCEPTION" + std::string(e.what()));
+    status = 1;
   }
   stopDaemon(termSignal);
-  redirectStandardOutput(-1);
   return status;
 }

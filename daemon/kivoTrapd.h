@@ -61,7 +61,8 @@ void write_log(std::string level, std::string message);
 std::string configurationPath();
 
 // The whole life of the daemon: start-up, intake loop, stop. Returns the
-// process's exit status.
+// process's exit status: 0 after a stop on SIGTERM or SIGINT, 1 after a stop
+// caused by a failure.
 int kivoTrapdMain();
 
 #endif

@@ -342,7 +342,7 @@ TEST_F(DaemonTest, SecondDaemonOnTheSameSpoolRefusesToStart) {
   EXPECT_EQ(splitLines(readFile(config.trapLog)).size(), 1u);
 }
 
-TEST_F(DaemonTest, MissingConfigurationStopsWithStatusZero) {
+TEST_F(DaemonTest, MissingConfigurationStopsWithStatusOne) {
   start();
   config.path = dir.file("absent.conf");
   DaemonProcess::Options options;
@@ -351,7 +351,7 @@ TEST_F(DaemonTest, MissingConfigurationStopsWithStatusZero) {
   daemon.reset();
   daemon.reset(new DaemonProcess(options));
   ASSERT_TRUE(daemon->waitExit());
-  EXPECT_EQ(daemon->exitStatus(), 0);
+  EXPECT_EQ(daemon->exitStatus(), 1);
   std::vector<std::string> lines = logMessages(readFile(console));
   EXPECT_EQ(lines, (std::vector<std::string>{"File errorerror: can't open file",
                                              "INFO# kivoTrapD is stopping ... SIGTERM"}));
@@ -375,7 +375,7 @@ TEST_F(DaemonTest, UnopenableSystemLogStopsWithItsPath) {
     options.consoleFile = console;
     DaemonProcess process(options);
     ASSERT_TRUE(process.waitExit()) << c.name;
-    EXPECT_EQ(process.exitStatus(), 0) << c.name;
+    EXPECT_EQ(process.exitStatus(), 1) << c.name;
     std::vector<std::string> lines = logMessages(readFile(console));
     ASSERT_FALSE(lines.empty()) << c.name;
     EXPECT_EQ(lines[0], c.message) << c.name;

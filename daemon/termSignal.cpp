@@ -16,6 +16,7 @@
 namespace {
 
 const char kTermByte = 'T';
+const char kHangUpByte = 'H';
 const char kQuitByte = 'Q';
 
 // The pipe lives as long as the process: the handler may still run while
@@ -33,12 +34,12 @@ bool openSignalPipe() {
 
 }  // namespace
 
-void Handler(int) {
+void Handler(int number) {
   // A child between fork and exec still has this handler; its signal is not
   // the daemon's.
   if (::getpid() != daemon_pid.load()) return;
   int saved = errno;
-  char byte = kTermByte;
+  char byte = number == SIGHUP ? kHangUpByte : kTermByte;
   (void)!::write(signal_pipe[1], &byte, 1);
   errno = saved;
 }
@@ -53,14 +54,17 @@ TermSignal::~TermSignal() {
   }
 }
 
-bool TermSignal::install() {
+bool TermSignal::install(std::function<void()> hangUp) {
   if (!openSignalPipe()) return false;
+  hangUp_ = std::move(hangUp);
   daemon_pid.store(::getpid());
   struct sigaction action = {};
   action.sa_handler = Handler;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;
-  if (::sigaction(SIGTERM, &action, nullptr) != 0) return false;
+  for (int number : {SIGTERM, SIGINT, SIGHUP}) {
+    if (::sigaction(number, &action, nullptr) != 0) return false;
+  }
   thread_ = std::thread(&TermSignal::run, this);
   return true;
 }
@@ -70,7 +74,11 @@ void TermSignal::run() {
     char byte;
     ssize_t got = readRetry(signal_pipe[0], &byte, 1);
     if (got <= 0 || byte == kQuitByte) return;
-    stop();
+    if (byte == kHangUpByte) {
+      if (hangUp_) hangUp_();
+    } else {
+      stop();
+    }
   }
 }
 

@@ -6,11 +6,12 @@ set -eu
 
 PACKAGES="
   g++ cmake ninja-build pkg-config
+  dpkg-dev file
   libpq-dev libboost-dev libgtest-dev
   postgresql postgresql-client
   snmptrapd snmp
   monitoring-plugins-basic
-  procps
+  procps logrotate
 "
 
 if [ "$(id -u)" -ne 0 ]; then

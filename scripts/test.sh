@@ -1,9 +1,10 @@
 #!/bin/sh
 # Sets everything up and runs every test: installs the dependencies, builds
-# the project, runs the whole suite, runs it again built with
-# AddressSanitizer, then builds with ThreadSanitizer and runs the thread
-# tests under it. The suite starts and stops the servers
-# it needs itself.
+# the project, runs the whole suite, as root builds, installs, checks and
+# purges the Debian package (scripts/package-test.sh), runs the suite again
+# built with AddressSanitizer, then builds with ThreadSanitizer and runs the
+# thread tests under it. The suite starts and stops the servers it needs
+# itself.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -16,6 +17,10 @@ JOBS=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$JOBS"
 ctest --test-dir build --output-on-failure -j "$JOBS" --timeout 600
+
+if [ "$(id -u)" -eq 0 ]; then
+    scripts/package-test.sh
+fi
 
 # The daemon under test is the sanitized one too; a fault or a leak ends it
 # with a failing status, which the tests see.

@@ -1,0 +1,212 @@
+#!/bin/sh
+# Builds the Debian package, installs it with apt, and checks it as an
+# administrator would meet it: files, owners and modes, the unit, log
+# rotation, and the installed daemon running as user kivo against a
+# database of this script's own, with a trap that the installed snmptrapd
+# snippet hands to the installed spool handler. Purges the package at the
+# end, also after a failure, and checks that it is gone.
+#
+# Run as root on a Debian 12 machine where scripts/install-deps.sh has run,
+# with no kivotrapd package installed. The database is a private cluster
+# (as the postgres user, socket only, peer authentication like Debian's
+# default) that is stopped and removed at the end; snmptrapd listens on
+# 127.0.0.1 only.
+#
+#   KIVO_PACKAGE_TEST_PORT   port of the cluster (default 54339)
+#   KIVO_PACKAGE_TRAP_PORT   UDP port of snmptrapd (default 1163)
+set -eu
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+PGPORT=${KIVO_PACKAGE_TEST_PORT:-54339}
+TRAPPORT=${KIVO_PACKAGE_TRAP_PORT:-1163}
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "package-test.sh: run as root (it installs a package)" >&2
+    exit 1
+fi
+if dpkg-query -W -f='${Status}' kivotrapd 2>/dev/null | grep -q 'ok installed'; then
+    echo "package-test.sh: kivotrapd is installed already; not touching it" >&2
+    exit 1
+fi
+
+PASSED=0
+FAILED=0
+check() {
+    # check NAME COMMAND...: one named check, counted.
+    name=$1
+    shift
+    if "$@" >/dev/null 2>&1; then
+        PASSED=$((PASSED + 1))
+    else
+        FAILED=$((FAILED + 1))
+        echo "FAILED: $name" >&2
+    fi
+}
+# Waits up to 20 s for a command to succeed.
+wait_for() {
+    i=0
+    while ! "$@" >/dev/null 2>&1; do
+        i=$((i + 1))
+        [ "$i" -le 200 ] || return 1
+        sleep 0.1
+    done
+}
+# stat's owner:group:mode of a path.
+owner_mode() { stat -c '%U:%G:%a' "$1"; }
+is() { [ "$1" = "$2" ]; }
+
+WORK=$(mktemp -d /tmp/kivo-package-test.XXXXXX)
+chmod 0755 "$WORK"
+BINDIR=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)
+DAEMON=
+SNMPTRAPD=
+INSTALLED=
+
+cleanup() {
+    status=$?
+    [ -n "$DAEMON" ] && kill -KILL "$DAEMON" 2>/dev/null || true
+    [ -n "$SNMPTRAPD" ] && kill -TERM "$SNMPTRAPD" 2>/dev/null || true
+    if [ -f "$WORK/pg/data/postmaster.pid" ]; then
+        runuser -u postgres -- "$BINDIR/pg_ctl" stop -D "$WORK/pg/data" -m immediate -w >/dev/null 2>&1 || true
+    fi
+    if [ -n "$INSTALLED" ]; then
+        DEBIAN_FRONTEND=noninteractive apt-get purge -y kivotrapd >/dev/null 2>&1 || true
+    fi
+    rm -rf "$WORK"
+    exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+# Build and install.
+DEB=$(scripts/package.sh)
+DEB=$(printf '%s\n' "$DEB" | tail -n 1)
+INSTALLED=yes
+DEBIAN_FRONTEND=noninteractive apt-get install -y "$DEB" >"$WORK/apt.log" 2>&1 || {
+    cat "$WORK/apt.log" >&2
+    exit 1
+}
+
+# Files, owners and modes.
+check "user kivo is a system user with no shell" \
+    sh -c 'getent passwd kivo | grep -Eq "^kivo:x:[0-9]{1,3}:[0-9]+:.*:/var/lib/kivo:/usr/sbin/nologin$"'
+check "daemon installed" is "$(owner_mode /usr/sbin/kivoTrapD)" root:root:755
+check "compiled handler installed" is "$(owner_mode /usr/sbin/kivo-spool-handler)" root:root:755
+check "settings readable by group kivo only" is "$(owner_mode /etc/kivo/kivo.conf)" root:kivo:640
+check "settings are a conffile" sh -c "dpkg-query -W -f='\${Conffiles}' kivotrapd | grep -q ' /etc/kivo/kivo.conf '"
+check "spool written by Debian-snmp, read by kivo, setgid" is "$(owner_mode /var/spool/kivo)" Debian-snmp:kivo:2770
+check "log directory" is "$(owner_mode /var/log/kivo)" kivo:kivo:750
+check "state directory" is "$(owner_mode /var/lib/kivo)" kivo:kivo:750
+for f in /usr/share/kivo/schema.sql /usr/share/kivo/grants.sql /etc/kivo/snmptrapd.conf \
+         /etc/logrotate.d/kivotrapd /usr/lib/systemd/system/kivotrapd.service; do
+    check "$f installed" test -s "$f"
+done
+for page in man8/kivoTrapD.8 man5/kivo.conf.5 man8/kivo-spool-handler.8; do
+    check "man page $page" grep -q '^\.TH ' "/usr/share/man/$page"
+done
+if command -v systemd-analyze >/dev/null 2>&1; then
+    # verify warns about a unit it only half understands without failing.
+    check "unit verifies without a word" sh -c \
+        'out=$(systemd-analyze verify /usr/lib/systemd/system/kivotrapd.service 2>&1) && [ -z "$out" ]'
+fi
+
+# The database as the README makes it, on a private cluster.
+mkdir -p "$WORK/pg/socket"
+chown -R postgres: "$WORK/pg"
+runuser -u postgres -- "$BINDIR/initdb" -D "$WORK/pg/data" -U postgres --auth-local=peer \
+    --auth-host=scram-sha-256 --encoding=UTF8 --no-locale --no-sync >"$WORK/initdb.log" 2>&1
+cat >>"$WORK/pg/data/postgresql.conf" <<CONF
+listen_addresses = ''
+port = $PGPORT
+unix_socket_directories = '$WORK/pg/socket'
+fsync = off
+CONF
+runuser -u postgres -- "$BINDIR/pg_ctl" start -D "$WORK/pg/data" -l "$WORK/pg/server.log" -w -t 60 >/dev/null
+export PGHOST="$WORK/pg/socket" PGPORT
+runuser -u postgres -- createuser kivo
+runuser -u postgres -- createdb kivo
+runuser -u postgres -- psql -X -q -v ON_ERROR_STOP=1 -d kivo -f /usr/share/kivo/schema.sql
+runuser -u postgres -- psql -X -q -v ON_ERROR_STOP=1 -d kivo -f /usr/share/kivo/grants.sql
+install -d -o kivo -g kivo "$WORK/alerts"
+printf '#!/bin/sh\necho "alert $*" >> %s/alerts/alerts.log\n' "$WORK" >"$WORK/alert.sh"
+chmod 0755 "$WORK/alert.sh"
+runuser -u postgres -- psql -X -q -v ON_ERROR_STOP=1 -v alert_program="$WORK/alert.sh" \
+    -d kivo -f /usr/share/kivo/sample.sql
+psql_kivo() { runuser -u postgres -- psql -X -A -t -v ON_ERROR_STOP=1 -d kivo -c "$1"; }
+
+# The installed settings with this cluster's socket and port.
+sed -e "s|^PGSQL_host=.*|PGSQL_host=$WORK/pg/socket|" -e "s|^PGSQL_port=.*|PGSQL_port=$PGPORT|" \
+    /etc/kivo/kivo.conf >"$WORK/kivo.conf"
+chown root:kivo "$WORK/kivo.conf"
+chmod 0640 "$WORK/kivo.conf"
+LOG=/var/log/kivo/kivotrapd.log
+log_has() { grep -qF -- "$1" "$LOG"; }
+
+# The daemon as the unit runs it: user kivo, in the foreground.
+KIVO_CONF="$WORK/kivo.conf" setpriv --reuid=kivo --regid=kivo --init-groups \
+    /usr/sbin/kivoTrapD >"$WORK/console" 2>&1 &
+DAEMON=$!
+wait_for log_has "#INFO#load Trap service " || { cat "$LOG" "$WORK/console" >&2; exit 1; }
+check "daemon connects as role kivo by peer authentication" log_has "#INFO#Connection database sucessful"
+
+# snmptrapd as Debian's unit runs it (user Debian-snmp, Debian's snmp.conf),
+# with the installed snippet included the way the README says.
+mkdir "$WORK/snmp"
+echo "includeFile /etc/kivo/snmptrapd.conf" >"$WORK/snmp/snmptrapd.conf"
+chmod -R a+rX "$WORK/snmp"
+SNMPCONFPATH="$WORK/snmp:/etc/snmp" setpriv --reuid=Debian-snmp --regid=Debian-snmp \
+    --init-groups snmptrapd -f -Lf "$WORK/snmp/snmptrapd.log" "udp:127.0.0.1:$TRAPPORT" &
+SNMPTRAPD=$!
+# snmptrapd writes its log as Debian-snmp; the directory lets it.
+chmod 0777 "$WORK/snmp"
+wait_for grep -q "NET-SNMP version" "$WORK/snmp/snmptrapd.log" || { cat "$WORK/snmp/snmptrapd.log" >&2; exit 1; }
+snmptrap -v 2c -c public "udp:127.0.0.1:$TRAPPORT" '' .1.3.6.1.4.1.99.0.1 \
+    .1.3.6.1.4.1.99.1 i 2 .1.3.6.1.4.1.99.2 s "disk full"
+wait_for log_has 'EXEC#RETURN exec 2' || { cat "$LOG" "$WORK/snmp/snmptrapd.log" >&2; exit 1; }
+wait_for test -s "$WORK/alerts/alerts.log" || true
+check "plug-in ran with the trap's values" log_has 'EXEC#/usr/lib/nagios/plugins/check_dummy 2 "disk full"'
+check "service row written" is "$(psql_kivo 'SELECT service_previous_state FROM kivo_services')" 2
+check "error record opened" is "$(psql_kivo 'SELECT count(*) FROM kivo_error_happen')" 1
+check "alerting program ran" grep -q 'alert --error' "$WORK/alerts/alerts.log"
+check "trap log written" grep -q '127.0.0.1' /var/log/kivo/trap_receive.log
+check "spool emptied" sh -c '[ -z "$(ls -A /var/spool/kivo)" ]'
+
+# Rotation: copy and truncate for the system log, a move for the trap log;
+# the daemon goes on writing into the emptied file.
+if command -v logrotate >/dev/null 2>&1; then
+    logrotate -f -s "$WORK/logrotate.state" /etc/logrotate.d/kivotrapd
+    check "system log rotated" grep -q 'load Trap service' "$LOG.1"
+    check "trap log rotated" test -s /var/log/kivo/trap_receive.log.1
+fi
+kill -HUP "$DAEMON"
+wait_for log_has "#INFO#SIGHUP: system log reopened $LOG"
+check "SIGHUP reopens the log and the daemon runs on" kill -0 "$DAEMON"
+kill -TERM "$DAEMON"
+STATUS=0
+wait "$DAEMON" || STATUS=$?
+DAEMON=
+check "SIGTERM stops with status 0" is "$STATUS" 0
+check "stop lines written" log_has "#INFO# kivoTrapD is stopping ... SIGTERM"
+
+# A failed start ends with status 1, so that the unit restarts it; the log
+# of the run before is kept.
+sed -i "s|^PGSQL_db=.*|PGSQL_db=kivo_missing|" "$WORK/kivo.conf"
+STATUS=0
+KIVO_CONF="$WORK/kivo.conf" setpriv --reuid=kivo --regid=kivo --init-groups \
+    /usr/sbin/kivoTrapD >"$WORK/console" 2>&1 || STATUS=$?
+check "failed start ends with status 1" is "$STATUS" 1
+check "failure in the log" log_has "POSTGRESQL EXCEPTION"
+check "previous run's log kept" grep -q 'kivoTrapD is stopping' "$LOG.previous"
+
+# Purge: the package and the daemon's files go, the database stays.
+DEBIAN_FRONTEND=noninteractive apt-get purge -y kivotrapd >"$WORK/apt.log" 2>&1
+INSTALLED=
+check "package gone" sh -c "! dpkg-query -W -f='\${Status}' kivotrapd 2>/dev/null | grep -q installed"
+for path in /usr/sbin/kivoTrapD /etc/kivo /var/log/kivo /var/lib/kivo /var/spool/kivo \
+            /usr/lib/systemd/system/kivotrapd.service /etc/logrotate.d/kivotrapd; do
+    check "$path removed by purge" test ! -e "$path"
+done
+check "database untouched by purge" is "$(psql_kivo 'SELECT count(*) FROM kivo_error_happen')" 1
+
+echo "package test: $PASSED passed, $FAILED failed"
+[ "$FAILED" -eq 0 ]
