@@ -5,6 +5,7 @@
 
 #include "daemon/databaseStartup.h"
 #include "daemon/priorityFile.h"
+#include "daemon/runSettings.h"
 #include "daemon/serviceLoader.h"
 #include "daemon/spoolIntake.h"
 #include "daemon/termSignal.h"
@@ -53,6 +54,7 @@ LogSettings readSettings(iniConfig& config) {
   temps.tv_sec = stringToInt(config.getKey("KIVO", "sleep"));
   temps.tv_nsec = 0;
   trap_pqueue_file = config.getKey("KIVO", "trap_pqueue_file");
+  run_settings = readRunSettings(config);
   return settings;
 }
 
@@ -84,7 +86,7 @@ void startServicesAndWorkers(int threadNumber) {
   LoadTrapService(trapServiceQuery());
   map_service_trap.show();
   write_log("INFO", "load Trap service ");
-  startWorkers(threadNumber);
+  startWorkers(workerCount(threadNumber));
 }
 
 void runIntakeLoop(TermSignal& termSignal) {

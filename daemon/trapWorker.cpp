@@ -4,6 +4,7 @@
 
 #include "daemon/errorJournal.h"
 #include "daemon/kivoTrapd.h"
+#include "daemon/runSettings.h"
 #include "daemon/trapLog.h"
 #include "daemon/trapParameters.h"
 #include "support/convertTo.h"
@@ -27,10 +28,15 @@ bool takeTrap(snmpTrap& trap) {
   }
 }
 
+// StopException, when the stop cuts the program short, goes to treatTrap.
 void alert(service& s, const char* message) {
   double errorId = getHappenError(s);
   write_log("INFO", message);
-  s.executeAlertingSoftware(errorId);
+  if (!s.executeAlertingSoftware(errorId, alertingLimits())) {
+    write_log("ERR", "alerting program of service " + s.Getname() + " timed out after " +
+                         intToString(run_settings.alertingTimeout) + " s: " +
+                         s.GetAlertingSoftware());
+  }
 }
 
 // A warning, critical or unknown run: the previous record is acknowledged,
@@ -89,14 +95,29 @@ bool treatTrap(const snmpTrap& trap) {
   int previous = s.GetReturnCode();
   int code;
   try {
-    code = s.execute();
+    code = s.execute(pluginLimits());
   } catch (const serviceException& e) {
     write_log("ERR", "ServiceException " + trap.getOid() + " " + address + e.what());
     return true;
+  } catch (const StopException& e) {
+    // Nothing of the run is kept: the next start handles the trap again.
+    write_log("ERR", e.what());
+    return false;
+  }
+  if (s.GetTimedOut()) {
+    write_log("ERR", "plug-in of service " + s.Getname() + " timed out after " +
+                         intToString(run_settings.pluginTimeout) + " s: " + s.Getpath() + " " +
+                         s.Getparameter());
   }
   storeRun(s);
   write_log("EXEC", "RETURN exec " + intToString(code));
-  if (code != previous) recordStateChange(s, previous, code);
+  if (code == previous) return true;
+  try {
+    recordStateChange(s, previous, code);
+  } catch (const StopException& e) {
+    write_log("ERR", e.what());
+    return false;
+  }
   return true;
 }
 
@@ -137,6 +158,7 @@ int startWorkers(int count) {
 }
 
 void signalWorkersToEnd() {
+  stop_notice.begin(std::chrono::seconds(run_settings.stopGrace));
   fifo_trap.lock();
   die_kivo.store(1);
   fifo_trap.unlock();

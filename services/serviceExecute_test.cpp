@@ -12,6 +12,7 @@
 #include <string>
 
 #include "services/service.h"
+#include "support/stopNotice.h"
 #include "support/posixIo.h"
 #include "support/standardOutput.h"
 #include "testing/capturedOutput.h"
@@ -40,10 +41,19 @@ std::string repeatedLines(int count, size_t length, char c) {
   return text;
 }
 
+// Limits with short graces, so that no test waits for the daemon's.
+RunLimits shortLimits(int timeout) {
+  RunLimits limits;
+  limits.timeout = timeout;
+  limits.killGrace = std::chrono::milliseconds(100);
+  limits.outputGrace = std::chrono::milliseconds(100);
+  return limits;
+}
+
 // The message of the serviceException that execute throws.
-std::string executeFailure(service& s) {
+std::string executeFailure(service& s, const RunLimits& limits = RunLimits()) {
   try {
-    int code = s.execute();
+    int code = s.execute(limits);
     return "no exception, return code " + std::to_string(code);
   } catch (const serviceException& e) {
     return e.what();
@@ -145,11 +155,72 @@ TEST(ServiceExecute, StoppedPluginIsKilledAndReapedBeforeTheError) {
   const std::string pidFile = dir.file("pid");
   const std::string stopSelf = testdata("stop_self.sh");
   service s = plugin(stopSelf, pidFile);
-  EXPECT_EQ(executeFailure(s),
+  // Seen at the end of its output, or at the latest at its time limit.
+  EXPECT_EQ(executeFailure(s, shortLimits(1)),
             "Error: kivo can't execute disk\npath:" + stopSelf + " " + pidFile + "about to stop\n");
   pid_t pid = static_cast<pid_t>(std::stol(readFile(pidFile)));
   EXPECT_FALSE(isUnreapedChild(pid)) << "stopped plug-in " << pid << " left behind";
   if (isUnreapedChild(pid)) ::kill(pid, SIGKILL);
+}
+
+TEST(ServiceExecute, PluginOutOfTimeCountsAsUnknown) {
+  struct Case {
+    const char* what;
+    std::string path;
+    std::string parameter;
+  } cases[] = {
+      {"hung", "/bin/sleep", "30"},
+      {"ignores SIGTERM", "/bin/sh", "-c \"trap '' TERM; echo waiting; sleep 30\""},
+      {"closes its output and runs on", "/bin/sh", "-c \"echo bye; exec >&-; sleep 30\""},
+  };
+  for (const Case& c : cases) {
+    service s = plugin(kCheckDummy, "1 before");
+    ASSERT_EQ(s.execute(), 1) << c.what;
+    EXPECT_FALSE(s.GetTimedOut()) << c.what;
+    s.Setpath(c.path);
+    s.Setparameter(c.parameter);
+    EXPECT_EQ(s.execute(shortLimits(1)), 3) << c.what;
+    EXPECT_EQ(s.GetReturnCode(), 3) << c.what;
+    EXPECT_EQ(s.GetStdout(), "plug-in timed out after 1 s") << c.what;
+    EXPECT_TRUE(s.GetTimedOut()) << c.what;
+  }
+}
+
+TEST(ServiceExecute, OutputBeyondTheLimitIsDropped) {
+  struct Case {
+    const char* what;
+    size_t outputMax;
+    std::string output;
+  } cases[] = {
+      {"capped", 2500, repeatedLines(100, 1000, 'z').substr(0, 2500)},
+      {"below the limit", 200000, repeatedLines(100, 1000, 'z')},
+  };
+  for (const Case& c : cases) {
+    RunLimits limits = shortLimits(0);
+    limits.outputMax = c.outputMax;
+    service s = plugin(testdata("print_repeated.sh"), "100 1000 z 2");
+    EXPECT_EQ(s.execute(limits), 2) << c.what;
+    EXPECT_EQ(s.GetStdout(), c.output) << c.what;
+  }
+}
+
+TEST(ServiceExecute, PluginRunningAtTheStopDeadlineThrowsStopException) {
+  StopNotice notice;
+  notice.begin(std::chrono::milliseconds(0));
+  RunLimits limits = shortLimits(0);
+  limits.stop = &notice;
+  service s = plugin(kCheckDummy, "1 before");
+  ASSERT_EQ(s.execute(), 1);
+  s.Setpath("/bin/sleep");
+  s.Setparameter("30");
+  try {
+    s.execute(limits);
+    ADD_FAILURE() << "no StopException";
+  } catch (const StopException& e) {
+    EXPECT_EQ(std::string(e.what()), "plug-in of service disk cut short by the stop: /bin/sleep 30");
+  }
+  EXPECT_EQ(s.GetReturnCode(), 1) << "nothing of the run is kept";
+  EXPECT_EQ(s.GetStdout(), "WARNING: before\n");
 }
 
 TEST(ServiceExecute, PluginThatCannotStartGivesTwoAndLogsTheReason) {
@@ -270,6 +341,36 @@ TEST(ServiceAlerting, ProgramKeepsTheDaemonsDescriptors) {
   }
   EXPECT_EQ(readFile(console), "alert for 42\n");
   EXPECT_EQ(log.text(), "") << "the system log gets no output of the program";
+}
+
+TEST(ServiceAlerting, ProgramOutOfTimeIsKilledAndReported) {
+  RecordingAlert alert;
+  service s;
+  s.Setname("disk");
+  s.SetAlertingSoftware("/bin/sh");
+  s.SetAlertingParameter("-c \"echo $$ > " + alert.path() + ".pid; sleep 30\" $ERROR");
+  EXPECT_FALSE(s.executeAlertingSoftware(42, shortLimits(1)));
+  EXPECT_TRUE(fileExists(alert.path() + ".pid"));
+  s.SetAlertingSoftware(alert.path());
+  EXPECT_TRUE(s.executeAlertingSoftware(42, shortLimits(1))) << "a prompt one";
+}
+
+TEST(ServiceAlerting, ProgramRunningAtTheStopDeadlineThrowsStopException) {
+  StopNotice notice;
+  notice.begin(std::chrono::milliseconds(0));
+  RunLimits limits = shortLimits(0);
+  limits.stop = &notice;
+  service s;
+  s.Setname("disk");
+  s.SetAlertingSoftware("/bin/sleep");
+  s.SetAlertingParameter("30");
+  try {
+    s.executeAlertingSoftware(42, limits);
+    ADD_FAILURE() << "no StopException";
+  } catch (const StopException& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "alerting program of service disk cut short by the stop: /bin/sleep");
+  }
 }
 
 TEST(ServiceAlerting, LeavesOtherChildrenToTheirOwner) {
