@@ -44,6 +44,16 @@ bool processGone(const std::string& pidFile) {
   return stat.empty() || (close != std::string::npos && stat.compare(close, 3, ") Z") == 0);
 }
 
+// The threads of process pid that are named as workers.
+int workerThreads(pid_t pid) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task/";
+  int workers = 0;
+  for (const std::string& task : listDirectory(tasks)) {
+    workers += readFile(tasks + task + "/comm") == "kivo-worker\n" ? 1 : 0;
+  }
+  return workers;
+}
+
 class WorkerLimitsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -197,24 +207,26 @@ TEST_F(WorkerLimitsTest, ThreadNumberOutOfRange) {
       {100000, "ERR#thread_number 100000 is above 256: 256 worker threads start", true},
   };
   for (const Case& c : cases) {
-    // What the stop of the case before left in the spool.
-    for (const std::string& name : listDirectory(config.spool)) ::unlink((config.spool + name).c_str());
+    // What the case before left in the spool.
+    for (const std::string& name : listDirectory(config.spool)) {
+      ::unlink((config.spool + name).c_str());
+    }
     start(c.setting);
     EXPECT_EQ(config.count(c.line), 1) << c.setting;
     spoolTrap("trap", "0", "fine");
-    ASSERT_TRUE(waitFor([&] { return listDirectory(config.spool).empty(); })) << c.setting;
     if (c.handles) {
       EXPECT_TRUE(waitForRuns(1)) << c.setting;
+      // The file goes once its trap is done.
+      EXPECT_TRUE(waitFor([&] { return listDirectory(config.spool).empty(); })) << c.setting;
     }
-    // The main thread, the signal thread and the workers.
-    const size_t expected = c.handles ? 258u : 2u;
-    size_t threads = 0;
-    EXPECT_TRUE(waitFor([&] {
-      threads = listDirectory("/proc/" + std::to_string(daemon->pid()) + "/task").size();
-      return threads == expected;
-    })) << c.setting << ": " << threads << " threads";
+    const int expected = c.handles ? 256 : 0;
+    int workers = 0;
+    EXPECT_TRUE(waitFor([&] { return (workers = workerThreads(daemon->pid())) == expected; }))
+        << c.setting << ": " << workers << " workers";
     stop();
     EXPECT_EQ(countStartingWith("EXEC#"), c.handles ? 2 : 0) << c.setting;
+    EXPECT_EQ(listDirectory(config.spool).size(), c.handles ? 0u : 1u)
+        << c.setting << ": a trap not handled stays in the spool";
   }
 }
 
@@ -222,7 +234,7 @@ TEST_F(WorkerLimitsTest, ThreadNumberOutOfRange) {
 // ThreadSanitizer.
 using WorkerLimitsThreadTest = WorkerLimitsTest;
 
-TEST_F(WorkerLimitsThreadTest, StopKillsHungPluginsAfterTheGraceAndStoresNothing) {
+TEST_F(WorkerLimitsThreadTest, StopKillsHungPluginsAndTheirTrapsWaitForTheNextStart) {
   config.entries["KIVO"]["plugin_timeout"] = "0";
   const std::string plugin = testdata("hang_once.sh");
   addService(plugin, "$1 \"$2\"");
@@ -242,6 +254,16 @@ TEST_F(WorkerLimitsThreadTest, StopKillsHungPluginsAfterTheGraceAndStoresNothing
   }
   EXPECT_EQ(countStartingWith("EXEC#RETURN"), 0);
   EXPECT_EQ(serviceRow(), (std::vector<std::string>{"<NULL>", "<NULL>"})) << "nothing stored";
+  EXPECT_TRUE(records().empty());
+  EXPECT_EQ(listDirectory(config.spool), (std::vector<std::string>{"trap-a", "trap-b"}))
+      << "both traps stay in the spool";
+
+  // Their marks exist now, so the next start handles both at once.
+  start(2);
+  ASSERT_TRUE(waitFor([&] { return listDirectory(config.spool).empty(); }))
+      << readFile(config.systemLog);
+  stop();
+  EXPECT_EQ(config.count("EXEC#RETURN exec 0"), 2);
   EXPECT_TRUE(records().empty());
 }
 
