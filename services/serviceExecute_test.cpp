@@ -170,7 +170,7 @@ TEST(ServiceExecute, PluginOutOfTimeCountsAsUnknown) {
     std::string parameter;
   } cases[] = {
       {"hung", "/bin/sleep", "30"},
-      {"ignores SIGTERM", "/bin/sh", "-c \"trap '' TERM; echo waiting; sleep 30\""},
+      {"ignores SIGTERM", testdata("ignore_term.sh"), ""},
       {"closes its output and runs on", "/bin/sh", "-c \"echo bye; exec >&-; sleep 30\""},
   };
   for (const Case& c : cases) {

@@ -63,7 +63,7 @@ class ProgramRun {
   ChildProcess::SpawnResult start(const ArgumentVector& arguments);
 
   // Waits for the end of the run, as the class comment says, and reaps the
-  // child.
+  // child. Only after start() said kStarted.
   End wait();
 
   // The wait status of an ended run: a program that was found stopped and
