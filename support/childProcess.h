@@ -53,9 +53,9 @@ class ArgumentVector;
 // One child process of this process, from its start until it is reaped.
 //
 // While it holds a child that has not been reaped, the destructor kills its
-// whole process group with SIGKILL and reaps the child. Once a wait has reported that the child ended,
-// or that it no longer exists as a child of this process, the holder lets it
-// go and does nothing more.
+// whole process group with SIGKILL and reaps the child. Once a wait has
+// reported that the child ended, or that it no longer exists as a child of
+// this process, the holder lets it go and does nothing more.
 class ChildProcess {
  public:
   ChildProcess() = default;
