@@ -59,9 +59,11 @@ class WorkerLimitsTest : public ::testing::Test {
   void SetUp() override {
     // The sending device is 127.0.0.1.
     database.execute("INSERT INTO kivo_device(device_id, device_ip_addr) VALUES (1, 2130706433)");
-    config.entries["KIVO"]["plugin_timeout"] = "1";
-    config.entries["KIVO"]["alerting_timeout"] = "1";
-    config.entries["KIVO"]["stop_grace"] = "1";
+    // Limits that no run of a test meets unless it hangs; each test sets
+    // small the one it is about.
+    config.entries["KIVO"]["plugin_timeout"] = "60";
+    config.entries["KIVO"]["alerting_timeout"] = "60";
+    config.entries["KIVO"]["stop_grace"] = "60";
   }
 
   void addService(const std::string& plugin, const std::string& parameter) {
@@ -143,6 +145,7 @@ class WorkerLimitsTest : public ::testing::Test {
 TEST_F(WorkerLimitsTest, HungPluginCountsAsUnknownAndTheNextTrapIsHandled) {
   const std::string plugin = testdata("hang_once.sh");
   const std::string hung = dir.file("hung");
+  config.entries["KIVO"]["plugin_timeout"] = "1";
   addService(plugin, "$1 \"$2\"");
   addAlerting(testdata("append_arguments.sh"), dir.file("alerts") + " --error $ERROR");
   start(1);
@@ -168,6 +171,7 @@ TEST_F(WorkerLimitsTest, HungPluginCountsAsUnknownAndTheNextTrapIsHandled) {
 }
 
 TEST_F(WorkerLimitsTest, HungAlertingProgramIsKilledWithAnErrLine) {
+  config.entries["KIVO"]["alerting_timeout"] = "1";
   addService(kCheckDummy, "$1 \"$2\"");
   addAlerting("/bin/sh", "-c \"sleep 30\" $ERROR");
   start(1);
@@ -236,6 +240,7 @@ using WorkerLimitsThreadTest = WorkerLimitsTest;
 
 TEST_F(WorkerLimitsThreadTest, StopKillsHungPluginsAndTheirTrapsWaitForTheNextStart) {
   config.entries["KIVO"]["plugin_timeout"] = "0";
+  config.entries["KIVO"]["stop_grace"] = "1";
   const std::string plugin = testdata("hang_once.sh");
   addService(plugin, "$1 \"$2\"");
   start(2);
