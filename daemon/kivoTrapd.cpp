@@ -6,6 +6,7 @@
 #include "daemon/databaseStartup.h"
 #include "daemon/intakeWakeup.h"
 #include "daemon/priorityFile.h"
+#include "daemon/runSettings.h"
 #include "daemon/serviceLoader.h"
 #include "daemon/spoolIntake.h"
 #include "daemon/spoolLedger.h"
@@ -80,6 +81,7 @@ LogSettings readSettings(iniConfig& config) {
   }
   settings.spoolFileMax = sizeSetting(config, "spool_file_max", kDefaultSpoolFileMax);
   settings.queueMax = sizeSetting(config, "queue_max", kDefaultQueueMax);
+  run_settings = readRunSettings(config);
   return settings;
 }
 
@@ -119,7 +121,7 @@ void startServicesAndWorkers(int threadNumber) {
   LoadTrapService(trapServiceQuery());
   map_service_trap.show();
   write_log("INFO", "load Trap service ");
-  startWorkers(threadNumber);
+  startWorkers(workerCount(threadNumber));
 }
 
 // The pause after a pass. A watched spool directory wakes the intake as soon

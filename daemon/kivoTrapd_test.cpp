@@ -86,6 +86,7 @@ TEST_F(DaemonTest, StartupLinesThenStopLines) {
       "INFO#spool dir: " + config.spool,
       "\t[PG EXEC] status: PGRES_TUPLES_OK",
       "INFO#load Trap service ",
+      "ERR#thread_number 0: no worker thread starts, no trap will be handled",
       "INFO# stop kivoTrapD... SIGTERM",
       "INFO# kivoTrapD is stopping ... SIGTERM",
       "\t[PG DESCONSTRUCT]fin de connexion",

@@ -1,9 +1,12 @@
 #include "daemon/trapWorker.h"
 
+#include <pthread.h>
+
 #include <system_error>
 
 #include "daemon/errorJournal.h"
 #include "daemon/kivoTrapd.h"
+#include "daemon/runSettings.h"
 #include "daemon/spoolLedger.h"
 #include "daemon/trapLog.h"
 #include "daemon/trapParameters.h"
@@ -28,10 +31,15 @@ bool takeTrap(snmpTrap& trap) {
   }
 }
 
+// StopException, when the stop cuts the program short, goes to treatTrap.
 void alert(service& s, const char* message) {
   double errorId = getHappenError(s);
   write_log("INFO", message);
-  s.executeAlertingSoftware(errorId);
+  if (!s.executeAlertingSoftware(errorId, alertingLimits())) {
+    write_log("ERR", "alerting program of service " + s.Getname() + " timed out after " +
+                         intToString(run_settings.alertingTimeout) + " s: " +
+                         s.GetAlertingSoftware());
+  }
 }
 
 // A warning, critical or unknown run: the previous record is acknowledged,
@@ -90,18 +98,35 @@ bool treatTrap(const snmpTrap& trap) {
   int previous = s.GetReturnCode();
   int code;
   try {
-    code = s.execute();
+    code = s.execute(pluginLimits());
   } catch (const serviceException& e) {
     write_log("ERR", "ServiceException " + trap.getOid() + " " + address + e.what());
     return true;
+  } catch (const StopException& e) {
+    // Nothing of the run is kept: the next start handles the trap again.
+    write_log("ERR", e.what());
+    return false;
+  }
+  if (s.GetTimedOut()) {
+    write_log("ERR", "plug-in of service " + s.Getname() + " timed out after " +
+                         intToString(run_settings.pluginTimeout) + " s: " + s.Getpath() + " " +
+                         s.Getparameter());
   }
   storeRun(s);
   write_log("EXEC", "RETURN exec " + intToString(code));
-  if (code != previous) recordStateChange(s, previous, code);
+  if (code == previous) return true;
+  try {
+    recordStateChange(s, previous, code);
+  } catch (const StopException& e) {
+    write_log("ERR", e.what());
+    return false;
+  }
   return true;
 }
 
 void* thread_treat_trap(void*) {
+  // Named, so that ps -L and top show how many workers run.
+  ::pthread_setname_np(::pthread_self(), "kivo-worker");
   snmpTrap trap;
   while (die_kivo.load() == 0 && takeTrap(trap)) {
     bool done = true;
@@ -141,6 +166,7 @@ int startWorkers(int count) {
 }
 
 void signalWorkersToEnd() {
+  stop_notice.begin(std::chrono::seconds(run_settings.stopGrace));
   fifo_trap.lock();
   die_kivo.store(1);
   fifo_trap.unlock();

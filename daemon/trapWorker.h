@@ -21,7 +21,8 @@ void* thread_treat_trap(void*);
 bool treatTrap(const snmpTrap& trap);
 
 // The error journal's part after a run that ended with code, the service
-// having had previous before it.
+// having had previous before it. Throws StopException when the stop cut the
+// alerting program short.
 void recordStateChange(service& s, int previous, int code);
 
 // Starts count workers into vec_thread. A thread that cannot be created is
@@ -29,7 +30,9 @@ void recordStateChange(service& s, int previous, int code);
 int startWorkers(int count);
 
 // Sets die_kivo under the queue's mutex and wakes every waiting worker, so
-// none tests the flag, misses it and then sleeps through the wake-up.
+// none tests the flag, misses it and then sleeps through the wake-up. Begins
+// stop_notice too: a program still running stop_grace seconds later is
+// killed and its trap is not done.
 void signalWorkersToEnd();
 
 // signalWorkersToEnd, then joins every worker (each finishes the trap at

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "daemon/errorJournal.h"
+#include "daemon/runSettings.h"
 #include "daemon/serviceLoader.h"
 #include "testing/daemonDatabaseTest.h"
 #include "testing/tempDir.h"
@@ -42,6 +43,7 @@ class TrapWorkerThreadTest : public DaemonDatabaseTest {
     joinWorkers();
     while (!fifo_trap.empty()) fifo_trap.pop();
     die_kivo.store(0);
+    stop_notice.reset();
     flog_trap_receive.reset();
     DaemonDatabaseTest::TearDown();
   }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/exceptions.h"
+#include "support/programRun.h"
 
 class service {
  public:
@@ -55,18 +56,29 @@ class service {
 
   int GetReturnCode() const { return returnCode; }
   std::string GetStdout() const { return stdOut; }
+  // True when the last execute ran out of time.
+  bool GetTimedOut() const { return timedOut; }
 
   // Runs the plug-in with its argument list, captures its standard output
   // and returns its return code, 0 to 4, which it also keeps. Throws
   // serviceException when the plug-in cannot be run or ends outside the
-  // plug-in convention.
-  int execute();
+  // plug-in convention. Within limits: the output kept is its first
+  // limits.outputMax bytes; a plug-in whose time runs out is killed and
+  // counts as unknown (3) with the output "plug-in timed out after N s";
+  // one still running at the stop's deadline is killed and StopException
+  // thrown, with nothing kept.
+  int execute(const RunLimits& limits = RunLimits());
 
   // Runs the alerting program with errorId in place of every argument that
-  // contains "$ERROR", and returns when it has ended. Never throws.
-  void executeAlertingSoftware(double errorId);
+  // contains "$ERROR", and returns when it has ended: true, or false when
+  // its time ran out and it was killed. Throws StopException when it was
+  // still running at the stop's deadline and was killed; nothing else.
+  bool executeAlertingSoftware(double errorId, const RunLimits& limits = RunLimits());
 
  private:
+  // The result of a run that ran out of time after timeout seconds.
+  int timedOutResult(int timeout);
+
   int device_id = 0;
   int plugin_id = 0;
   int service_id = 0;
@@ -82,6 +94,7 @@ class service {
   bool alertingWarning = false;
   bool alertingCritical = false;
   std::string stdOut;
+  bool timedOut = false;
 };
 
 // Splits a parameter string into program arguments: a blank outside quotes

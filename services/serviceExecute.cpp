@@ -4,7 +4,9 @@
 // Several workers run these at the same time, each on its own copy of a
 // service. Every descriptor made here is close-on-exec, so a program started
 // by one worker never holds another worker's pipe open, and every child is
-// reaped by the call that started it, never by another one.
+// reaped by the call that started it, never by another one. Every run is
+// bounded by the RunLimits that the caller gives (ProgramRun), so no program
+// holds its worker, or the stop, for longer than they allow.
 #include "services/service.h"
 
 #include <errno.h>
@@ -13,6 +15,7 @@
 #include <cmath>
 
 #include "support/childProcess.h"
+#include "support/programRun.h"
 #include "support/convertTo.h"
 #include "support/posixIo.h"
 #include "support/standardOutput.h"
@@ -25,6 +28,8 @@ const int kHighestReturnCode = 4;
 const int kUnreachableStatus = 255;
 const int kUnreachableReturnCode = 3;
 const char kUnreachableOutput[] = "could not connect to host";
+// A plug-in that ran out of time is as good as one that cannot tell.
+const int kTimedOutReturnCode = 3;
 
 // Exit status that a plug-in run gets when its program could not be run.
 const int kChildFailureStatus = 2;
@@ -50,21 +55,19 @@ std::string errorIdText(double errorId) {
 
 }  // namespace
 
-int service::execute() {
-  Pipe pipe;
-  if (!pipe.open()) {
+int service::execute(const RunLimits& limits) {
+  timedOut = false;
+  ProgramRun run(limits);
+  if (!run.captureOutput()) {
     int error = errno;
     throw serviceException(failureMessage(*this, "Error open pipe ", errnoText(error)));
   }
   ArgumentVector arguments(path, vectorParam);
-
-  ChildProcess child;
-  ChildProcess::SpawnResult started = child.spawn(arguments, pipe.writeEnd().get());
+  ChildProcess::SpawnResult started = run.start(arguments);
   if (started == ChildProcess::kNoProcess) {
     int error = errno;
     throw serviceException(failureMessage(*this, "Error create fork ", errnoText(error)));
   }
-  pipe.writeEnd().reset();
   // A program that could not be run counts as a run that ended at once with
   // the failure status and no output; the reason goes to the system log,
   // never into the plug-in's output.
@@ -73,22 +76,20 @@ int service::execute() {
     reportExecFailure(errno);
     stdOut.clear();
   } else {
-    std::string output;
-    // A read error ends the output where it stands, as the end of file does.
-    (void)readAll(pipe.readEnd().get(), output);
-    // Nothing more can come; closing before the wait also spares a child
-    // that is still writing from blocking on a full pipe.
-    pipe.readEnd().reset();
-    stdOut = output;
-    if (!child.wait(&status, WUNTRACED | WCONTINUED)) {
-      int error = errno;
-      throw serviceException(failureMessage(*this, "Error execute ", errnoText(error)));
+    ProgramRun::End end = run.wait();
+    if (end == ProgramRun::kStopped) {
+      throw StopException("plug-in of service " + name + " cut short by the stop: " + path + " " +
+                          parameter);
     }
+    if (end == ProgramRun::kTimedOut) return timedOutResult(limits.timeout);
+    stdOut = run.output();
+    if (end == ProgramRun::kWaitFailed) {
+      throw serviceException(failureMessage(*this, "Error execute ", errnoText(run.error())));
+    }
+    status = run.status();
   }
   if (!WIFEXITED(status)) {
-    // Killed, stopped or continued. A stopped or continued child would
-    // otherwise stay behind.
-    child.killAndReap();
+    // Killed, or found stopped and killed for it.
     throw serviceException(failureMessage(*this, "Error: kivo can't execute ", stdOut));
   }
   int code = WEXITSTATUS(status);
@@ -103,7 +104,14 @@ int service::execute() {
   return code;
 }
 
-void service::executeAlertingSoftware(double errorId) {
+int service::timedOutResult(int timeout) {
+  timedOut = true;
+  returnCode = kTimedOutReturnCode;
+  stdOut = "plug-in timed out after " + intToString(timeout) + " s";
+  return returnCode;
+}
+
+bool service::executeAlertingSoftware(double errorId, const RunLimits& limits) {
   const std::string idText = errorIdText(errorId);
   std::vector<std::string> parameters;
   parameters.reserve(vectorAlertingParam.size());
@@ -113,21 +121,26 @@ void service::executeAlertingSoftware(double errorId) {
   }
   ArgumentVector arguments(alertingSoftware, parameters);
 
-  // Nothing is redirected: the program inherits the daemon's descriptors.
-  ChildProcess child;
-  ChildProcess::SpawnResult started = child.spawn(arguments, -1);
+  // Nothing but standard input is redirected: the program inherits the
+  // daemon's other descriptors.
+  ProgramRun run(limits);
+  ChildProcess::SpawnResult started = run.start(arguments);
   if (started == ChildProcess::kNoProcess) {
     int error = errno;
     writeStandardOutputLine("ERR can't start alerting program " + alertingSoftware + ": " +
                             errnoText(error));
-    return;
+    return true;
   }
   if (started == ChildProcess::kProgramFailed) {
     reportExecFailure(errno);
-    return;
+    return true;
   }
-  // Blocks until this child ends; its exit status is not looked at. Should
-  // the wait fail, the holder still kills and reaps a child it holds.
-  int status = 0;
-  (void)child.wait(&status, 0);
+  // Its exit status is not looked at, nor a failed wait: the holder still
+  // kills and reaps a child it holds.
+  ProgramRun::End end = run.wait();
+  if (end == ProgramRun::kStopped) {
+    throw StopException("alerting program of service " + name + " cut short by the stop: " +
+                        alertingSoftware);
+  }
+  return end != ProgramRun::kTimedOut;
 }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "services/service.h"
+#include "support/stopNotice.h"
 #include "support/posixIo.h"
 #include "support/standardOutput.h"
 #include "testing/capturedOutput.h"
@@ -40,10 +41,19 @@ std::string repeatedLines(int count, size_t length, char c) {
   return text;
 }
 
+// Limits with short graces, so that no test waits for the daemon's.
+RunLimits shortLimits(int timeout) {
+  RunLimits limits;
+  limits.timeout = timeout;
+  limits.killGrace = std::chrono::milliseconds(100);
+  limits.outputGrace = std::chrono::milliseconds(100);
+  return limits;
+}
+
 // The message of the serviceException that execute throws.
-std::string executeFailure(service& s) {
+std::string executeFailure(service& s, const RunLimits& limits = RunLimits()) {
   try {
-    int code = s.execute();
+    int code = s.execute(limits);
     return "no exception, return code " + std::to_string(code);
   } catch (const serviceException& e) {
     return e.what();
@@ -145,11 +155,53 @@ TEST(ServiceExecute, StoppedPluginIsKilledAndReapedBeforeTheError) {
   const std::string pidFile = dir.file("pid");
   const std::string stopSelf = testdata("stop_self.sh");
   service s = plugin(stopSelf, pidFile);
-  EXPECT_EQ(executeFailure(s),
+  // Seen at the end of its output, or at the latest at its time limit.
+  EXPECT_EQ(executeFailure(s, shortLimits(1)),
             "Error: kivo can't execute disk\npath:" + stopSelf + " " + pidFile + "about to stop\n");
   pid_t pid = static_cast<pid_t>(std::stol(readFile(pidFile)));
   EXPECT_FALSE(isUnreapedChild(pid)) << "stopped plug-in " << pid << " left behind";
   if (isUnreapedChild(pid)) ::kill(pid, SIGKILL);
+}
+
+// The ways a program runs out of time are ProgramRun's tests; here, what a
+// plug-in run makes of them.
+TEST(ServiceExecute, PluginOutOfTimeCountsAsUnknown) {
+  service s = plugin(kCheckDummy, "1 before");
+  ASSERT_EQ(s.execute(), 1);
+  EXPECT_FALSE(s.GetTimedOut());
+  s.Setpath("/bin/sleep");
+  s.Setparameter("30");
+  EXPECT_EQ(s.execute(shortLimits(1)), 3);
+  EXPECT_EQ(s.GetReturnCode(), 3);
+  EXPECT_EQ(s.GetStdout(), "plug-in timed out after 1 s");
+  EXPECT_TRUE(s.GetTimedOut());
+}
+
+TEST(ServiceExecute, OutputBeyondTheLimitIsDropped) {
+  RunLimits limits = shortLimits(0);
+  limits.outputMax = 2500;
+  service s = plugin(testdata("print_repeated.sh"), "100 1000 z 2");
+  EXPECT_EQ(s.execute(limits), 2);
+  EXPECT_EQ(s.GetStdout(), repeatedLines(100, 1000, 'z').substr(0, 2500));
+}
+
+TEST(ServiceExecute, PluginRunningAtTheStopDeadlineThrowsStopException) {
+  StopNotice notice;
+  notice.begin(std::chrono::milliseconds(0));
+  RunLimits limits = shortLimits(0);
+  limits.stop = &notice;
+  service s = plugin(kCheckDummy, "1 before");
+  ASSERT_EQ(s.execute(), 1);
+  s.Setpath("/bin/sleep");
+  s.Setparameter("30");
+  try {
+    s.execute(limits);
+    ADD_FAILURE() << "no StopException";
+  } catch (const StopException& e) {
+    EXPECT_EQ(std::string(e.what()), "plug-in of service disk cut short by the stop: /bin/sleep 30");
+  }
+  EXPECT_EQ(s.GetReturnCode(), 1) << "nothing of the run is kept";
+  EXPECT_EQ(s.GetStdout(), "WARNING: before\n");
 }
 
 TEST(ServiceExecute, PluginThatCannotStartGivesTwoAndLogsTheReason) {
@@ -270,6 +322,36 @@ TEST(ServiceAlerting, ProgramKeepsTheDaemonsDescriptors) {
   }
   EXPECT_EQ(readFile(console), "alert for 42\n");
   EXPECT_EQ(log.text(), "") << "the system log gets no output of the program";
+}
+
+TEST(ServiceAlerting, ProgramOutOfTimeIsKilledAndReported) {
+  RecordingAlert alert;
+  service s;
+  s.Setname("disk");
+  s.SetAlertingSoftware("/bin/sh");
+  s.SetAlertingParameter("-c \"echo $$ > " + alert.path() + ".pid; sleep 30\" $ERROR");
+  EXPECT_FALSE(s.executeAlertingSoftware(42, shortLimits(1)));
+  EXPECT_TRUE(fileExists(alert.path() + ".pid"));
+  s.SetAlertingSoftware(alert.path());
+  EXPECT_TRUE(s.executeAlertingSoftware(42, shortLimits(1))) << "a prompt one";
+}
+
+TEST(ServiceAlerting, ProgramRunningAtTheStopDeadlineThrowsStopException) {
+  StopNotice notice;
+  notice.begin(std::chrono::milliseconds(0));
+  RunLimits limits = shortLimits(0);
+  limits.stop = &notice;
+  service s;
+  s.Setname("disk");
+  s.SetAlertingSoftware("/bin/sleep");
+  s.SetAlertingParameter("30");
+  try {
+    s.executeAlertingSoftware(42, limits);
+    ADD_FAILURE() << "no StopException";
+  } catch (const StopException& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "alerting program of service disk cut short by the stop: /bin/sleep");
+  }
 }
 
 TEST(ServiceAlerting, LeavesOtherChildrenToTheirOwner) {

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,28 +16,103 @@ bool Pipe::open() {
   return true;
 }
 
+namespace {
+
+// The spawn settings, released on every way out.
+class SpawnSettings {
+ public:
+  SpawnSettings() {
+    error_ = ::posix_spawn_file_actions_init(&actions_);
+    if (error_ == 0) actionsMade_ = true;
+    if (error_ == 0) error_ = ::posix_spawnattr_init(&attributes_);
+    if (error_ == 0) attributesMade_ = true;
+  }
+  ~SpawnSettings() {
+    if (actionsMade_) ::posix_spawn_file_actions_destroy(&actions_);
+    if (attributesMade_) ::posix_spawnattr_destroy(&attributes_);
+  }
+  SpawnSettings(const SpawnSettings&) = delete;
+  SpawnSettings& operator=(const SpawnSettings&) = delete;
+
+  // A group of its own, no blocked signals, and the default action for
+  // the signals that end it, whatever the daemon itself was given; input
+  // from /dev/null; output, when given, onto descriptor 1.
+  int prepare(int output) {
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) sigaddset(&defaults, signal);
+    short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (error_ == 0) error_ = ::posix_spawnattr_setflags(&attributes_, flags);
+    if (error_ == 0) error_ = ::posix_spawnattr_setpgroup(&attributes_, 0);
+    if (error_ == 0) error_ = ::posix_spawnattr_setsigmask(&attributes_, &none);
+    if (error_ == 0) error_ = ::posix_spawnattr_setsigdefault(&attributes_, &defaults);
+    if (error_ == 0) {
+      error_ = ::posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    }
+    // dup2 onto the descriptor itself clears its close-on-exec flag too.
+    if (error_ == 0 && output >= 0) {
+      error_ = ::posix_spawn_file_actions_adddup2(&actions_, output, STDOUT_FILENO);
+    }
+    return error_;
+  }
+
+  const posix_spawn_file_actions_t* actions() const { return &actions_; }
+  const posix_spawnattr_t* attributes() const { return &attributes_; }
+
+ private:
+  int error_ = 0;
+  bool actionsMade_ = false;
+  bool attributesMade_ = false;
+  posix_spawn_file_actions_t actions_;
+  posix_spawnattr_t attributes_;
+};
+
+}  // namespace
+
 ChildProcess::SpawnResult ChildProcess::spawn(const ArgumentVector& arguments, int output) {
-  posix_spawn_file_actions_t actions;
-  int error = ::posix_spawn_file_actions_init(&actions);
+  SpawnSettings settings;
+  int error = settings.prepare(output);
   if (error != 0) {
     errno = error;
     return kNoProcess;
   }
-  // dup2 onto the descriptor itself clears its close-on-exec flag too.
-  if (output >= 0) error = ::posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
   pid_t pid = -1;
-  if (error == 0) {
-    error = ::posix_spawn(&pid, arguments.program(), &actions, nullptr, arguments.argv(), environ);
+  error = ::posix_spawn(&pid, arguments.program(), settings.actions(), settings.attributes(),
+                        arguments.argv(), environ);
+  if (error != 0) {
+    errno = error;
+    // The process itself fails to come with EAGAIN; every other error is
+    // that of exec, after which posix_spawn has reaped the process.
+    return error == EAGAIN ? kNoProcess : kProgramFailed;
   }
-  ::posix_spawn_file_actions_destroy(&actions);
-  if (error == 0) {
-    pid_ = pid;
-    return kStarted;
+  pid_ = pid;
+  // The child cannot have been reaped yet, so the descriptor is surely its.
+  // Called through syscall: this C library's header declares pidfd_open
+  // without C linkage. A pidfd is always close-on-exec.
+  pidfd_.reset(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  if (!pidfd_.valid()) {
+    error = errno;
+    killAndReap();
+    errno = error;
+    return kNoProcess;
   }
-  errno = error;
-  // The process itself fails to come with EAGAIN; every other error is that
-  // of exec, after which posix_spawn has reaped the process.
-  return error == EAGAIN ? kNoProcess : kProgramFailed;
+  return kStarted;
+}
+
+void ChildProcess::signalGroup(int signal) {
+  if (pid_ > 0) ::killpg(pid_, signal);
+}
+
+bool ChildProcess::stopped() {
+  if (pid_ <= 0) return false;
+  siginfo_t info = {};
+  int result;
+  do {
+    result = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WSTOPPED | WNOHANG | WNOWAIT);
+  } while (result < 0 && errno == EINTR);
+  return result == 0 && info.si_pid == pid_ && info.si_code == CLD_STOPPED;
 }
 
 bool ChildProcess::wait(int* status, int options) {
@@ -51,25 +127,30 @@ bool ChildProcess::wait(int* status, int options) {
   if (got < 0) {
     // ECHILD: the child was reaped behind our back (SIGCHLD ignored). Its
     // pid may be reused, so it must never be signalled again.
-    if (errno == ECHILD) pid_ = -1;
+    if (errno == ECHILD) forget();
     return false;
   }
   if (got == 0) {
     errno = 0;
     return false;
   }
-  if (WIFEXITED(*status) || WIFSIGNALED(*status)) pid_ = -1;
+  if (WIFEXITED(*status) || WIFSIGNALED(*status)) forget();
   return true;
 }
 
 void ChildProcess::killAndReap() {
   if (pid_ <= 0) return;
   // An unreaped child keeps its pid even after it has ended, so the signal
-  // reaches no other process; SIGKILL also ends a stopped child.
-  ::kill(pid_, SIGKILL);
+  // reaches no other group; SIGKILL also ends a stopped child.
+  ::killpg(pid_, SIGKILL);
   while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
   }
+  forget();
+}
+
+void ChildProcess::forget() {
   pid_ = -1;
+  pidfd_.reset();
 }
 
 ArgumentVector::ArgumentVector(const std::string& program,

@@ -12,6 +12,12 @@
 // queue swollen by a trap storm would be mapped again for each plug-in), and
 // no code of the daemon runs in the child, where only async-signal-safe
 // calls would be allowed.
+//
+// Each child leads a process group of its own, with standard input from
+// /dev/null: whatever it starts in the background belongs to that group and
+// ends with it when the group is killed, and nothing waits for input that
+// will never come. The child's pid stays the group's id for as long as the
+// child is not reaped, so signals to the group never reach a stranger.
 #ifndef KIVO_SUPPORT_CHILDPROCESS_H
 #define KIVO_SUPPORT_CHILDPROCESS_H
 
@@ -46,10 +52,10 @@ class ArgumentVector;
 
 // One child process of this process, from its start until it is reaped.
 //
-// While it holds a child that has not been reaped, the destructor kills it
-// with SIGKILL and reaps it. Once a wait has reported that the child ended,
-// or that it no longer exists as a child of this process, the holder lets it
-// go and does nothing more.
+// While it holds a child that has not been reaped, the destructor kills its
+// whole process group with SIGKILL and reaps the child. Once a wait has
+// reported that the child ended, or that it no longer exists as a child of
+// this process, the holder lets it go and does nothing more.
 class ChildProcess {
  public:
   ChildProcess() = default;
@@ -65,13 +71,27 @@ class ChildProcess {
   };
 
   // Starts arguments.program() with arguments.argv() and the daemon's
-  // environment. With output >= 0 that descriptor becomes the program's
+  // environment, in a new process group, with standard input from
+  // /dev/null. With output >= 0 that descriptor becomes the program's
   // standard output; every other descriptor is inherited as it is, those
   // marked close-on-exec excepted. The holder must be empty.
   SpawnResult spawn(const ArgumentVector& arguments, int output);
 
-  // The child's process id; -1 when none is held.
+  // The child's process id, which is also its group's id; -1 when none is
+  // held.
   pid_t pid() const { return pid_; }
+
+  // A descriptor that becomes readable when the child has ended (it does not
+  // for a stop); -1 when none is held.
+  int endDescriptor() const { return pidfd_.get(); }
+
+  // Sends signal to the child's whole process group, unless the child has
+  // been reaped already.
+  void signalGroup(int signal);
+
+  // True when the child has been stopped by a signal; reaps nothing and
+  // leaves the report for a later wait.
+  bool stopped();
 
   // waitpid(2) on the held child with options, retried after EINTR. Returns
   // true with *status filled when the child reported a change; false with
@@ -79,11 +99,15 @@ class ChildProcess {
   // changed yet.
   bool wait(int* status, int options);
 
-  // Kills the held child, if it has not been reaped yet, and reaps it.
+  // Kills the held child's group, if the child has not been reaped yet, and
+  // reaps the child.
   void killAndReap();
 
  private:
+  void forget();
+
   pid_t pid_ = -1;
+  FileDescriptor pidfd_;
 };
 
 // An argument vector for execv: copies of the program and its arguments,

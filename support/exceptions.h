@@ -30,5 +30,7 @@ using VariableNoFoundException = MessageException<struct VariableNoFoundTag>;
 using EmptyQueueException = MessageException<struct EmptyQueueTag>;
 // A plug-in could not be run or ended outside the plug-in convention.
 using serviceException = MessageException<struct ServiceExceptionTag>;
+// The daemon's stop cut a program short: its trap is not done.
+using StopException = MessageException<struct StopExceptionTag>;
 
 #endif
