@@ -8,7 +8,7 @@ PACKAGES="
   g++ cmake ninja-build pkg-config
   libpq-dev libboost-dev libgtest-dev
   postgresql postgresql-client
-  snmptrapd snmp
+  snmptrapd snmp libsnmp-perl
   monitoring-plugins-basic
   procps
 "

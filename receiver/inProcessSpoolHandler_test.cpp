@@ -1,0 +1,226 @@
+// The in-process spool handler (receiver/kivo-spool-handler.pl) inside a real
+// snmptrapd on loopback, against the compiled handler behind the same
+// snmptrapd for the same traps.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "testing/snmpTrapReceiver.h"
+#include "testing/tempDir.h"
+#include "trap/snmpTrap.h"
+
+namespace {
+
+const char kTrapOid[] = ".1.3.6.1.4.1.99.0.1";
+const std::regex kSpoolName("trap-[0-9]{19}-[0-9]+-0");
+
+// The spool file that arrives in spool as the one after the names in seen.
+std::string nextFile(const std::string& spool, size_t seen) {
+  if (!waitFor([&] { return listDirectory(spool).size() > seen; })) return "";
+  std::vector<std::string> names = listDirectory(spool);
+  return names.size() == seen + 1 ? readFile(spool + "/" + names.back()) : "";
+}
+
+// The content without its date line, and that line's time in seconds of the
+// day (-1 when there is none).
+std::string withoutDate(const std::string& content, int* secondOfDay) {
+  std::string rest;
+  *secondOfDay = -1;
+  for (const std::string& line : splitLines(content)) {
+    int hour = 0, minute = 0, second = 0;
+    if (line.rfind("date ", 0) == 0 &&
+        sscanf(line.c_str(), "date %*d-%*d-%*d %d:%d:%d", &hour, &minute, &second) == 3) {
+      *secondOfDay = hour * 3600 + minute * 60 + second;
+      continue;
+    }
+    rest += line + "\n";
+  }
+  return rest;
+}
+
+// One snmptrapd, both handlers: the compiled one writes into compiled/, the
+// in-process one into inProcess/.
+class InProcessSpoolHandler : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::mkdir(compiled.c_str(), 0755);
+    ::mkdir(inProcess.c_str(), 0755);
+  }
+
+  TempDir dir;
+  std::string compiled = dir.file("compiled");
+  std::string inProcess = dir.file("inProcess");
+  SnmpTrapReceiver receiver{
+      dir, SnmpTrapReceiverSetup{compiledHandlerLines(compiled + "/") +
+                                     inProcessHandlerLines(inProcess + "/"),
+                                 true,
+                                 {}}};
+};
+
+TEST_F(InProcessSpoolHandler, WritesWhatTheCompiledHandlerWrites) {
+  const std::string enterprise = ".1.3.6.1.4.1.99";
+  struct Case {
+    const char* name;
+    std::function<int()> send;
+  };
+  const std::vector<Case> cases = {
+      {"v2c trap",
+       [&] {
+         return sendTrap(receiver.address(), kTrapOid,
+                         {".1.3.6.1.4.1.99.1", "i", "2", ".1.3.6.1.4.1.99.2", "s", "disk full"});
+       }},
+      {"v1 enterprise trap",
+       [&] {
+         return sendTrapV1(receiver.address(), enterprise, "192.0.2.9", 6, 17,
+                           {".1.3.6.1.4.1.99.1", "s", "hello"});
+       }},
+      {"v1 generic trap",
+       [&] { return sendTrapV1(receiver.address(), enterprise, "192.0.2.9", 2, 0, {}); }},
+      {"multi-line string",
+       [&] { return sendTrap(receiver.address(), kTrapOid, {".1.3.6.1.4.1.99.2", "s", "one\ntwo"}); }},
+      {"hex string",
+       [&] { return sendTrap(receiver.address(), kTrapOid, {".1.3.6.1.4.1.99.3", "x", "00FF10"}); }},
+      {"IPv6 trap",
+       [&] { return sendTrap(receiver.address6(), kTrapOid, {".1.3.6.1.4.1.99.2", "s", "v6"}); }},
+      {"every value type",
+       [&] {
+         return sendTrap(receiver.address(), kTrapOid,
+                         {".1.3.6.1.4.1.99.10", "n", "",          ".1.3.6.1.4.1.99.11", "U", "5",
+                          ".1.3.6.1.4.1.99.12", "I", "-5",        ".1.3.6.1.4.1.99.13", "F", "1.5",
+                          ".1.3.6.1.4.1.99.14", "t", "912345678", ".1.3.6.1.4.1.99.15", "o", ".1.3.6.1",
+                          ".1.3.6.1.4.1.99.16", "c", "5",         ".1.3.6.1.4.1.99.17", "u", "6",
+                          ".1.3.6.1.4.1.99.18", "C", "77",        ".1.3.6.1.4.1.99.19", "a", "10.1.2.3",
+                          ".1.3.6.1.4.1.99.20", "s", "",          ".1.3.6.1.4.1.99.21", "s", "q\"x",
+                          ".1.3.6.1.4.1.99.22", "d", "1.2.3.4",   ".1.3.6.1.4.1.99.23", "x", ""});
+       }},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    ASSERT_EQ(c.send(), 0) << c.name;
+    std::string expected = nextFile(compiled, i);
+    std::string actual = nextFile(inProcess, i);
+    ASSERT_FALSE(expected.empty()) << c.name << ": compiled handler\n" << receiver.log();
+    ASSERT_FALSE(actual.empty()) << c.name << ": in-process handler\n" << receiver.log();
+    // The two handlers read the clock a few milliseconds apart.
+    int expectedSecond = -1, actualSecond = -1;
+    EXPECT_EQ(withoutDate(actual, &actualSecond), withoutDate(expected, &expectedSecond))
+        << c.name;
+    ASSERT_GE(expectedSecond, 0) << c.name << ": " << expected;
+    ASSERT_GE(actualSecond, 0) << c.name << ": " << actual;
+    EXPECT_LE((actualSecond - expectedSecond + 86400) % 86400, 1) << c.name;
+  }
+  // The file the daemon reads from it.
+  snmpTrap v2c;
+  v2c.read(inProcess + "/" + listDirectory(inProcess).front());
+  EXPECT_EQ(v2c.getHostAddr(), "127.0.0.1");
+  EXPECT_EQ(v2c.getOid(), kTrapOid);
+  ASSERT_EQ(v2c.getSize(), 2);
+  EXPECT_EQ(v2c.getValue(1), "disk full");
+  for (const std::string& name : listDirectory(inProcess)) {
+    EXPECT_TRUE(std::regex_match(name, kSpoolName)) << name;
+  }
+  EXPECT_EQ(listDirectory(dir.file(".inProcess.staging")), std::vector<std::string>{})
+      << "no staging file stays behind";
+}
+
+// Traps spooled by the compiled handler, the in-process one, and the
+// in-process one again after a restart of snmptrapd: the names sort in the
+// order in which the traps were sent.
+TEST(InProcessSpoolHandlerOrder, NamesSortInArrivalOrderAcrossHandlersAndRestarts) {
+  TempDir dir;
+  std::string spool = dir.file("spool");
+  ::mkdir(spool.c_str(), 0755);
+  const std::vector<std::string> rounds = {"compiled", "in-process", "in-process again"};
+  const int kPerRound = 15;
+  int sent = 0;
+  for (const std::string& round : rounds) {
+    TempDir receiverDir;
+    std::string lines = round == "compiled" ? compiledHandlerLines(spool)
+                                            : inProcessHandlerLines(spool);
+    SnmpTrapReceiver receiver{receiverDir, SnmpTrapReceiverSetup{lines, false, {}}};
+    for (int i = 0; i < kPerRound; ++i, ++sent) {
+      ASSERT_EQ(sendTrap(receiver.address(), kTrapOid,
+                         {".1.3.6.1.4.1.99.9", "i", std::to_string(sent)}),
+                0)
+          << round;
+    }
+    ASSERT_TRUE(waitFor([&] { return listDirectory(spool).size() == static_cast<size_t>(sent); }))
+        << round << ": " << listDirectory(spool).size() << " files\n"
+        << receiver.log();
+  }
+  std::vector<std::string> names = listDirectory(spool);
+  ASSERT_EQ(names.size(), static_cast<size_t>(sent));
+  for (int i = 0; i < sent; ++i) {
+    snmpTrap trap;
+    trap.read(spool + "/" + names[i]);
+    ASSERT_EQ(trap.getSize(), 1) << names[i];
+    EXPECT_EQ(trap.getValue(0), std::to_string(i)) << "file order is sending order: " << names[i];
+  }
+}
+
+// snmptrapd runs as nobody, so the handler may write its staging directory
+// but not the spool; once the spool is opened to it, traps arrive again.
+TEST(InProcessSpoolHandlerFailure, UnwritableSpoolIsReportedAndSnmptrapdGoesOn) {
+  TempDir dir;
+  std::string spool = dir.file("spool");
+  std::string staging = dir.file("staging");
+  ::mkdir(spool.c_str(), 0755);
+  ::mkdir(staging.c_str(), 0777);
+  ::chmod(staging.c_str(), 0777);
+  SnmpTrapReceiver receiver{
+      dir, SnmpTrapReceiverSetup{"perl our $kivo_staging_directory = \"" + staging + "\";\n" +
+                                     inProcessHandlerLines(spool + "/"),
+                                 false,
+                                 {"-u", "nobody", "-g", "nogroup"}}};
+  ASSERT_EQ(sendTrap(receiver.address(), kTrapOid, {".1.3.6.1.4.1.99.9", "i", "1"}), 0);
+  const std::string report = "kivo-spool-handler.pl: can't write spool file " + spool + "/trap-";
+  ASSERT_TRUE(waitFor([&] { return receiver.log().find(report) != std::string::npos; }))
+      << receiver.log();
+  std::string log = receiver.log();
+  std::string line = log.substr(log.find(report));
+  line = line.substr(0, line.find('\n'));
+  EXPECT_TRUE(std::regex_match(line, std::regex(".*/trap-[0-9]{19}-[0-9]+-0: Permission denied")))
+      << line;
+  EXPECT_EQ(listDirectory(spool), std::vector<std::string>{});
+  EXPECT_EQ(listDirectory(staging), std::vector<std::string>{}) << "the staging file is removed";
+
+  ::chmod(spool.c_str(), 0777);
+  ASSERT_EQ(sendTrap(receiver.address(), kTrapOid, {".1.3.6.1.4.1.99.9", "i", "2"}), 0);
+  ASSERT_TRUE(waitFor([&] { return listDirectory(spool).size() == 1; })) << receiver.log();
+  snmpTrap trap;
+  trap.read(spool + "/" + listDirectory(spool).front());
+  ASSERT_EQ(trap.getSize(), 1);
+  EXPECT_EQ(trap.getValue(0), "2");
+}
+
+TEST(InProcessSpoolHandlerFailure, MissingSettingsAreReported) {
+  struct Case {
+    const char* name;
+    std::string lines;
+    std::string report;
+  };
+  TempDir dir;
+  const std::vector<Case> cases = {
+      {"no spool directory", "perl do \"" + inProcessHandlerScript() + "\";\n",
+       "kivo-spool-handler.pl: $kivo_spool_directory is not set: no trap is written"},
+      {"missing spool directory", inProcessHandlerLines(dir.file("missing/")),
+       "kivo-spool-handler.pl: can't write spool file " + dir.file("missing") + "/trap-"},
+  };
+  for (const Case& c : cases) {
+    TempDir receiverDir;
+    SnmpTrapReceiver receiver{receiverDir, SnmpTrapReceiverSetup{c.lines, false, {}}};
+    ASSERT_EQ(sendTrap(receiver.address(), kTrapOid, {".1.3.6.1.4.1.99.9", "i", "1"}), 0);
+    EXPECT_TRUE(waitFor([&] { return receiver.log().find(c.report) != std::string::npos; },
+                        std::chrono::seconds(10)))
+        << c.name << ":\n"
+        << receiver.log();
+  }
+}
+
+}  // namespace
