@@ -223,4 +223,52 @@ TEST(InProcessSpoolHandlerFailure, MissingSettingsAreReported) {
   }
 }
 
+// The shipped snmptrapd.conf samples, with this test's spool and this build's
+// handlers put in: a trap of the community public reaches the spool, one of
+// another community does not.
+TEST(SnmptrapdSamples, EachHandsATrapToTheSpool) {
+  struct Case {
+    const char* sample;
+    std::vector<std::pair<std::string, std::string>> replacements;
+  };
+  const std::vector<Case> cases = {
+      {"snmptrapd-traphandle.conf.sample",
+       {{"/usr/local/bin/kivo-spool-handler", spoolHandlerBinary()}}},
+      {"snmptrapd-perl.conf.sample",
+       {{"/usr/local/share/kivo/kivo-spool-handler.pl", inProcessHandlerScript()}}},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    std::string spool = dir.file("spool");
+    ::mkdir(spool.c_str(), 0755);
+    std::string configuration = readFile(std::string(KIVO_SOURCE_DIR) + "/conf/" + c.sample);
+    ASSERT_FALSE(configuration.empty()) << c.sample;
+    auto replace = [&](const std::string& from, const std::string& to) {
+      size_t at = configuration.find(from);
+      ASSERT_NE(at, std::string::npos) << c.sample << ": " << from;
+      configuration.replace(at, from.size(), to);
+    };
+    replace("/var/spool/kivo/", spool + "/");
+    for (const auto& replacement : c.replacements) replace(replacement.first, replacement.second);
+    SnmpTrapReceiver receiver{dir, SnmpTrapReceiverSetup{configuration, false, {}, true}};
+    std::vector<std::string> arguments = {"snmptrap", "-m", "", "-v", "2c", "-c", "private",
+                                          receiver.address(), "", kTrapOid,
+                                          ".1.3.6.1.4.1.99.9", "i", "1"};
+    ASSERT_EQ(runProgram(arguments), 0) << c.sample;
+    ASSERT_EQ(sendTrap(receiver.address(), kTrapOid, {".1.3.6.1.4.1.99.9", "i", "2"}), 0)
+        << c.sample;
+    ASSERT_TRUE(waitFor([&] { return !listDirectory(spool).empty(); })) << c.sample << "\n"
+                                                                         << receiver.log();
+    std::vector<std::string> names = listDirectory(spool);
+    ASSERT_EQ(names.size(), 1u) << c.sample << ": the community private is not accepted";
+    snmpTrap trap;
+    trap.read(spool + "/" + names[0]);
+    EXPECT_EQ(trap.getOid(), kTrapOid) << c.sample;
+    ASSERT_EQ(trap.getSize(), 1) << c.sample;
+    EXPECT_EQ(trap.getValue(0), "2") << c.sample;
+    EXPECT_EQ(receiver.log().find("Unknown token"), std::string::npos) << c.sample << "\n"
+                                                                       << receiver.log();
+  }
+}
+
 }  // namespace

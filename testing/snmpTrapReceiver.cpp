@@ -80,7 +80,8 @@ SnmpTrapReceiver::SnmpTrapReceiver(const TempDir& dir, const std::string& spool,
 SnmpTrapReceiver::SnmpTrapReceiver(const TempDir& dir, const SnmpTrapReceiverSetup& setup)
     : logPath_(dir.file("snmptrapd.log")) {
   std::string configuration = dir.file("snmptrapd.conf");
-  writeFile(configuration, "disableAuthorization yes\noutputOption n\n" + setup.handlerLines);
+  writeFile(configuration, (setup.whole ? "" : "disableAuthorization yes\noutputOption n\n") +
+                               setup.handlerLines);
   for (int attempt = 0; attempt < 5; ++attempt) {
     port_ = freeUdpPort();
     writeFile(logPath_, "");

@@ -25,6 +25,8 @@ struct SnmpTrapReceiverSetup {
   bool ipv6 = false;
   // Further snmptrapd arguments, before the listening addresses.
   std::vector<std::string> arguments;
+  // Without the common lines: handlerLines is the whole configuration.
+  bool whole = false;
 };
 
 class SnmpTrapReceiver {
