@@ -4,6 +4,7 @@
 
 #include "daemon/errorJournal.h"
 #include "daemon/kivoTrapd.h"
+#include "daemon/spoolLedger.h"
 #include "daemon/trapLog.h"
 #include "daemon/trapParameters.h"
 #include "support/convertTo.h"
@@ -103,12 +104,15 @@ bool treatTrap(const snmpTrap& trap) {
 void* thread_treat_trap(void*) {
   snmpTrap trap;
   while (die_kivo.load() == 0 && takeTrap(trap)) {
+    bool done = true;
     try {
-      treatTrap(trap);
+      done = treatTrap(trap);
     } catch (const std::exception& e) {
       // Whatever one trap does, the worker lives on for the next.
       write_log("ERR", "trap from " + trap.getHostAddr() + " failed: " + e.what());
     }
+    // Its spool file goes only now that the trap is done.
+    spool_ledger.finish(trap.origin(), done);
   }
   return nullptr;
 }
