@@ -164,6 +164,39 @@ TEST(InProcessSpoolHandlerOrder, NamesSortInArrivalOrderAcrossHandlersAndRestart
   }
 }
 
+// snmptrapd runs the handler's file again when it rereads its configuration:
+// the new spool directory holds, and each trap still makes one file.
+TEST(InProcessSpoolHandlerReload, RereadConfigurationKeepsOneFilePerTrap) {
+  TempDir dir;
+  std::string first = dir.file("first");
+  std::string second = dir.file("second");
+  ::mkdir(first.c_str(), 0755);
+  ::mkdir(second.c_str(), 0755);
+  SnmpTrapReceiver receiver{dir, SnmpTrapReceiverSetup{inProcessHandlerLines(first), false, {}}};
+  ASSERT_EQ(sendTrap(receiver.address(), kTrapOid, {".1.3.6.1.4.1.99.9", "i", "1"}), 0);
+  ASSERT_TRUE(waitFor([&] { return listDirectory(first).size() == 1; })) << receiver.log();
+
+  writeFile(dir.file("snmptrapd.conf"),
+            "disableAuthorization yes\noutputOption n\n" + inProcessHandlerLines(second));
+  receiver.reload();
+  ASSERT_TRUE(waitFor([&] { return receiver.log().find("restarted") != std::string::npos; }))
+      << receiver.log();
+  ASSERT_EQ(sendTrap(receiver.address(), kTrapOid, {".1.3.6.1.4.1.99.9", "i", "2"}), 0);
+  ASSERT_EQ(sendTrap(receiver.address(), kTrapOid, {".1.3.6.1.4.1.99.9", "i", "3"}), 0);
+  ASSERT_TRUE(waitFor([&] { return listDirectory(second).size() >= 2; })) << receiver.log();
+  // A third trap marks the end: every file of the two before is there.
+  ASSERT_EQ(sendTrap(receiver.address(), kTrapOid, {".1.3.6.1.4.1.99.9", "i", "4"}), 0);
+  ASSERT_TRUE(waitFor([&] {
+    std::vector<std::string> names = listDirectory(second);
+    if (names.empty()) return false;
+    snmpTrap last;
+    last.read(second + "/" + names.back());
+    return last.getSize() == 1 && last.getValue(0) == "4";
+  })) << receiver.log();
+  EXPECT_EQ(listDirectory(first).size(), 1u);
+  EXPECT_EQ(listDirectory(second).size(), 3u) << "one file per trap after the reload";
+}
+
 // snmptrapd runs as nobody, so the handler may write its staging directory
 // but not the spool; once the spool is opened to it, traps arrive again.
 TEST(InProcessSpoolHandlerFailure, UnwritableSpoolIsReportedAndSnmptrapdGoesOn) {

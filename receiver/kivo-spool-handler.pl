@@ -31,8 +31,12 @@
 # with -n), and remembered for a minute so that a storm from one device costs
 # one lookup. A failure is reported in snmptrapd's log and the trap is lost;
 # snmptrapd goes on.
+#
+# snmptrapd runs the file again when it rereads its configuration (SIGHUP):
+# the handler is registered once, and each run takes the settings afresh.
 use strict;
 use warnings;
+no warnings 'redefine';
 
 package KivoSpoolHandler;
 
@@ -54,7 +58,9 @@ my $kNumericHostsFlag = 16;
 my $have_error_log = eval { require NetSNMP::agent; defined &NetSNMP::agent::errlog };
 my $have_store = eval { require NetSNMP::default_store; 1 };
 
-my ($spool, $staging);
+# The settings, and whether the handler is registered: package variables,
+# so that they outlive a new run of this file.
+our ($spool, $staging, $registered);
 my ($last_seconds, $last_nanoseconds) = (0, -1);
 my %host_cache;
 
@@ -250,7 +256,9 @@ sub start {
     $staging = defined $staging_directory && $staging_directory ne ''
         ? without_final_slashes($staging_directory)
         : default_staging_directory($directory);
-    NetSNMP::TrapReceiver::register('all', \&spool_trap)
+    return if $registered;
+    # By name, so that a new run of this file replaces what runs.
+    $registered = NetSNMP::TrapReceiver::register('all', sub { KivoSpoolHandler::spool_trap(@_) })
         or report('registration with snmptrapd failed: no trap is written');
 }
 

@@ -111,6 +111,8 @@ SnmpTrapReceiver::~SnmpTrapReceiver() {
   }
 }
 
+void SnmpTrapReceiver::reload() const { ::kill(pid_, SIGHUP); }
+
 std::string SnmpTrapReceiver::address() const {
   return "udp:127.0.0.1:" + std::to_string(port_);
 }

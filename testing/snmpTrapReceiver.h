@@ -46,6 +46,9 @@ class SnmpTrapReceiver {
   std::string address6() const;
   // The receiver's own log.
   std::string log() const { return readFile(logPath_); }
+  // SIGHUP: snmptrapd rereads its configuration file, dir/snmptrapd.conf,
+  // and then logs "restarted".
+  void reload() const;
 
  private:
   pid_t pid_ = -1;
