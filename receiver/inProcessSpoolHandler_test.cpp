@@ -44,6 +44,29 @@ std::string withoutDate(const std::string& content, int* secondOfDay) {
   return rest;
 }
 
+// The next file of each spool (seen files before it) holds the same trap;
+// the two handlers read the clock a few milliseconds apart, so their date
+// lines may differ by a second.
+void expectSameNextFile(const std::string& name, const std::string& compiled,
+                        const std::string& inProcess, size_t seen, const SnmpTrapReceiver& receiver) {
+  std::string expected = nextFile(compiled, seen);
+  std::string actual = nextFile(inProcess, seen);
+  ASSERT_FALSE(expected.empty()) << name << ": compiled handler\n" << receiver.log();
+  ASSERT_FALSE(actual.empty()) << name << ": in-process handler\n" << receiver.log();
+  int expectedSecond = -1, actualSecond = -1;
+  EXPECT_EQ(withoutDate(actual, &actualSecond), withoutDate(expected, &expectedSecond)) << name;
+  ASSERT_GE(expectedSecond, 0) << name << ": " << expected;
+  ASSERT_GE(actualSecond, 0) << name << ": " << actual;
+  EXPECT_LE((actualSecond - expectedSecond + 86400) % 86400, 1) << name;
+}
+
+SnmpTrapReceiverSetup bothHandlers(const std::string& compiled, const std::string& inProcess,
+                                   std::vector<std::string> arguments = {}) {
+  return SnmpTrapReceiverSetup{
+      compiledHandlerLines(compiled + "/") + inProcessHandlerLines(inProcess + "/"), true,
+      arguments};
+}
+
 // One snmptrapd, both handlers: the compiled one writes into compiled/, the
 // in-process one into inProcess/.
 class InProcessSpoolHandler : public ::testing::Test {
@@ -56,11 +79,7 @@ class InProcessSpoolHandler : public ::testing::Test {
   TempDir dir;
   std::string compiled = dir.file("compiled");
   std::string inProcess = dir.file("inProcess");
-  SnmpTrapReceiver receiver{
-      dir, SnmpTrapReceiverSetup{compiledHandlerLines(compiled + "/") +
-                                     inProcessHandlerLines(inProcess + "/"),
-                                 true,
-                                 {}}};
+  SnmpTrapReceiver receiver{dir, bothHandlers(compiled, inProcess)};
 };
 
 TEST_F(InProcessSpoolHandler, WritesWhatTheCompiledHandlerWrites) {
@@ -101,19 +120,8 @@ TEST_F(InProcessSpoolHandler, WritesWhatTheCompiledHandlerWrites) {
        }},
   };
   for (size_t i = 0; i < cases.size(); ++i) {
-    const Case& c = cases[i];
-    ASSERT_EQ(c.send(), 0) << c.name;
-    std::string expected = nextFile(compiled, i);
-    std::string actual = nextFile(inProcess, i);
-    ASSERT_FALSE(expected.empty()) << c.name << ": compiled handler\n" << receiver.log();
-    ASSERT_FALSE(actual.empty()) << c.name << ": in-process handler\n" << receiver.log();
-    // The two handlers read the clock a few milliseconds apart.
-    int expectedSecond = -1, actualSecond = -1;
-    EXPECT_EQ(withoutDate(actual, &actualSecond), withoutDate(expected, &expectedSecond))
-        << c.name;
-    ASSERT_GE(expectedSecond, 0) << c.name << ": " << expected;
-    ASSERT_GE(actualSecond, 0) << c.name << ": " << actual;
-    EXPECT_LE((actualSecond - expectedSecond + 86400) % 86400, 1) << c.name;
+    ASSERT_EQ(cases[i].send(), 0) << cases[i].name;
+    ASSERT_NO_FATAL_FAILURE(expectSameNextFile(cases[i].name, compiled, inProcess, i, receiver));
   }
   // The file the daemon reads from it.
   snmpTrap v2c;
@@ -127,6 +135,23 @@ TEST_F(InProcessSpoolHandler, WritesWhatTheCompiledHandlerWrites) {
   }
   EXPECT_EQ(listDirectory(dir.file(".inProcess.staging")), std::vector<std::string>{})
       << "no staging file stays behind";
+}
+
+// With -n snmptrapd looks up no host name: the host line is the transport.
+TEST(InProcessSpoolHandlerNumeric, NumericHostsAsTheCompiledHandlerGetsThem) {
+  TempDir dir;
+  std::string compiled = dir.file("compiled");
+  std::string inProcess = dir.file("inProcess");
+  ::mkdir(compiled.c_str(), 0755);
+  ::mkdir(inProcess.c_str(), 0755);
+  SnmpTrapReceiver receiver{dir, bothHandlers(compiled, inProcess, {"-n"})};
+  ASSERT_EQ(sendTrap(receiver.address(), kTrapOid, {".1.3.6.1.4.1.99.2", "s", "numeric"}), 0);
+  ASSERT_NO_FATAL_FAILURE(expectSameNextFile("IPv4 with -n", compiled, inProcess, 0, receiver));
+  ASSERT_EQ(sendTrap(receiver.address6(), kTrapOid, {".1.3.6.1.4.1.99.2", "s", "numeric"}), 0);
+  ASSERT_NO_FATAL_FAILURE(expectSameNextFile("IPv6 with -n", compiled, inProcess, 1, receiver));
+  snmpTrap trap;
+  trap.read(inProcess + "/" + listDirectory(inProcess).front());
+  EXPECT_EQ(trap.getHost().rfind("UDP: [127.0.0.1]:", 0), 0u) << trap.getHost();
 }
 
 // Traps spooled by the compiled handler, the in-process one, and the
