@@ -9,7 +9,7 @@ PACKAGES="
   dpkg-dev file
   libpq-dev libboost-dev libgtest-dev
   postgresql postgresql-client
-  snmptrapd snmp
+  snmptrapd snmp libsnmp-perl
   monitoring-plugins-basic
   procps logrotate
 "

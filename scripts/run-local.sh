@@ -5,12 +5,19 @@
 # handing traps to the spool handler, and the daemon in the foreground.
 # Ctrl-C or SIGTERM stops it all.
 #
-#   KIVO_TRAP_PORT   UDP port of snmptrapd on 127.0.0.1 (default 1162)
+#   KIVO_TRAP_PORT     UDP port of snmptrapd on 127.0.0.1 (default 1162)
+#   KIVO_TRAP_HANDLER  perl: the in-process handler (default); traphandle:
+#                      the compiled handler, one process per trap
 set -eu
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 WORK="$ROOT/work"
 PORT=${KIVO_TRAP_PORT:-1162}
+HANDLER=${KIVO_TRAP_HANDLER:-perl}
+case "$HANDLER" in
+    perl|traphandle) ;;
+    *) echo "run-local.sh: KIVO_TRAP_HANDLER must be perl or traphandle" >&2; exit 2 ;;
+esac
 
 if [ "$(id -u)" -eq 0 ]; then
     scripts/install-deps.sh
@@ -65,12 +72,14 @@ PGSQL_username=postgres
 PGSQL_pwd=
 CONF
 
-cat > "$WORK/snmptrapd.conf" <<CONF
-outputOption n
-authCommunity execute public
-traphandle default $ROOT/build/kivo-spool-handler $WORK/spool/
-CONF
-snmptrapd -f -m "" -C -c "$WORK/snmptrapd.conf" -Lf "$WORK/log/snmptrapd.log" \
+# The sample configuration of the chosen handler, with this checkout's paths.
+sed -e "s|/var/spool/kivo/|$WORK/spool/|" \
+    -e "s|/usr/local/bin/kivo-spool-handler|$ROOT/build/kivo-spool-handler|" \
+    -e "s|/usr/share/kivo/kivo-spool-handler.pl|$ROOT/receiver/kivo-spool-handler.pl|" \
+    "conf/snmptrapd-$HANDLER.conf.sample" > "$WORK/snmptrapd.conf"
+# Messages up to the info level: without the in-process handler's debug line
+# for every trap.
+snmptrapd -f -m "" -C -c "$WORK/snmptrapd.conf" -LF i "$WORK/log/snmptrapd.log" \
     "udp:127.0.0.1:$PORT" &
 SNMPTRAPD=$!
 

@@ -61,17 +61,35 @@ int reap(pid_t pid) {
 
 std::string spoolHandlerBinary() { return KIVO_SPOOL_HANDLER; }
 
+std::string inProcessHandlerScript() {
+  return std::string(KIVO_SOURCE_DIR) + "/receiver/kivo-spool-handler.pl";
+}
+
+std::string compiledHandlerLines(const std::string& spool) {
+  return "traphandle default " + spoolHandlerBinary() + " " + spool + "\n";
+}
+
+std::string inProcessHandlerLines(const std::string& spool) {
+  return "perl our $kivo_spool_directory = \"" + spool + "\";\nperl do \"" +
+         inProcessHandlerScript() + "\";\n";
+}
+
 SnmpTrapReceiver::SnmpTrapReceiver(const TempDir& dir, const std::string& spool, bool ipv6)
+    : SnmpTrapReceiver(dir, SnmpTrapReceiverSetup{compiledHandlerLines(spool), ipv6, {}}) {}
+
+SnmpTrapReceiver::SnmpTrapReceiver(const TempDir& dir, const SnmpTrapReceiverSetup& setup)
     : logPath_(dir.file("snmptrapd.log")) {
   std::string configuration = dir.file("snmptrapd.conf");
-  writeFile(configuration, "disableAuthorization yes\noutputOption n\ntraphandle default " +
-                               spoolHandlerBinary() + " " + spool + "\n");
+  writeFile(configuration, (setup.whole ? "" : "disableAuthorization yes\noutputOption n\n") +
+                               setup.handlerLines);
   for (int attempt = 0; attempt < 5; ++attempt) {
     port_ = freeUdpPort();
     writeFile(logPath_, "");
     std::vector<std::string> arguments = {"snmptrapd", "-f", "-m", "", "-C", "-c",
-                                          configuration, "-Lf", logPath_, address()};
-    if (ipv6) arguments.push_back(address6());
+                                          configuration, "-Lf", logPath_};
+    arguments.insert(arguments.end(), setup.arguments.begin(), setup.arguments.end());
+    arguments.push_back(address());
+    if (setup.ipv6) arguments.push_back(address6());
     pid_ = spawn(arguments, dir.file("snmptrapd.out"));
     // snmptrapd writes its version line once it listens.
     if (waitFor([&] { return log().find("NET-SNMP version") != std::string::npos; },
@@ -93,6 +111,8 @@ SnmpTrapReceiver::~SnmpTrapReceiver() {
   }
 }
 
+void SnmpTrapReceiver::reload() const { ::kill(pid_, SIGHUP); }
+
 std::string SnmpTrapReceiver::address() const {
   return "udp:127.0.0.1:" + std::to_string(port_);
 }
@@ -107,6 +127,16 @@ int sendTrap(const std::string& address, const std::string& trapOid,
              const std::vector<std::string>& variables) {
   std::vector<std::string> arguments = {"snmptrap", "-m", "", "-v", "2c", "-c", "public",
                                         address, "", trapOid};
+  arguments.insert(arguments.end(), variables.begin(), variables.end());
+  return runProgram(arguments);
+}
+
+int sendTrapV1(const std::string& address, const std::string& enterprise,
+               const std::string& agent, int generic, int specific,
+               const std::vector<std::string>& variables) {
+  std::vector<std::string> arguments = {"snmptrap", "-m", "", "-v", "1", "-c", "public",
+                                        address, enterprise, agent, std::to_string(generic),
+                                        std::to_string(specific), ""};
   arguments.insert(arguments.end(), variables.begin(), variables.end());
   return runProgram(arguments);
 }

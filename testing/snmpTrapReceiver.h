@@ -1,6 +1,7 @@
 // A real SNMP trap receiver (snmptrapd) for tests: listens on a loopback UDP
-// port of its own and hands every trap to the spool handler, which writes it
-// into a spool directory. The holder stops it when it goes.
+// port of its own and hands every trap to a spool handler (the compiled one
+// through traphandle, the in-process one, or both), which writes it into a
+// spool directory. The holder stops it when it goes.
 #ifndef KIVO_TESTING_SNMPTRAPRECEIVER_H
 #define KIVO_TESTING_SNMPTRAPRECEIVER_H
 
@@ -11,11 +12,29 @@
 
 #include "testing/tempDir.h"
 
+// The snmptrapd.conf lines that hand every trap to the compiled spool
+// handler, or to the in-process one, writing into spool.
+std::string compiledHandlerLines(const std::string& spool);
+std::string inProcessHandlerLines(const std::string& spool);
+
+struct SnmpTrapReceiverSetup {
+  // Configuration lines after the common ones (no authorization, numeric
+  // OIDs).
+  std::string handlerLines;
+  // Listens on [::1] too, on the same port.
+  bool ipv6 = false;
+  // Further snmptrapd arguments, before the listening addresses.
+  std::vector<std::string> arguments;
+  // Without the common lines: handlerLines is the whole configuration.
+  bool whole = false;
+};
+
 class SnmpTrapReceiver {
  public:
-  // Starts snmptrapd with a configuration file in dir; traps go to spool.
-  // With ipv6 it listens on [::1] too, on the same port.
+  // Starts snmptrapd with a configuration file in dir; traps go to spool
+  // through the compiled handler.
   SnmpTrapReceiver(const TempDir& dir, const std::string& spool, bool ipv6 = false);
+  SnmpTrapReceiver(const TempDir& dir, const SnmpTrapReceiverSetup& setup);
   ~SnmpTrapReceiver();
   SnmpTrapReceiver(const SnmpTrapReceiver&) = delete;
   SnmpTrapReceiver& operator=(const SnmpTrapReceiver&) = delete;
@@ -27,6 +46,9 @@ class SnmpTrapReceiver {
   std::string address6() const;
   // The receiver's own log.
   std::string log() const { return readFile(logPath_); }
+  // SIGHUP: snmptrapd rereads its configuration file, dir/snmptrapd.conf,
+  // and then logs "restarted".
+  void reload() const;
 
  private:
   pid_t pid_ = -1;
@@ -38,6 +60,11 @@ class SnmpTrapReceiver {
 // "oid type value" triples; returns its exit status.
 int sendTrap(const std::string& address, const std::string& trapOid,
              const std::vector<std::string>& variables);
+// The same as a version 1 trap: enterprise OID, agent address, generic and
+// specific trap number.
+int sendTrapV1(const std::string& address, const std::string& enterprise,
+               const std::string& agent, int generic, int specific,
+               const std::vector<std::string>& variables);
 
 // Runs a program with arguments and waits for it; returns its exit status
 // (128 + signal for a killed one).
@@ -45,5 +72,7 @@ int runProgram(const std::vector<std::string>& arguments);
 
 // The spool handler built beside the tests.
 std::string spoolHandlerBinary();
+// The in-process handler in the source tree.
+std::string inProcessHandlerScript();
 
 #endif

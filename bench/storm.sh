@@ -1,0 +1,204 @@
+#!/bin/sh
+# Trap storms through the whole chain: one process sends SNMPv2c traps over
+# UDP to 127.0.0.1, snmptrapd hands them to a spool handler, the handler
+# writes the spool, and kivoTrapD (2 workers, plug-in check_dummy) takes them
+# into a throwaway PostgreSQL cluster. For each handler, the compiled one
+# (traphandle) and the in-process one (embedded Perl), it sends 100, 500,
+# 1,000 and 2,000 traps a second for 10 s each, and a burst of 10,000 at
+# 3,000 a second, with snmptrapd's receive buffer at 16 MiB (serverRecvBuf;
+# net.core.rmem_max is raised for the run where the machine lets it, and put
+# back at the end); then the in-process handler once more at 1,000 and 2,000
+# a second with snmptrapd's default buffer. For each run it prints the traps
+# sent, handled (their plug-in started) and lost, and the time from sending a
+# trap to its plug-in's start (the daemon's "EXEC" line). A trap still not
+# handled 5 s after the last one was, or 30 s after the last one was sent,
+# counts as lost.
+#
+# Then the intake alone: trap files renamed into the spool one every 137 ms,
+# with sleep=1, the time from the rename to the plug-in's start; and the
+# daemon's CPU use over 10 s when idle with sleep=0.
+#
+#   bench/storm.sh [handler...]     handlers: traphandle perl (default both)
+#
+# The build directory is build-bench (or $BUILD_DIR).
+set -eu
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+BUILD_DIR=${BUILD_DIR:-build-bench}
+HANDLERS=${*:-traphandle perl}
+PLUGIN=/usr/lib/nagios/plugins/check_dummy
+SUSTAINED_SECONDS=10
+# Seconds after the last trap sent that a run waits for the rest.
+LIMIT=30
+# Every other wait gives up after this many tenths of a second.
+WAIT_TENTHS=300
+BUFFER=16777216
+
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$BUILD_DIR" --target kivoTrapD kivo-spool-handler kivo-bench-trap-storm >/dev/null
+STORM="$ROOT/$BUILD_DIR/kivo-bench-trap-storm"
+
+WORK=$(mktemp -d /tmp/kivo-storm-XXXXXX)
+# The cluster runs as the postgres user, who must reach its folder.
+chmod 0755 "$WORK"
+CLUSTER="$WORK/pg"
+SPOOL="$WORK/spool"
+LOG="$WORK/kivotrapd.log"
+mkdir -p "$SPOOL"
+DAEMON=
+SNMPTRAPD=
+RMEM_BEFORE=$(sysctl -n net.core.rmem_max)
+cleanup() {
+    [ -n "$SNMPTRAPD" ] && kill -TERM "$SNMPTRAPD" 2>/dev/null && wait "$SNMPTRAPD" 2>/dev/null || true
+    [ -n "$DAEMON" ] && kill -TERM "$DAEMON" 2>/dev/null && wait "$DAEMON" 2>/dev/null || true
+    sh testing/pgcluster.sh stop "$CLUSTER" >/dev/null 2>&1 || true
+    if [ "$(sysctl -n net.core.rmem_max)" != "$RMEM_BEFORE" ]; then
+        sysctl -q -w net.core.rmem_max="$RMEM_BEFORE" || true
+    fi
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+# True once the file holds the text; false after WAIT_TENTHS.
+wait_for_line() {
+    i=0
+    until grep -q -- "$2" "$1" 2>/dev/null; do
+        i=$((i + 1))
+        [ "$i" -le "$WAIT_TENTHS" ] || return 1
+        sleep 0.1
+    done
+}
+
+sh testing/pgcluster.sh start "$CLUSTER" >/dev/null
+PSQL="$(pg_config --bindir)/psql"
+PGPORT=$(cat "$CLUSTER/port")
+sql() { "$PSQL" -X -q -At -v ON_ERROR_STOP=1 -h "$CLUSTER/socket" -p "$PGPORT" -U postgres "$@"; }
+sql -d postgres -c "CREATE DATABASE kivo_storm TEMPLATE kivo_template"
+sql -d kivo_storm -c "INSERT INTO kivo_device (device_id, device_ip_addr) VALUES (1, 2130706433);
+    INSERT INTO kivo_plugins (plugin_id, plugin_path, plugin_type, plugin_trap_oid)
+        VALUES (1, '$PLUGIN', 'trap', '.1.3.6.1.4.1.99.0.1');
+    INSERT INTO kivo_services (service_id, service_name, service_parameter,
+        service_plugin_id, service_device_id) VALUES (1, 'storm', '\$1 \"\$2\"', 1, 1);"
+
+if sysctl -q -w net.core.rmem_max="$BUFFER" 2>/dev/null; then
+    RMEM_NOTE="net.core.rmem_max raised to $BUFFER for the run"
+else
+    RMEM_NOTE="net.core.rmem_max stays $RMEM_BEFORE (not allowed to raise it)"
+fi
+
+start_daemon() {
+    cat > "$WORK/kivo.conf" <<CONF
+[LOG]
+log_trapd_file=$LOG
+log_trap_receive=$WORK/trap_receive.log
+log_trap_unknown=$WORK/trap_unknown.log
+max_size_file_log=100000000
+log_enable=1
+[KIVO]
+spool_directory=$SPOOL/
+sleep=$1
+trap_pqueue_file=$WORK/trap.pqueue
+thread_number=2
+[POSTGRESQL]
+PGSQL_host=$CLUSTER/socket
+PGSQL_port=$PGPORT
+PGSQL_db=kivo_storm
+PGSQL_username=postgres
+PGSQL_pwd=
+CONF
+    rm -f "$LOG"
+    KIVO_CONF="$WORK/kivo.conf" "$ROOT/$BUILD_DIR/kivoTrapD" > "$WORK/console" 2>&1 &
+    DAEMON=$!
+    wait_for_line "$LOG" "load Trap service" || { echo "the daemon did not start" >&2; exit 1; }
+}
+
+stop_daemon() {
+    kill -TERM "$DAEMON"
+    wait "$DAEMON" || true
+    DAEMON=
+}
+
+# snmptrapd with the handler's sample configuration, this checkout's paths,
+# and the receive buffer given (empty: snmptrapd's default).
+start_snmptrapd() {
+    handler=$1 buffer=$2
+    sed -e "s|/var/spool/kivo/|$SPOOL/|" \
+        -e "s|/usr/local/bin/kivo-spool-handler|$ROOT/$BUILD_DIR/kivo-spool-handler|" \
+        -e "s|/usr/share/kivo/kivo-spool-handler.pl|$ROOT/receiver/kivo-spool-handler.pl|" \
+        -e "/serverRecvBuf/d" \
+        "conf/snmptrapd-$handler.conf.sample" > "$WORK/snmptrapd.conf"
+    [ -z "$buffer" ] || echo "[snmp] serverRecvBuf $buffer" >> "$WORK/snmptrapd.conf"
+    for attempt in 1 2 3 4 5; do
+        TRAP_PORT=$((20000 + $(od -An -N2 -tu2 /dev/urandom) % 40000))
+        : > "$WORK/snmptrapd.log"
+        snmptrapd -f -m "" -C -c "$WORK/snmptrapd.conf" -LF i "$WORK/snmptrapd.log" \
+            "udp:127.0.0.1:$TRAP_PORT" > "$WORK/snmptrapd.out" 2>&1 &
+        SNMPTRAPD=$!
+        wait_for_line "$WORK/snmptrapd.log" "NET-SNMP version" && return 0
+        kill -KILL "$SNMPTRAPD" 2>/dev/null || true
+        wait "$SNMPTRAPD" 2>/dev/null || true
+        SNMPTRAPD=
+    done
+    echo "snmptrapd did not start" >&2
+    exit 1
+}
+
+stop_snmptrapd() {
+    kill -TERM "$SNMPTRAPD"
+    wait "$SNMPTRAPD" || true
+    SNMPTRAPD=
+}
+
+RUN=0
+# One storm: handler, rate, number of traps, receive buffer (empty: the
+# default), and "burst" or nothing for the label.
+storm() {
+    RUN=$((RUN + 1))
+    start_snmptrapd "$1" "$4"
+    result=$("$STORM" send "$TRAP_PORT" "$2" "$3" "storm$RUN" "$LOG" "$LIMIT")
+    stop_snmptrapd
+    label="$2/s"
+    [ -z "${5:-}" ] || label="burst $2/s"
+    buffer=default
+    [ -z "$4" ] || buffer="16 MiB"
+    # shellcheck disable=SC2086
+    set -- "$1" "$label" "$buffer" $result
+    printf '%-11s %-15s %-8s %7s %8s %6s %11s %11s\n' "$@"
+}
+
+echo "$(nproc) cores; $RMEM_NOTE; daemon with 2 workers, plug-in $PLUGIN"
+printf '%-11s %-15s %-8s %7s %8s %6s %11s %11s\n' handler rate buffer sent handled lost \
+    "median ms" "99th % ms"
+start_daemon 1
+for handler in $HANDLERS; do
+    for rate in 100 500 1000 2000; do
+        storm "$handler" "$rate" $((rate * SUSTAINED_SECONDS)) "$BUFFER"
+    done
+    storm "$handler" 3000 10000 "$BUFFER" burst
+done
+case " $HANDLERS " in
+    *" perl "*)
+        for rate in 1000 2000; do
+            storm perl "$rate" $((rate * SUSTAINED_SECONDS)) ""
+        done ;;
+esac
+echo "plug-in runs that returned 0 in the daemon's log: $(grep -c '#EXEC#RETURN exec 0' "$LOG")"
+stop_daemon
+
+echo
+start_daemon 1
+set -- $("$STORM" files "$SPOOL" 137 50 intake "$LOG" 10)
+stop_daemon
+echo "intake, sleep=1: $2 of $1 files handled; from rename to plug-in start median $4 ms, 99th percentile $5 ms"
+
+start_daemon 0
+PID_STAT="/proc/$DAEMON/stat"
+ticks() { awk '{ print $14 + $15 }' "$PID_STAT"; }
+sleep 1
+BEFORE=$(ticks)
+sleep 10
+AFTER=$(ticks)
+stop_daemon
+echo "idle daemon, sleep=0: $(awk -v t=$((AFTER - BEFORE)) -v hz="$(getconf CLK_TCK)" \
+    'BEGIN { printf "%.1f", 100 * t / hz / 10 }')% of a core"

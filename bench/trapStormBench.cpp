@@ -1,0 +1,294 @@
+// The sender and stopwatch of bench/storm.sh.
+//
+//   kivo-bench-trap-storm send PORT RATE COUNT TAG LOG LIMIT
+//       sends COUNT SNMPv2c traps (community public, trap OID
+//       .1.3.6.1.4.1.99.0.1) at RATE a second to udp:127.0.0.1:PORT from one
+//       socket, BER-encoded here: one process keeps any rate that the
+//       machine can.
+//   kivo-bench-trap-storm files SPOOL INTERVAL_MS COUNT TAG LOG LIMIT
+//       puts COUNT trap files into SPOOL, one every INTERVAL_MS, each written
+//       beside it first and renamed in.
+//
+// Each trap's second variable is "TAG-<number>-<send time in ns>", which the
+// daemon's line for the start of its plug-in (the system log LOG, "#EXEC#"
+// and the command line) repeats. A second thread follows LOG and takes the
+// time at which each such line appears. Both modes wait until every trap has
+// been seen, or no new one has been seen for 5 s after the last one was sent,
+// or LIMIT seconds have passed since then; a trap not seen by then counts as
+// lost. They print one line: "<sent> <handled> <lost> <median ms> <99th
+// percentile ms>".
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/posixIo.h"
+
+namespace {
+
+long long nowNanoseconds() {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  return now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
+// BER: a tag with its length and content.
+std::string tlv(unsigned char tag, const std::string& content) {
+  std::string out(1, static_cast<char>(tag));
+  size_t length = content.size();
+  if (length < 0x80) {
+    out += static_cast<char>(length);
+  } else if (length < 0x100) {
+    out += '\x81';
+    out += static_cast<char>(length);
+  } else {
+    out += '\x82';
+    out += static_cast<char>(length >> 8);
+    out += static_cast<char>(length & 0xff);
+  }
+  return out + content;
+}
+
+std::string berInteger(unsigned char tag, long long value) {
+  std::string bytes;
+  for (;;) {
+    bytes.insert(bytes.begin(), static_cast<char>(value & 0xff));
+    long long rest = value >> 8;
+    bool signClear = (value & 0x80) == 0;
+    if ((rest == 0 && signClear) || (rest == -1 && !signClear)) break;
+    value = rest;
+  }
+  return tlv(tag, bytes);
+}
+
+// A numeric OID without its leading dot, "1.3.6.1...".
+std::string berOid(const std::string& text) {
+  std::vector<unsigned long> arcs;
+  for (const char* p = text.c_str(); *p != '\0';) {
+    char* end = nullptr;
+    arcs.push_back(strtoul(p, &end, 10));
+    p = *end == '.' ? end + 1 : end;
+  }
+  std::string content(1, static_cast<char>(arcs[0] * 40 + arcs[1]));
+  for (size_t i = 2; i < arcs.size(); ++i) {
+    std::string arc(1, static_cast<char>(arcs[i] & 0x7f));
+    for (unsigned long rest = arcs[i] >> 7; rest != 0; rest >>= 7) {
+      arc.insert(arc.begin(), static_cast<char>(0x80 | (rest & 0x7f)));
+    }
+    content += arc;
+  }
+  return tlv(0x06, content);
+}
+
+std::string varbind(const std::string& oid, const std::string& value) {
+  return tlv(0x30, berOid(oid) + value);
+}
+
+// One SNMPv2-Trap message: uptime, trap OID, state 0, message text.
+std::string trapMessage(long long requestId, const std::string& text) {
+  std::string variables = varbind("1.3.6.1.2.1.1.3.0", berInteger(0x43, 12345)) +
+                          varbind("1.3.6.1.6.3.1.1.4.1.0", berOid("1.3.6.1.4.1.99.0.1")) +
+                          varbind("1.3.6.1.4.1.99.1", berInteger(0x02, 0)) +
+                          varbind("1.3.6.1.4.1.99.2", tlv(0x04, text));
+  std::string pdu = berInteger(0x02, requestId) + berInteger(0x02, 0) + berInteger(0x02, 0) +
+                    tlv(0x30, variables);
+  return tlv(0x30, berInteger(0x02, 1) + tlv(0x04, "public") + tlv(0xa7, pdu));
+}
+
+std::string trapText(const std::string& tag, long number) {
+  return tag + "-" + std::to_string(number) + "-" + std::to_string(nowNanoseconds());
+}
+
+// Sleeps until the given time on the monotonic clock.
+void sleepUntil(const timespec& start, long long offsetNanoseconds) {
+  timespec at = start;
+  long long ns = at.tv_nsec + offsetNanoseconds;
+  at.tv_sec += ns / 1000000000LL;
+  at.tv_nsec = ns % 1000000000LL;
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+  }
+}
+
+// Follows the daemon's log from its present end and notes, for each plug-in
+// line of this run, the time between sending and seeing it. Used by the main
+// thread only.
+class LogWatch {
+ public:
+  LogWatch(const std::string& path, const std::string& tag)
+      : marker_("\"" + tag + "-"), file_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)),
+        notify_(inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
+    if (!file_.valid() || !notify_.valid() ||
+        inotify_add_watch(notify_.get(), path.c_str(), IN_MODIFY) < 0) {
+      perror(path.c_str());
+      exit(1);
+    }
+    lseek(file_.get(), 0, SEEK_END);
+  }
+  LogWatch(const LogWatch&) = delete;
+  LogWatch& operator=(const LogWatch&) = delete;
+
+  // Reads until count lines are seen, or, once lastSent is set (it is 0
+  // while sending goes on), until nothing came for kQuiet or limitSeconds
+  // have passed since lastSent.
+  void run(long count, const std::atomic<long long>& lastSent, int limitSeconds) {
+    const long long kQuiet = 5000000000LL;
+    while (seen() < count) {
+      long long last = lastSent.load();
+      long long now = nowNanoseconds();
+      if (last != 0 && (now - last > limitSeconds * 1000000000LL ||
+                        now - std::max(last, lastSeen_) > kQuiet)) {
+        break;
+      }
+      pollfd wait = {notify_.get(), POLLIN, 0};
+      if (poll(&wait, 1, 100) > 0) {
+        char events[4096];
+        while (read(notify_.get(), events, sizeof events) > 0) {
+        }
+      }
+      readLines();
+    }
+  }
+
+  long seen() const { return static_cast<long>(latencies_.size()); }
+  const std::vector<double>& latencies() const { return latencies_; }
+
+ private:
+  void readLines() {
+    char buffer[65536];
+    ssize_t count;
+    while ((count = read(file_.get(), buffer, sizeof buffer)) > 0) {
+      long long seenAt = nowNanoseconds();
+      pending_.append(buffer, static_cast<size_t>(count));
+      size_t start = 0;
+      for (size_t end; (end = pending_.find('\n', start)) != std::string::npos; start = end + 1) {
+        takeLine(pending_.substr(start, end - start), seenAt);
+      }
+      pending_.erase(0, start);
+    }
+  }
+
+  void takeLine(const std::string& line, long long seenAt) {
+    if (line.find("#EXEC#") == std::string::npos) return;
+    size_t at = line.find(marker_);
+    if (at == std::string::npos) return;
+    size_t dash = line.find('-', at + marker_.size());
+    if (dash == std::string::npos) return;
+    long long sent = atoll(line.c_str() + dash + 1);
+    lastSeen_ = seenAt;
+    latencies_.push_back((seenAt - sent) / 1e6);
+  }
+
+  std::string marker_;
+  FileDescriptor file_;
+  FileDescriptor notify_;
+  std::string pending_;
+  long long lastSeen_ = 0;
+  std::vector<double> latencies_;
+};
+
+void sendTraps(int port, double rate, long count, const std::string& tag,
+               std::atomic<long long>* lastSent, long* sent) {
+  FileDescriptor socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  if (!socket.valid() ||
+      connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    perror("socket");
+    exit(1);
+  }
+  timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  for (long i = 0; i < count; ++i) {
+    sleepUntil(start, static_cast<long long>(i * 1e9 / rate));
+    std::string message = trapMessage(i + 1, trapText(tag, i));
+    if (send(socket.get(), message.data(), message.size(), 0) == static_cast<ssize_t>(message.size())) {
+      ++*sent;
+    }
+  }
+  lastSent->store(nowNanoseconds());
+}
+
+void writeTrapFiles(const std::string& spool, long intervalMs, long count, const std::string& tag,
+                    std::atomic<long long>* lastSent, long* sent) {
+  std::string staging = spool + "/../.bench-staging";
+  timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  for (long i = 0; i < count; ++i) {
+    sleepUntil(start, i * intervalMs * 1000000LL);
+    std::string content =
+        "localhost\nUDP: [127.0.0.1]:40000->[127.0.0.1]:162\n.1.3.6.1.2.1.1.3.0 0:0:01:02.03\n"
+        ".1.3.6.1.6.3.1.1.4.1.0 .1.3.6.1.4.1.99.0.1\n.1.3.6.1.4.1.99.1 0\n"
+        ".1.3.6.1.4.1.99.2 \"" + trapText(tag, i) + "\"\ndate 2026-12-07 10:00:00\n";
+    char name[64];
+    snprintf(name, sizeof name, "/trap-%019lld-bench-%ld", nowNanoseconds(), i);
+    FileDescriptor file(::open(staging.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!file.valid() || !writeAll(file.get(), content) ||
+        rename(staging.c_str(), (spool + name).c_str()) != 0) {
+      perror(spool.c_str());
+      exit(1);
+    }
+    ++*sent;
+  }
+  lastSent->store(nowNanoseconds());
+}
+
+double percentile(std::vector<double> values, double fraction) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  size_t index = static_cast<size_t>(fraction * (values.size() - 1) + 0.5);
+  return values[std::min(index, values.size() - 1)];
+}
+
+int usage(const char* program) {
+  fprintf(stderr,
+          "usage: %s send PORT RATE COUNT TAG LOG LIMIT\n"
+          "       %s files SPOOL INTERVAL_MS COUNT TAG LOG LIMIT\n",
+          program, program);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 8) return usage(argv[0]);
+  std::string mode = argv[1];
+  long count = atol(argv[4]);
+  std::string tag = argv[5];
+  int limit = atoi(argv[7]);
+  if ((mode != "send" && mode != "files") || count < 1 || limit < 1) return usage(argv[0]);
+
+  LogWatch watch(argv[6], tag);
+  std::atomic<long long> lastSent{0};
+  long sent = 0;
+  std::thread sender([&] {
+    if (mode == "send") {
+      sendTraps(atoi(argv[2]), atof(argv[3]), count, tag, &lastSent, &sent);
+    } else {
+      writeTrapFiles(argv[2], atol(argv[3]), count, tag, &lastSent, &sent);
+    }
+  });
+  watch.run(count, lastSent, limit);
+  sender.join();
+  if (watch.seen() < count) watch.run(count, lastSent, limit);
+  std::vector<double> latencies = watch.latencies();
+  long handled = static_cast<long>(latencies.size());
+  printf("%ld %ld %ld %.1f %.1f\n", sent, handled, sent - handled, percentile(latencies, 0.5),
+         percentile(latencies, 0.99));
+  return 0;
+}

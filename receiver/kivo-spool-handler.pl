@@ -1,0 +1,270 @@
+# kivo-spool-handler.pl: the in-process spool handler, run inside snmptrapd
+# by its embedded Perl trap interface (NetSNMP::TrapReceiver). snmptrapd.conf
+# loads it with
+#
+#   perl our $kivo_spool_directory = "/var/spool/kivo/";
+#   perl do "/usr/share/kivo/kivo-spool-handler.pl";
+#
+# For every trap it writes one spool file into $kivo_spool_directory with the
+# content that the compiled handler (kivo-spool-handler, run by traphandle)
+# writes for the same trap: the host line and the transport line as snmptrapd
+# gives them to traphandle, one "OID value" line per variable (numeric OIDs;
+# a version 1 trap with the conversion variables that snmptrapd adds for
+# traphandle), and "date YYYY-MM-DD HH:MM:SS", the local receive time.
+#
+# Names sort in arrival order: "trap-", the receive time in nanoseconds
+# (fixed width), "-", snmptrapd's process id and an attempt number, the form
+# the compiled handler uses. Within one process each name's time is later
+# than the one before it, so two traps in the same microsecond keep their
+# order; a restarted snmptrapd writes later times.
+#
+# No file is ever partly visible in the spool: the content goes to the
+# staging file "<pid>" in a staging directory on the same file system (by
+# default the hidden sibling ".<spool name>.staging" of the spool directory,
+# made on first use; $kivo_staging_directory names another one), which is
+# hard-linked into the spool under its final name (never replacing a file)
+# and then removed. Nothing is left in the spool directory itself.
+#
+# It runs inside snmptrapd, which waits for it before reading the next trap:
+# it starts no process and does a few system calls per trap. The host name is
+# looked up as snmptrapd does for traphandle (not at all when snmptrapd runs
+# with -n), and remembered for a minute so that a storm from one device costs
+# one lookup. A failure is reported in snmptrapd's log and the trap is lost;
+# snmptrapd goes on.
+#
+# snmptrapd runs the file again when it rereads its configuration (SIGHUP):
+# the handler is registered once, and each run takes the settings afresh.
+use strict;
+use warnings;
+no warnings 'redefine';
+
+package KivoSpoolHandler;
+
+use Fcntl qw(O_WRONLY O_CREAT O_TRUNC);
+use POSIX qw(strftime);
+use Socket qw(AF_INET AF_INET6 inet_aton inet_pton);
+use Time::HiRes qw(gettimeofday);
+
+my $kLogPrefix = 'kivo-spool-handler.pl: ';
+# Bounds the retries on a name that another writer took.
+my $kMaxAttempts = 100;
+# How long a looked-up host name is used, and how many are kept.
+my $kHostCacheSeconds = 60;
+my $kHostCacheMax = 4096;
+# snmptrapd's application store: the -n switch (numeric addresses).
+my $kApplicationStore = 1;
+my $kNumericHostsFlag = 16;
+
+my $have_error_log = eval { require NetSNMP::agent; defined &NetSNMP::agent::errlog };
+my $have_store = eval { require NetSNMP::default_store; 1 };
+
+# The settings, and whether the handler is registered: package variables,
+# so that they outlive a new run of this file.
+our ($spool, $staging, $registered);
+my ($last_seconds, $last_nanoseconds) = (0, -1);
+my %host_cache;
+
+# One line in snmptrapd's log (its error level); on standard error when the
+# logging call is not there.
+sub report {
+    my ($message) = @_;
+    my $line = $kLogPrefix . $message . "\n";
+    if (!$have_error_log || !eval { NetSNMP::agent::errlog(undef, $line); 1 }) {
+        print STDERR $line;
+    }
+}
+
+sub without_final_slashes {
+    my ($path) = @_;
+    $path =~ s{/+\z}{} if $path ne '/';
+    return $path;
+}
+
+sub default_staging_directory {
+    my ($directory) = @_;
+    my ($parent, $name) = without_final_slashes($directory) =~ m{\A(.*?)/*([^/]*)\z};
+    $parent = '.' if $parent eq '';
+    return "$parent/.$name.staging";
+}
+
+# The receive time, later than the one before it in this process.
+sub receive_time {
+    my ($seconds, $microseconds) = gettimeofday();
+    my $nanoseconds = $microseconds * 1000;
+    if ($seconds < $last_seconds
+        || ($seconds == $last_seconds && $nanoseconds <= $last_nanoseconds)) {
+        ($seconds, $nanoseconds) = ($last_seconds, $last_nanoseconds + 1);
+        if ($nanoseconds >= 1_000_000_000) {
+            ($seconds, $nanoseconds) = ($seconds + 1, 0);
+        }
+    }
+    ($last_seconds, $last_nanoseconds) = ($seconds, $nanoseconds);
+    return ($seconds, $nanoseconds);
+}
+
+sub numeric_hosts {
+    return 0 unless $have_store;
+    my $numeric = eval {
+        NetSNMP::default_store::netsnmp_ds_get_boolean($kApplicationStore, $kNumericHostsFlag);
+    };
+    return $numeric ? 1 : 0;
+}
+
+sub look_up_host {
+    my ($address) = @_;
+    $address =~ s/%.*//;
+    my $packed = $address =~ /:/ ? inet_pton(AF_INET6, $address) : inet_aton($address);
+    return undef unless defined $packed;
+    my $name = gethostbyaddr($packed, $address =~ /:/ ? AF_INET6 : AF_INET);
+    return $name;
+}
+
+# The host line: what traphandle gets as the sender's name.
+sub host_line {
+    my ($transport) = @_;
+    return $transport if numeric_hosts();
+    my ($address) = $transport =~ /\[([^\]]*)\]/;
+    return '<UNKNOWN>' unless defined $address;
+    my $now = time;
+    my $cached = $host_cache{$address};
+    if (!$cached || $cached->[1] < $now) {
+        %host_cache = () if keys %host_cache >= $kHostCacheMax;
+        $cached = $host_cache{$address} = [look_up_host($address), $now + $kHostCacheSeconds];
+    }
+    return defined $cached->[0] ? $cached->[0] : '<UNKNOWN>';
+}
+
+sub numeric_oid {
+    my ($oid) = @_;
+    return '.' . join('.', $oid->to_array());
+}
+
+# d:h:mm:ss.cc, the short form of a time in hundredths of a second.
+sub short_ticks {
+    my ($ticks) = @_;
+    my $centiseconds = $ticks % 100;
+    my $seconds = int($ticks / 100);
+    return sprintf('%d:%d:%02d:%02d.%02d', int($seconds / 86400), int($seconds / 3600) % 24,
+                   int($seconds / 60) % 60, $seconds % 60, $centiseconds);
+}
+
+# The value as traphandle shows it. snmptrapd formats the values that it
+# hands to this interface with their type names ("STRING: ", "Timeticks:
+# (N) ...") and those for traphandle without them, with hex strings quoted
+# and times in the short form.
+sub value_text {
+    my ($text, $type, $raw) = @_;
+    if ($type == 6 && ref $raw && $raw->can('to_array')) {
+        return numeric_oid($raw);
+    }
+    if ($type == 67 && $text =~ /\ATimeticks: \((\d+)\)/) {
+        return short_ticks($1);
+    }
+    if ($type == 4) {
+        return "\"$1\"" if $text =~ /\AHex-STRING: (.*)\z/s;
+        $text =~ s/\ASTRING: //;
+        return $text;
+    }
+    $text =~ s/\A(?:Opaque: )?[A-Za-z][A-Za-z0-9 -]*: //;
+    return $text;
+}
+
+sub spool_content {
+    my ($pdu, $variables, $seconds) = @_;
+    my $transport = defined $pdu->{receivedfrom} ? $pdu->{receivedfrom} : '<UNKNOWN>';
+    my $content = host_line($transport) . "\n" . $transport . "\n";
+    for my $variable (@$variables) {
+        $content .= numeric_oid($variable->[0]) . ' '
+            . value_text($variable->[1], $variable->[2], $variable->[3]) . "\n";
+    }
+    return $content . 'date ' . strftime('%Y-%m-%d %H:%M:%S', localtime($seconds)) . "\n";
+}
+
+# Writes content to the staging file; makes the staging directory when it is
+# missing. Returns the staging path, or dies with the reason.
+sub write_staging_file {
+    my ($content) = @_;
+    my $path = "$staging/$$";
+    my $file;
+    if (!sysopen($file, $path, O_WRONLY | O_CREAT | O_TRUNC, 0644)) {
+        die "can't write staging file $path: $!\n" unless $!{ENOENT};
+        mkdir($staging, 0700) or $!{EEXIST} or die "can't make staging directory $staging: $!\n";
+        sysopen($file, $path, O_WRONLY | O_CREAT | O_TRUNC, 0644)
+            or die "can't write staging file $path: $!\n";
+    }
+    my $written = 0;
+    while ($written < length $content) {
+        my $count = syswrite($file, $content, length($content) - $written, $written);
+        if (!defined $count) {
+            next if $!{EINTR};
+            my $reason = "$!";
+            close $file;
+            unlink $path;
+            die "can't write staging file $path: $reason\n";
+        }
+        $written += $count;
+    }
+    if (!close $file) {
+        my $reason = "$!";
+        unlink $path;
+        die "can't write staging file $path: $reason\n";
+    }
+    return $path;
+}
+
+# Links the staging file in under a free name that sorts by time.
+sub publish {
+    my ($staged, $seconds, $nanoseconds) = @_;
+    for my $attempt (0 .. $kMaxAttempts - 1) {
+        my $name = sprintf('trap-%010d%09d-%d-%u', $seconds, $nanoseconds, $$, $attempt);
+        my $path = "$spool/$name";
+        if (link $staged, $path) {
+            unlink $staged;
+            return;
+        }
+        next if $!{EEXIST};
+        my $reason = "$!";
+        unlink $staged;
+        die "can't write spool file $path: $reason\n";
+    }
+    unlink $staged;
+    die "can't find a free spool file name in $spool\n";
+}
+
+sub spool_trap {
+    my ($pdu, $variables) = @_;
+    if (!eval {
+        my ($seconds, $nanoseconds) = receive_time();
+        my $staged = write_staging_file(spool_content($pdu, $variables, $seconds));
+        publish($staged, $seconds, $nanoseconds);
+        1;
+    }) {
+        my $reason = $@ || "unknown failure\n";
+        chomp $reason;
+        report($reason);
+    }
+    return NetSNMP::TrapReceiver::NETSNMPTRAPD_HANDLER_OK();
+}
+
+sub start {
+    my ($directory, $staging_directory) = @_;
+    if (!defined $directory || $directory eq '') {
+        report('$kivo_spool_directory is not set: no trap is written');
+        return;
+    }
+    $spool = without_final_slashes($directory);
+    $staging = defined $staging_directory && $staging_directory ne ''
+        ? without_final_slashes($staging_directory)
+        : default_staging_directory($directory);
+    return if $registered;
+    # By name, so that a new run of this file replaces what runs.
+    $registered = NetSNMP::TrapReceiver::register('all', sub { KivoSpoolHandler::spool_trap(@_) })
+        or report('registration with snmptrapd failed: no trap is written');
+}
+
+package main;
+
+our ($kivo_spool_directory, $kivo_staging_directory);
+KivoSpoolHandler::start($kivo_spool_directory, $kivo_staging_directory);
+
+1;
