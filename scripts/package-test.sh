@@ -169,7 +169,31 @@ check "service row written" is "$(psql_kivo 'SELECT service_previous_state FROM 
 check "error record opened" is "$(psql_kivo 'SELECT count(*) FROM kivo_error_happen')" 1
 check "alerting program ran" grep -q 'alert --error' "$WORK/alerts/alerts.log"
 check "trap log written" grep -q '127.0.0.1' /var/log/kivo/trap_receive.log
+wait_for sh -c '[ -z "$(ls -A /var/spool/kivo)" ]' || true
 check "spool emptied" sh -c '[ -z "$(ls -A /var/spool/kivo)" ]'
+
+# The same with the in-process handler's snippet, in place of the first.
+kill -TERM "$SNMPTRAPD"
+wait "$SNMPTRAPD" 2>/dev/null || true
+SNMPTRAPD=
+check "staging directory for snmptrapd's user" is "$(owner_mode /var/spool/.kivo.staging)" \
+    Debian-snmp:kivo:700
+check "in-process snippet installed" test -s /etc/kivo/snmptrapd-perl.conf
+check "in-process handler installed" test -s /usr/share/kivo/kivo-spool-handler.pl
+echo "includeFile /etc/kivo/snmptrapd-perl.conf" >"$WORK/snmp/snmptrapd.conf"
+: >"$WORK/snmp/snmptrapd.log"
+SNMPCONFPATH="$WORK/snmp:/etc/snmp" setpriv --reuid=Debian-snmp --regid=Debian-snmp \
+    --init-groups snmptrapd -f -Lf "$WORK/snmp/snmptrapd.log" "udp:127.0.0.1:$TRAPPORT" &
+SNMPTRAPD=$!
+wait_for grep -q "NET-SNMP version" "$WORK/snmp/snmptrapd.log" || { cat "$WORK/snmp/snmptrapd.log" >&2; exit 1; }
+snmptrap -v 2c -c public "udp:127.0.0.1:$TRAPPORT" '' .1.3.6.1.4.1.99.0.1 \
+    .1.3.6.1.4.1.99.1 i 1 .1.3.6.1.4.1.99.2 s "disk almost full"
+wait_for log_has 'EXEC#RETURN exec 1' || { cat "$LOG" "$WORK/snmp/snmptrapd.log" >&2; exit 1; }
+check "in-process handler: plug-in ran with the trap's values" \
+    log_has 'EXEC#/usr/lib/nagios/plugins/check_dummy 1 "disk almost full"'
+wait_for sh -c '[ -z "$(ls -A /var/spool/kivo)" ]' || true
+check "in-process handler: spool emptied" sh -c '[ -z "$(ls -A /var/spool/kivo)" ]'
+check "in-process handler: nothing left in staging" sh -c '[ -z "$(ls -A /var/spool/.kivo.staging)" ]'
 
 # Rotation: copy and truncate for the system log, a move for the trap log;
 # the daemon goes on writing into the emptied file.
@@ -202,11 +226,11 @@ check "previous run's log kept" grep -q 'kivoTrapD is stopping' "$LOG.previous"
 DEBIAN_FRONTEND=noninteractive apt-get purge -y kivotrapd >"$WORK/apt.log" 2>&1
 INSTALLED=
 check "package gone" sh -c "! dpkg-query -W -f='\${Status}' kivotrapd 2>/dev/null | grep -q installed"
-for path in /usr/sbin/kivoTrapD /etc/kivo /var/log/kivo /var/lib/kivo /var/spool/kivo \
+for path in /usr/sbin/kivoTrapD /etc/kivo /var/log/kivo /var/lib/kivo /var/spool/kivo /var/spool/.kivo.staging \
             /usr/lib/systemd/system/kivotrapd.service /etc/logrotate.d/kivotrapd; do
     check "$path removed by purge" test ! -e "$path"
 done
-check "database untouched by purge" is "$(psql_kivo 'SELECT count(*) FROM kivo_error_happen')" 1
+check "database untouched by purge" is "$(psql_kivo 'SELECT count(*) FROM kivo_error_happen')" 2
 
 echo "package test: $PASSED passed, $FAILED failed"
 [ "$FAILED" -eq 0 ]
