@@ -158,6 +158,9 @@ int kivoTrapdMain() {
     writeStandardOutputLine("File error" + std::string(e.what()));
   } catch (const PostgresqlException& e) {
     writeStandardOutputLine("POSTGRESQL EXCEPTION" + std::string(e.what()));
+  } catch (const DatabaseUnavailableException& e) {
+    // The stop came while a start-up query waited for the server.
+    writeStandardOutputLine("POSTGRESQL EXCEPTION" + std::string(e.what()));
   }
   stopDaemon(termSignal);
   redirectStandardOutput(-1);

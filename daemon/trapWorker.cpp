@@ -8,8 +8,14 @@
 #include "daemon/trapParameters.h"
 #include "support/convertTo.h"
 #include "support/exceptions.h"
+#include "support/pgSafeThread.h"
 
 namespace {
+
+// While the database is unreachable a new trap could only wait for it, and
+// held in memory it would be lost with the process: it stays where it is.
+// False when the stop came meanwhile.
+bool databaseUsable() { return pgSQL == nullptr || pgSQL->waitUntilConnected(); }
 
 // Waits for a trap; false when the worker is to end.
 bool takeTrap(snmpTrap& trap) {
@@ -74,6 +80,32 @@ void recordStateChange(service& s, int previous, int code) {
   }
 }
 
+namespace {
+
+// The plug-in's run and everything after it. False when the stop cut the
+// database work short, the server being unreachable.
+bool runAndRecord(const snmpTrap& trap, service& s) {
+  write_log("EXEC", s.Getpath() + " " + s.Getparameter());
+  int previous = s.GetReturnCode();
+  int code;
+  try {
+    code = s.execute();
+  } catch (const serviceException& e) {
+    write_log("ERR", "ServiceException " + trap.getOid() + " " + trap.getHostAddr() + e.what());
+    return true;
+  }
+  try {
+    storeRun(s);
+    write_log("EXEC", "RETURN exec " + intToString(code));
+    if (code != previous) recordStateChange(s, previous, code);
+  } catch (const DatabaseUnavailableException&) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool treatTrap(const snmpTrap& trap) {
   if (log_enable == 1) write_trap_log(trap);
   std::string address = trap.getHostAddr();
@@ -85,26 +117,15 @@ bool treatTrap(const snmpTrap& trap) {
   }
   service s = map_service_trap.getServiceByPosition(address, position);
   s.Setparameter(buildParameters(s.Getparameter(), trap, s));
-  write_log("EXEC", s.Getpath() + " " + s.Getparameter());
-  int previous = s.GetReturnCode();
-  int code;
-  try {
-    code = s.execute();
-  } catch (const serviceException& e) {
-    write_log("ERR", "ServiceException " + trap.getOid() + " " + address + e.what());
-    return true;
-  }
-  storeRun(s);
-  write_log("EXEC", "RETURN exec " + intToString(code));
-  if (code != previous) recordStateChange(s, previous, code);
-  return true;
+  return runAndRecord(trap, s);
 }
 
 void* thread_treat_trap(void*) {
   snmpTrap trap;
-  while (die_kivo.load() == 0 && takeTrap(trap)) {
+  while (die_kivo.load() == 0 && databaseUsable() && takeTrap(trap)) {
     try {
-      treatTrap(trap);
+      // Cut short by the stop: the put-back keeps it for the next start.
+      if (!treatTrap(trap)) fifo_trap.push(trap);
     } catch (const std::exception& e) {
       // Whatever one trap does, the worker lives on for the next.
       write_log("ERR", "trap from " + trap.getHostAddr() + " failed: " + e.what());
@@ -138,7 +159,8 @@ int startWorkers(int count) {
 
 void signalWorkersToEnd() {
   fifo_trap.lock();
-  die_kivo.store(1);
+  // Under the queue's lock: main clears pgSQL only after its own call here.
+  if (die_kivo.exchange(1) == 0 && pgSQL != nullptr) pgSQL->interruptWaits();
   fifo_trap.unlock();
   fifo_trap.broadcast();
 }
