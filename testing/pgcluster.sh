@@ -119,7 +119,7 @@ halt_server() {
 
 start_standby() {
     make_directory
-    as_owner "$BINDIR/pg_basebackup" -D "$DIR/data" -R -X stream \
+    as_owner "$BINDIR/pg_basebackup" -D "$DIR/data" -R -X stream -c fast \
         -h "$PRIMARY/socket" -p "$(cat "$PRIMARY/port")" -U postgres >"$DIR/basebackup.log" 2>&1 || {
         cat "$DIR/basebackup.log" >&2
         exit 1
