@@ -105,6 +105,22 @@ TEST_F(JournalTest, UpdateServiceFailureReachesTheCaller) {
   EXPECT_TRUE(errors().empty());
 }
 
+TEST_F(JournalTest, ConstraintErrorIsReportedOnceAndNotRetried) {
+  database.execute("ALTER TABLE kivo_error_happen ADD CONSTRAINT no_refused"
+                   " CHECK (happen_message <> 'refused')");
+  InsertError(ran(2, "refused"), 2);
+  EXPECT_EQ(errors(), (std::vector<std::string>{
+                          "ERR#insert error failed:  Exec prepareRequest failed:  ERROR:  new row "
+                          "for relation \"kivo_error_happen\" violates check constraint "
+                          "\"no_refused\""}));
+  int runs = 0;
+  for (const std::string& line : lines()) {
+    runs += line == "\t[PG EXEC PREPARERESQUEST] request name : InsertErrorHappen" ? 1 : 0;
+  }
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(database.value("SELECT count(*) FROM kivo_error_happen"), "0");
+}
+
 // Bytes that the server would refuse never cost a run its state or record.
 TEST_F(JournalTest, OutputIsStoredAsValidTextInRowAndRecord) {
   struct Case {
