@@ -4,9 +4,13 @@
 #include <stdlib.h>
 
 #include "daemon/databaseStartup.h"
+#include "daemon/intakeWakeup.h"
 #include "daemon/priorityFile.h"
 #include "daemon/serviceLoader.h"
 #include "daemon/spoolIntake.h"
+#include "daemon/spoolLedger.h"
+#include "daemon/spoolLock.h"
+#include "daemon/spoolWatch.h"
 #include "daemon/termSignal.h"
 #include "daemon/trapWorker.h"
 #include "support/convertTo.h"
@@ -29,18 +33,32 @@ MapTrapService map_service_trap;
 std::vector<thread_kivo> vec_thread;
 std::mutex mutex_vec_thread;
 ExecuteQueue<snmpTrap> fifo_trap;
+IntakeWakeup intake_wakeup{die_kivo};
+SpoolLedger spool_ledger{intake_wakeup, 1000};
 
 namespace {
 
 const char* const kDefaultConfiguration = "/etc/kivo/kivo.conf";
+const size_t kDefaultSpoolFileMax = 1024 * 1024;
+const size_t kDefaultQueueMax = 1000;
 
-// The "LOG" settings that are only reported, and the paths of the logs.
+// The "LOG" settings that are only reported, the paths of the logs, and the
+// bounds of the intake.
 struct LogSettings {
   std::string systemLog;
   std::string trapReceive;
   std::string trapUnknown;
   long maxSize = 0;
+  bool spoolSlashAdded = false;
+  size_t spoolFileMax = kDefaultSpoolFileMax;
+  size_t queueMax = kDefaultQueueMax;
 };
+
+// A size setting: missing, zero, negative or no number gives the default.
+size_t sizeSetting(iniConfig& config, const char* key, size_t fallback) {
+  long value = stringToLong(config.getKey("KIVO", key));
+  return value > 0 ? static_cast<size_t>(value) : fallback;
+}
 
 LogSettings readSettings(iniConfig& config) {
   LogSettings settings;
@@ -53,6 +71,14 @@ LogSettings readSettings(iniConfig& config) {
   temps.tv_sec = stringToInt(config.getKey("KIVO", "sleep"));
   temps.tv_nsec = 0;
   trap_pqueue_file = config.getKey("KIVO", "trap_pqueue_file");
+  // A file's path is the directory and its name run together, so the
+  // directory needs its final "/".
+  if (!spoolDirectory.empty() && spoolDirectory.back() != '/') {
+    spoolDirectory += '/';
+    settings.spoolSlashAdded = true;
+  }
+  settings.spoolFileMax = sizeSetting(config, "spool_file_max", kDefaultSpoolFileMax);
+  settings.queueMax = sizeSetting(config, "queue_max", kDefaultQueueMax);
   return settings;
 }
 
@@ -87,12 +113,35 @@ void startServicesAndWorkers(int threadNumber) {
   startWorkers(threadNumber);
 }
 
-void runIntakeLoop(TermSignal& termSignal) {
-  SpoolIntake intake(spoolDirectory, fifo_trap);
-  while (die_kivo.load() == 0) {
-    intake.runPass();
-    termSignal.pause(temps);
+// The pause after a pass. A watched spool directory wakes the intake as soon
+// as a file arrives, so sleep is then only the longest pause, and 0 waits
+// for the next arrival. Unwatched, the passes are timed; there 0 would spin,
+// so it pauses briefly.
+void pauseAfterPass(SpoolIntake::PassResult result, bool watched) {
+  const timespec brief = {0, 50 * 1000 * 1000};
+  // With the ledger full the next pass waits for room, not for the clock.
+  if (result == SpoolIntake::kFull) {
+    intake_wakeup.pause(IntakeWakeup::kRoom, nullptr);
+  } else if (temps.tv_sec > 0) {
+    intake_wakeup.pause(IntakeWakeup::kAny, &temps);
+  } else {
+    intake_wakeup.pause(IntakeWakeup::kAny, watched ? nullptr : &brief);
   }
+}
+
+// Runs passes until the stop. False when another daemon turned out to hold
+// the spool directory.
+bool runIntakeLoop(const LogSettings& settings, SpoolLock& lock) {
+  SpoolIntake intake(spoolDirectory, settings.spoolFileMax, fifo_trap, spool_ledger, lock);
+  SpoolWatch watch(intake_wakeup, spoolDirectory);
+  while (die_kivo.load() == 0) {
+    // Watched before the listing, so no file arrives unseen in between.
+    bool watched = watch.watch();
+    SpoolIntake::PassResult result = intake.runPass();
+    if (result == SpoolIntake::kLockedOut) return false;
+    pauseAfterPass(result, watched);
+  }
+  return true;
 }
 
 size_t runningWorkers() {
@@ -111,17 +160,9 @@ void stopWorkers(TermSignal& termSignal) {
   joinWorkers();
 }
 
-// What is left in the queue goes back into the spool, to be handled first
-// at the next start.
-void putBackQueue() {
-  if (fifo_trap.empty()) return;
-  size_t written = putBackTraps(fifo_trap, spoolDirectory);
-  write_log("INFO", "put back " + std::to_string(written) + " queued traps into " + spoolDirectory);
-}
-
 void stopDaemon(TermSignal& termSignal) {
+  // Traps still queued need nothing: their files are still in the spool.
   stopWorkers(termSignal);
-  putBackQueue();
   write_log("INFO", " kivoTrapD is stopping ... SIGTERM");
   pgSQL.reset();
   flog_trap_receive.reset();
@@ -137,9 +178,18 @@ std::string configurationPath() {
 int kivoTrapdMain() {
   FileDescriptor systemLog;
   TermSignal termSignal;
+  SpoolLock spoolLock;
+  int status = 0;
   try {
     iniConfig config(configurationPath());
     LogSettings settings = readSettings(config);
+    // Before the system log, which a second daemon of the same settings
+    // would empty. A directory missing now is claimed by the intake later.
+    int error = 0;
+    if (spoolLock.acquire(spoolDirectory, &error) == SpoolLock::kTaken) {
+      reportSpoolTaken(spoolDirectory);
+      return 1;
+    }
     systemLog = openSystemLog(settings.systemLog);
     redirectStandardOutput(systemLog.get());
     writeStartupLines(settings);
@@ -152,8 +202,12 @@ int kivoTrapdMain() {
     }
     write_log("INFO", "kivoTrapD starting...");
     write_log("INFO", "spool dir: " + spoolDirectory);
+    if (settings.spoolSlashAdded) {
+      write_log("INFO", "spool_directory has no final \"/\": using " + spoolDirectory);
+    }
+    spool_ledger.setLimit(settings.queueMax);
     startServicesAndWorkers(threadNumber);
-    runIntakeLoop(termSignal);
+    if (!runIntakeLoop(settings, spoolLock)) status = 1;
   } catch (const FileException& e) {
     writeStandardOutputLine("File error" + std::string(e.what()));
   } catch (const PostgresqlException& e) {
@@ -164,5 +218,5 @@ int kivoTrapdMain() {
   }
   stopDaemon(termSignal);
   redirectStandardOutput(-1);
-  return 0;
+  return status;
 }

@@ -22,7 +22,9 @@
 #include "trap/ExecuteQueue.h"
 #include "trap/snmpTrap.h"
 
+class IntakeWakeup;
 class pgSafeThread;
+class SpoolLedger;
 
 // One started worker.
 struct thread_kivo {
@@ -44,6 +46,11 @@ extern MapTrapService map_service_trap;
 extern std::vector<thread_kivo> vec_thread;
 extern std::mutex mutex_vec_thread;
 extern ExecuteQueue<snmpTrap> fifo_trap;
+// The intake loop's pause, which the stop, the workers and the arrival of a
+// file end early.
+extern IntakeWakeup intake_wakeup;
+// The spool files whose traps are queued or being handled.
+extern SpoolLedger spool_ledger;
 
 // Appends one line to the system log: the local time in asctime form, "#",
 // level, "#", message. Callable from any thread at any time.

@@ -3,27 +3,36 @@
 #include <dirent.h>
 #include <errno.h>
 #include <stdio.h>
-#include <sys/stat.h>
-#include <time.h>
 
 #include <algorithm>
-#include <set>
 
 #include "daemon/kivoTrapd.h"
-#include "support/exceptions.h"
 #include "support/posixIo.h"
-#include "support/spoolFile.h"
+#include "trap/spoolEntry.h"
 
-const char* const kPutBackPrefix = "0requeued-";
+SpoolIntake::SpoolIntake(std::string directory, size_t maxFileSize, ExecuteQueue<snmpTrap>& queue,
+                         SpoolLedger& ledger, SpoolLock& lock)
+    : directory_(std::move(directory)),
+      maxFileSize_(maxFileSize),
+      queue_(queue),
+      ledger_(ledger),
+      lock_(lock) {}
 
-SpoolIntake::SpoolIntake(std::string directory, ExecuteQueue<snmpTrap>& queue)
-    : directory_(std::move(directory)), queue_(queue) {}
-
-void SpoolIntake::runPass() {
+SpoolIntake::PassResult SpoolIntake::runPass() {
   std::vector<std::string> names;
-  if (!listEntries(names)) return;
-  for (const std::string& name : names) takeFile(name);
+  if (!listEntries(names)) return kDone;
+  if (!claimDirectory()) return kLockedOut;
+  PassResult result = kDone;
+  for (const std::string& name : names) {
+    if (ledger_.inHand(name)) continue;
+    if (ledger_.full()) {
+      result = kFull;
+      break;
+    }
+    takeEntry(name);
+  }
   forgetVanished(names);
+  return result;
 }
 
 bool SpoolIntake::listEntries(std::vector<std::string>& names) {
@@ -47,85 +56,73 @@ bool SpoolIntake::listEntries(std::vector<std::string>& names) {
   return true;
 }
 
-void SpoolIntake::takeFile(const std::string& name) {
-  std::string path = directory_ + name;
-  if (!alreadyQueued(name, path)) {
-    snmpTrap trap;
-    trap.read(path);
-    queue_.push(trap);
+// A spool directory that was missing at start-up is claimed before its
+// first file is taken.
+bool SpoolIntake::claimDirectory() {
+  int error = 0;
+  if (lock_.acquire(directory_, &error) != SpoolLock::kTaken) return true;
+  reportSpoolTaken(directory_);
+  return false;
+}
+
+void SpoolIntake::takeEntry(const std::string& name) {
+  const std::string path = directory_ + name;
+  struct stat status;
+  if (statSpoolEntry(path, &status) != 0) return;  // vanished since the listing
+  FileIdentity identity(status.st_dev, status.st_ino);
+  if (ledger_.undeletable(name, identity)) {
+    retryRemoval(name, path, status);
+    return;
   }
-  if (::remove(path.c_str()) == 0) {
-    undeletable_.erase(name);
+  if (reportedBefore(name, identity)) return;
+  SpoolEntry entry = readSpoolEntry(path, status, maxFileSize_);
+  if (entry.status == SpoolEntry::kVanished) return;
+  if (entry.status == SpoolEntry::kRejected) {
+    write_log("ERR", "kivo skips spool entry " + path + ": " + entry.reason);
+    rejected_[name] = FileIdentity(entry.device, entry.inode);
+    return;
+  }
+  snmpTrap trap;
+  trap.readText(entry.text);
+  trap.setOrigin(SpoolOrigin{name, path, entry.device, entry.inode});
+  // Admitted before it is queued, so a worker that finishes it at once
+  // always finds it in the ledger.
+  ledger_.admit(trap.origin());
+  queue_.push(trap);
+}
+
+// The trap of this file is done; only its removal failed before.
+void SpoolIntake::retryRemoval(const std::string& name, const std::string& path,
+                               const struct stat& status) {
+  int error = 0;
+  if (removeSpoolFile(SpoolOrigin{name, path, status.st_dev, status.st_ino}, &error)) {
+    ledger_.forgetUndeletable(name);
     return;
   }
   write_log("ERR", "kivo can't delete " + path);
-  struct stat status;
-  if (::lstat(path.c_str(), &status) == 0) {
-    undeletable_[name] = FileIdentity(status.st_dev, status.st_ino);
-  }
 }
 
-bool SpoolIntake::alreadyQueued(const std::string& name, const std::string& path) {
-  auto known = undeletable_.find(name);
-  if (known == undeletable_.end()) return false;
-  struct stat status;
-  if (::lstat(path.c_str(), &status) == 0 &&
-      known->second == FileIdentity(status.st_dev, status.st_ino)) {
-    return true;
-  }
-  // Another file under the same name: a new trap.
-  undeletable_.erase(known);
+bool SpoolIntake::reportedBefore(const std::string& name, FileIdentity identity) {
+  auto known = rejected_.find(name);
+  if (known == rejected_.end()) return false;
+  if (known->second == identity) return true;
+  // Another entry under the same name: judged afresh.
+  rejected_.erase(known);
   return false;
 }
 
 void SpoolIntake::forgetVanished(const std::vector<std::string>& names) {
-  for (auto it = undeletable_.begin(); it != undeletable_.end();) {
+  for (auto it = rejected_.begin(); it != rejected_.end();) {
     if (std::binary_search(names.begin(), names.end(), it->first)) {
       ++it;
     } else {
-      it = undeletable_.erase(it);
+      it = rejected_.erase(it);
     }
   }
+  ledger_.forgetVanished(names);
 }
 
-namespace {
-
-// Nanoseconds since the epoch, fixed width, so that names sort by time.
-std::string wallClockStamp() {
-  timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  char text[32];
-  snprintf(text, sizeof text, "%010lld%09ld", static_cast<long long>(now.tv_sec), now.tv_nsec);
-  return text;
-}
-
-std::string putBackName(const std::string& stamp, size_t sequence) {
-  char number[24];
-  snprintf(number, sizeof number, "%09zu", sequence);
-  return std::string(kPutBackPrefix) + stamp + "-" + number;
-}
-
-}  // namespace
-
-size_t putBackTraps(ExecuteQueue<snmpTrap>& queue, const std::string& directory) {
-  size_t written = 0;
-  size_t lost = 0;
-  std::string firstError;
-  std::string stamp = wallClockStamp();
-  for (size_t sequence = 0; !queue.empty(); ++sequence) {
-    snmpTrap trap = queue.pop();
-    try {
-      // A name taken by a file of an earlier stop gets a newer stamp.
-      while (!publishFile(directory + putBackName(stamp, sequence), trap.toSpoolText())) {
-        stamp = wallClockStamp();
-      }
-      ++written;
-    } catch (const FileException& e) {
-      if (lost++ == 0) firstError = e.what();
-    }
-  }
-  if (lost > 0) {
-    write_log("ERR", "kivo can't put back " + std::to_string(lost) + " queued traps: " + firstError);
-  }
-  return written;
+void reportSpoolTaken(const std::string& directory) {
+  write_log("ERR", "kivo spool directory " + directory +
+                       " is taken by another running kivoTrapD: this one stops");
 }

@@ -1,14 +1,23 @@
 // The intake side of the spool directory: spool trap files in, trap records
-// onto the queue; and, at the stop, queued traps back out into files.
+// onto the queue.
 //
 // Used by the main thread only. A pass lists the whole directory, sorts the
-// names byte-wise, then reads, queues and deletes each file in that order. A
-// file that cannot be deleted is queued once: it is remembered by name and
-// inode and skipped in later passes while it is still there, though every
-// pass tries to delete it again and reports the failure.
+// names byte-wise, and queues the trap of each file in that order that is
+// not already in the daemon's hands, until the ledger is full; the rest wait
+// for a later pass. A file is not removed here: the worker removes it once
+// its trap is done (SpoolLedger), so the spool stays the record of every
+// trap not yet done.
+//
+// No entry can stop or mislead the intake: an entry that is no regular
+// file, cannot be read or is too large is reported once (ERR "kivo skips
+// spool entry " + path + ": " + why) and then skipped while it stays; it is
+// never read and never removed. A file that vanished between the listing
+// and the read is skipped without a word. A file whose trap is done but
+// which could not be removed is tried again, and reported, in every pass.
 #ifndef KIVO_DAEMON_SPOOLINTAKE_H
 #define KIVO_DAEMON_SPOOLINTAKE_H
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <map>
@@ -16,20 +25,29 @@
 #include <utility>
 #include <vector>
 
+#include "daemon/spoolLedger.h"
+#include "daemon/spoolLock.h"
 #include "trap/ExecuteQueue.h"
 #include "trap/snmpTrap.h"
 
 class SpoolIntake {
  public:
+  enum PassResult {
+    kDone,       // every file of the listing was looked at
+    kFull,       // the ledger filled up; files wait for room
+    kLockedOut,  // another daemon holds the spool directory: stop
+  };
+
   // directory is used as a prefix: a file's path is directory + its name.
-  SpoolIntake(std::string directory, ExecuteQueue<snmpTrap>& queue);
+  // Files above maxFileSize bytes are not read. lock is the daemon's claim
+  // on the directory, taken here when start-up could not take it.
+  SpoolIntake(std::string directory, size_t maxFileSize, ExecuteQueue<snmpTrap>& queue,
+              SpoolLedger& ledger, SpoolLock& lock);
   SpoolIntake(const SpoolIntake&) = delete;
   SpoolIntake& operator=(const SpoolIntake&) = delete;
 
-  // One pass over the directory. Throws FileException "error open file"
-  // when a listed file cannot be opened; the files after it stay for the
-  // next start.
-  void runPass();
+  // One pass over the directory.
+  PassResult runPass();
 
  private:
   typedef std::pair<dev_t, ino_t> FileIdentity;
@@ -37,24 +55,22 @@ class SpoolIntake {
   // Sorted entry names, "." and ".." left out; false when the directory
   // cannot be opened.
   bool listEntries(std::vector<std::string>& names);
-  void takeFile(const std::string& name);
-  bool alreadyQueued(const std::string& name, const std::string& path);
+  bool claimDirectory();
+  void takeEntry(const std::string& name);
+  void retryRemoval(const std::string& name, const std::string& path, const struct stat& status);
+  bool reportedBefore(const std::string& name, FileIdentity identity);
   void forgetVanished(const std::vector<std::string>& names);
 
   std::string directory_;
+  size_t maxFileSize_;
   ExecuteQueue<snmpTrap>& queue_;
-  std::map<std::string, FileIdentity> undeletable_;
+  SpoolLedger& ledger_;
+  SpoolLock& lock_;
+  std::map<std::string, FileIdentity> rejected_;
   bool unreadable_ = false;
 };
 
-// Writes every trap still in queue back into the spool directory as a
-// complete spool trap file, in queue order, under names that sort before the
-// names of newly received traps. Returns how many were written; failures are
-// reported in the system log.
-size_t putBackTraps(ExecuteQueue<snmpTrap>& queue, const std::string& directory);
-
-// The name prefix of put-back files: it sorts before every name that the
-// spool handler gives.
-extern const char* const kPutBackPrefix;
+// Writes the message that the spool directory belongs to another daemon.
+void reportSpoolTaken(const std::string& directory);
 
 #endif

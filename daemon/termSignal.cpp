@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 
+#include "daemon/intakeWakeup.h"
 #include "daemon/kivoTrapd.h"
 #include "daemon/trapWorker.h"
 #include "support/posixIo.h"
@@ -80,6 +81,7 @@ void TermSignal::stop() {
   // main thread cannot test, miss it and then sleep through the wake-up.
   { std::lock_guard<std::mutex> hold(pauseMutex_); }
   pauseCondition_.notify_all();
+  intake_wakeup.wakeForStop();
 }
 
 void TermSignal::pause(const timespec& length) {

@@ -4,6 +4,7 @@
 
 #include "daemon/errorJournal.h"
 #include "daemon/kivoTrapd.h"
+#include "daemon/spoolLedger.h"
 #include "daemon/trapLog.h"
 #include "daemon/trapParameters.h"
 #include "support/convertTo.h"
@@ -12,9 +13,8 @@
 
 namespace {
 
-// While the database is unreachable a new trap could only wait for it, and
-// held in memory it would be lost with the process: it stays where it is.
-// False when the stop came meanwhile.
+// While the database is unreachable a new trap could only wait for it: it
+// stays queued, its file in the spool. False when the stop came meanwhile.
 bool databaseUsable() { return pgSQL == nullptr || pgSQL->waitUntilConnected(); }
 
 // Waits for a trap; false when the worker is to end.
@@ -123,13 +123,15 @@ bool treatTrap(const snmpTrap& trap) {
 void* thread_treat_trap(void*) {
   snmpTrap trap;
   while (die_kivo.load() == 0 && databaseUsable() && takeTrap(trap)) {
+    bool done = true;
     try {
-      // Cut short by the stop: the put-back keeps it for the next start.
-      if (!treatTrap(trap)) fifo_trap.push(trap);
+      done = treatTrap(trap);
     } catch (const std::exception& e) {
       // Whatever one trap does, the worker lives on for the next.
       write_log("ERR", "trap from " + trap.getHostAddr() + " failed: " + e.what());
     }
+    // Its spool file goes only now that the trap is done.
+    spool_ledger.finish(trap.origin(), done);
   }
   return nullptr;
 }

@@ -1,6 +1,7 @@
 #include "trap/snmpTrap.h"
 
 #include <fstream>
+#include <sstream>
 
 #include "support/exceptions.h"
 #include "support/standardOutput.h"
@@ -25,6 +26,15 @@ std::string stripQuotes(const std::string& value) {
 void snmpTrap::read(std::string path) {
   std::ifstream in(path);
   if (!in.is_open()) throw FileException("error open file");
+  readLines(in);
+}
+
+void snmpTrap::readText(const std::string& text) {
+  std::istringstream in(text);
+  readLines(in);
+}
+
+void snmpTrap::readLines(std::istream& in) {
   std::string line;
   if (!std::getline(in, line)) return;
   host = line;

@@ -9,7 +9,11 @@
 #ifndef KIVO_TRAP_SNMPTRAP_H
 #define KIVO_TRAP_SNMPTRAP_H
 
+#include <sys/types.h>
+
+#include <iosfwd>
 #include <string>
+#include <utility>
 #include <vector>
 
 // One variable binding: the name that opens its line, exactly as written,
@@ -23,6 +27,16 @@ struct trap_variable {
   }
 };
 
+// Where a trap came from: its spool file, by name, path and identity. The
+// file stays in the spool until the trap is done, and is then removed only
+// if it is still the same file.
+struct SpoolOrigin {
+  std::string name;
+  std::string path;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
 class snmpTrap {
  public:
   // The name of the line that carries the trap OID.
@@ -32,6 +46,8 @@ class snmpTrap {
   // which the file has a line are overwritten, and variables are appended.
   // Throws FileException "error open file" when the file cannot be opened.
   void read(std::string path);
+  // Parses the text of a spool trap file, as read() parses the file.
+  void readText(const std::string& text);
 
   // The record as spool trap file text that read() turns back into an equal
   // record.
@@ -54,9 +70,14 @@ class snmpTrap {
   // Writes host, port, date and OID to standard output.
   void show() const;
 
+  // Compares the trap's fields; the origin is not part of the trap.
   bool operator==(const snmpTrap& other) const;
 
+  const SpoolOrigin& origin() const { return origin_; }
+  void setOrigin(SpoolOrigin origin) { origin_ = std::move(origin); }
+
  private:
+  void readLines(std::istream& in);
   void readTransportLine(const std::string& line);
   void readItemLine(const std::string& line);
 
@@ -67,6 +88,7 @@ class snmpTrap {
   std::string oid;
   std::string deviceUptime;
   std::vector<trap_variable> variables;
+  SpoolOrigin origin_;
 };
 
 #endif

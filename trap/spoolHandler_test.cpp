@@ -8,7 +8,6 @@
 
 #include <regex>
 
-#include "daemon/spoolIntake.h"
 #include "support/posixIo.h"
 #include "testing/snmpTrapReceiver.h"
 #include "testing/tempDir.h"
@@ -29,13 +28,12 @@ TEST(SpoolHandler, ReceiveDateIsTheLastLine) {
   EXPECT_EQ(addReceiveDate("", local), "date 2024-01-31 10:05:09\n");
 }
 
-TEST(SpoolHandler, NamesSortByArrivalAndAfterPutBackFiles) {
+TEST(SpoolHandler, NamesSortByArrival) {
   timespec early = {999999999, 999999999};
   timespec late = {1000000000, 0};
   std::string first = spoolFileName(early, 99999, 0);
   std::string second = spoolFileName(late, 1, 0);
   EXPECT_LT(first, second) << "fixed width keeps time order across digit counts";
-  EXPECT_LT(std::string(kPutBackPrefix), first) << "put-back files come first";
   EXPECT_NE(spoolFileName(late, 1, 0), spoolFileName(late, 1, 1));
   EXPECT_EQ(spoolPath("/spool/", "x"), "/spool/x");
   EXPECT_EQ(spoolPath("/spool", "x"), "/spool/x");

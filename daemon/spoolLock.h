@@ -1,0 +1,37 @@
+// The claim of one daemon on its spool directory, held for the daemon's
+// life.
+//
+// Two daemons on one spool directory would take the same files. The claim is
+// an exclusive flock(2) on the directory itself (not on a file inside it,
+// which the intake would list as a trap); the kernel releases it when the
+// process ends, however it ends. The descriptor is close-on-exec, so no
+// plug-in inherits the claim. Used by the main thread only.
+#ifndef KIVO_DAEMON_SPOOLLOCK_H
+#define KIVO_DAEMON_SPOOLLOCK_H
+
+#include <string>
+
+#include "support/posixIo.h"
+
+class SpoolLock {
+ public:
+  enum Result {
+    kHeld,         // this daemon holds the claim
+    kTaken,        // another process holds it
+    kUnavailable,  // the directory cannot be opened (yet); error says why
+  };
+
+  SpoolLock() = default;
+  SpoolLock(const SpoolLock&) = delete;
+  SpoolLock& operator=(const SpoolLock&) = delete;
+
+  // Claims directory, without waiting. Once held, further calls answer
+  // kHeld at once.
+  Result acquire(const std::string& directory, int* error);
+  bool held() const { return directory_.valid(); }
+
+ private:
+  FileDescriptor directory_;
+};
+
+#endif
