@@ -55,7 +55,7 @@ std::string outputOf(int i) {
          "\n";
 }
 
-class DatabaseOutageTest : public ::testing::Test {
+class DatabaseOutageThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
     primary.reset(new OwnCluster(dir, "primary"));
@@ -157,7 +157,7 @@ class DatabaseOutageTest : public ::testing::Test {
   std::unique_ptr<DaemonProcess> daemon;
 };
 
-TEST_F(DatabaseOutageTest, RestartMidStreamLosesNoTrap) {
+TEST_F(DatabaseOutageThreadTest, RestartMidStreamLosesNoTrap) {
   const int kTraps = 30;
   startOnPrimary(2);
   std::thread writer([&] { stream(0, kTraps, std::chrono::milliseconds(100)); });
@@ -176,7 +176,7 @@ TEST_F(DatabaseOutageTest, RestartMidStreamLosesNoTrap) {
   EXPECT_EQ(daemon->exitStatus(), 0);
 }
 
-TEST_F(DatabaseOutageTest, TwentySecondOutageDuringAStreamLosesNoTrap) {
+TEST_F(DatabaseOutageThreadTest, TwentySecondOutageDuringAStreamLosesNoTrap) {
   // Five traps a second: 10 before, 100 during the outage, 10 after.
   const std::chrono::milliseconds kPace(200);
   startOnPrimary(2);
@@ -193,7 +193,7 @@ TEST_F(DatabaseOutageTest, TwentySecondOutageDuringAStreamLosesNoTrap) {
   EXPECT_EQ(logged("ERR#UpdateState failed"), 0);
 }
 
-TEST_F(DatabaseOutageTest, StopDuringAnOutageKeepsTheTrapForTheNextStart) {
+TEST_F(DatabaseOutageThreadTest, StopDuringAnOutageKeepsTheTrapForTheNextStart) {
   startOnPrimary(2);
   primary->halt();
   writeTrap(0);
@@ -210,7 +210,28 @@ TEST_F(DatabaseOutageTest, StopDuringAnOutageKeepsTheTrapForTheNextStart) {
   EXPECT_TRUE(listDirectory(config.spool).empty());
 }
 
-TEST_F(DatabaseOutageTest, FailoverToAPromotedStandbyLosesNoTrap) {
+TEST_F(DatabaseOutageThreadTest, SigkillDuringAnOutageThenRestartLosesNothing) {
+  startOnPrimary(2);
+  stream(0, 3, std::chrono::milliseconds(0));
+  ASSERT_TRUE(waitFor([&] {
+    return primary->value(kDatabase, "SELECT count(*) FROM kivo_error_happen") == "3";
+  })) << readFile(config.systemLog);
+  primary->halt();
+  stream(3, 8, std::chrono::milliseconds(0));
+  ASSERT_TRUE(waitFor([&] { return logged(kLost) == 1; })) << readFile(config.systemLog);
+  daemon->signal(SIGKILL);
+  ASSERT_TRUE(daemon->waitExit());
+  EXPECT_EQ(listDirectory(config.spool).size(), 5u) << "every trap not stored keeps its file";
+  EXPECT_EQ(splitLines(readFile(alertFile)).size(), 3u) << "no alert during the outage";
+
+  primary->resume();
+  startOnPrimary(2);
+  // A trap whose plug-in had run when the process died runs again, once.
+  expectEveryTrapStored(*primary, 8);
+  ASSERT_TRUE(waitFor([&] { return listDirectory(config.spool).empty(); }));
+}
+
+TEST_F(DatabaseOutageThreadTest, FailoverToAPromotedStandbyLosesNoTrap) {
   standby.reset(new OwnCluster(dir, "standby", *primary));
   startDaemon(2, primary->socket() + "," + standby->socket(),
               primary->port() + "," + standby->port(),

@@ -387,7 +387,7 @@ TEST_F(PgSafeThreadTest, HealthyStatementErrorsAreNotRetried) {
 }
 
 // Servers of the test's own, which the test stops and starts again.
-class PgSafeThreadOutageTest : public ::testing::Test {
+class PgSafeThreadOutageThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
     cluster.reset(new OwnCluster(dir, "pg"));
@@ -411,7 +411,7 @@ class PgSafeThreadOutageTest : public ::testing::Test {
   std::unique_ptr<pgSafeThread> db;
 };
 
-TEST_F(PgSafeThreadOutageTest, StatementsWaitUntilTheServerIsBack) {
+TEST_F(PgSafeThreadOutageThreadTest, StatementsWaitUntilTheServerIsBack) {
   cluster->halt();
   std::atomic<int> gate{-1};
   std::string sum;
@@ -445,7 +445,7 @@ TEST_F(PgSafeThreadOutageTest, StatementsWaitUntilTheServerIsBack) {
   EXPECT_EQ(output.text().find("secret"), std::string::npos);
 }
 
-TEST_F(PgSafeThreadOutageTest, TheStopEndsEveryWaitForTheServer) {
+TEST_F(PgSafeThreadOutageThreadTest, TheStopEndsEveryWaitForTheServer) {
   cluster->halt();
   std::atomic<int> gate{-1};
   std::string failure;
