@@ -19,7 +19,9 @@
 // before taking new work in waitUntilConnected(). After interruptWaits(),
 // for the stop, a statement that would wait for the server throws
 // DatabaseUnavailableException instead. A statement may thus reach the
-// server twice when the connection broke before its answer came back.
+// server twice when the connection broke before its answer came back. An
+// attempt to connect holds the mutex, as a statement does; libpq's
+// connect_timeout bounds it.
 //
 // Statements run in autocommit. Parameters go to the server as text without
 // type identifiers (the statements carry casts such as $1::int); an empty
