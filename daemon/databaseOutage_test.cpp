@@ -202,6 +202,10 @@ TEST_F(DatabaseOutageThreadTest, StopDuringAnOutageKeepsTheTrapForTheNextStart) 
   ASSERT_TRUE(daemon->waitExit(std::chrono::seconds(10))) << "the stop never waits for the server";
   EXPECT_EQ(daemon->exitStatus(), 0);
   EXPECT_FALSE(fileExists(alertFile)) << "no alert without its record";
+  EXPECT_EQ(config.count("ERR#trap from 127.0.0.1 left for the next start: statement abandoned: "
+                         "the database is unreachable and the daemon is stopping"),
+            1)
+      << readFile(config.systemLog);
   ASSERT_EQ(listDirectory(config.spool).size(), 1u) << "the trap is kept in the spool";
 
   primary->resume();

@@ -98,7 +98,9 @@ bool runAndRecord(const snmpTrap& trap, service& s) {
     storeRun(s);
     write_log("EXEC", "RETURN exec " + intToString(code));
     if (code != previous) recordStateChange(s, previous, code);
-  } catch (const DatabaseUnavailableException&) {
+  } catch (const DatabaseUnavailableException& e) {
+    // Its spool file stays: the next start handles the trap again.
+    write_log("ERR", "trap from " + trap.getHostAddr() + " left for the next start: " + e.what());
     return false;
   }
   return true;
