@@ -270,6 +270,40 @@ TEST(DatabaseSettingsTest, PasswordWithABlankIsNotWritten) {
   EXPECT_EQ(log.find("k1vo"), std::string::npos) << log;
 }
 
+TEST(DatabaseSettingsTest, UnreachableServerAtStartupStopsTheDaemonWithItsLines) {
+  TempDir dir;
+  DaemonConfig config{dir};
+  const std::string nowhere = dir.file("no-server");
+  config.entries["POSTGRESQL"] = {{"PGSQL_host", nowhere},
+                                  {"PGSQL_port", "5432"},
+                                  {"PGSQL_db", "kivo"},
+                                  {"PGSQL_username", "kivo"},
+                                  {"PGSQL_pwd", "s3cret"},
+                                  {"PGSQL_options", "connect_timeout=5"}};
+  config.write();
+  DaemonProcess::Options options;
+  options.configuration = config.path;
+  options.consoleFile = dir.file("console");
+  DaemonProcess daemon(options);
+  ASSERT_TRUE(daemon.waitExit()) << "no reconnection at start-up";
+  std::vector<std::string> lines = config.messages();
+  auto from = std::find(lines.begin(), lines.end(), "INFO#Connection database....");
+  ASSERT_NE(from, lines.end()) << readFile(config.systemLog);
+  EXPECT_EQ(std::vector<std::string>(from, lines.end()),
+            (std::vector<std::string>{
+                "INFO#Connection database....",
+                "\t[PG CONSTRUCT] connexion",
+                "\t[PG CONSTRUCT]fin de connexion",
+                "POSTGRESQL EXCEPTIONconnection to server on socket \"" + nowhere +
+                    "/.s.PGSQL.5432\" failed: No such file or directory",
+                "\tIs the server running locally and accepting connections on that socket?",
+                "",
+                "host=" + nowhere + " port=5432 dbname=kivo user=kivo connect_timeout=5 "
+                "password=********",
+                "INFO# kivoTrapD is stopping ... SIGTERM",
+            }));
+}
+
 TEST(DatabaseSettingsTest, OptionsReachTheServer) {
   TestDatabase database;
   TempDir dir;
