@@ -1,5 +1,9 @@
 #include "daemon/databaseStartup.h"
 
+#include <stdlib.h>
+
+#include <algorithm>
+
 #include "daemon/errorJournal.h"
 #include "daemon/kivoTrapd.h"
 #include "support/iniConfig.h"
@@ -11,13 +15,31 @@ std::string databaseConnectionString(iniConfig& config) {
   std::string dbname = config.getKey("POSTGRESQL", "PGSQL_db");
   std::string user = config.getKey("POSTGRESQL", "PGSQL_username");
   std::string password = config.getKey("POSTGRESQL", "PGSQL_pwd");
+  // Further libpq parameters go before the password, whose value may hold
+  // anything, so that the string still ends with it.
+  std::string options = config.getKey("POSTGRESQL", "PGSQL_options");
+  if (!options.empty()) user += " " + options;
   return pgConnectionString(host, port, dbname, user, password);
+}
+
+ConnectionOutage::Policy reconnectPolicy() {
+  ConnectionOutage::Policy policy;
+  const char* limit = ::getenv("KIVO_TEST_RECONNECT_MAX_MS");
+  if (limit == nullptr || *limit == '\0') return policy;
+  long milliseconds = ::strtol(limit, nullptr, 10);
+  if (milliseconds <= 0) return policy;
+  policy.maxDelay = std::chrono::milliseconds(milliseconds);
+  policy.firstDelay = std::min(policy.firstDelay, policy.maxDelay);
+  return policy;
 }
 
 void startDatabase(iniConfig& config) {
   std::string conninfo = databaseConnectionString(config);
   write_log("INFO", "Connection database....");
   pgSQL.reset(new pgSafeThread(conninfo));
+  pgSQL->setOutageReport(
+      [](const std::string& level, const std::string& message) { write_log(level, message); });
+  pgSQL->setReconnectPolicy(reconnectPolicy());
   write_log("INFO", "Connection database sucessful. Encoding: " + pgSQL->getClientEncoding());
   prepareJournalStatements(*pgSQL);
   loadErrorKinds(*pgSQL);

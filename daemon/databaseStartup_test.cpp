@@ -53,6 +53,29 @@ TEST_F(DatabaseStartupTest, ConnectionStringFromTheSettings) {
   }
 }
 
+TEST(DatabaseSettings, OptionsGoBeforeThePassword) {
+  TempDir dir;
+  struct Case {
+    const char* options;  // nullptr: no PGSQL_options line
+    const char* expected;
+  } cases[] = {
+      {nullptr, "host=db1 port=55 dbname=mon user=kv password=s3cret"},
+      {"", "host=db1 port=55 dbname=mon user=kv password=s3cret"},
+      {"sslmode=require", "host=db1 port=55 dbname=mon user=kv sslmode=require password=s3cret"},
+      {"target_session_attrs=read-write connect_timeout=5",
+       "host=db1 port=55 dbname=mon user=kv target_session_attrs=read-write connect_timeout=5 "
+       "password=s3cret"},
+  };
+  for (const Case& c : cases) {
+    std::string text = "[POSTGRESQL]\nPGSQL_host=db1\nPGSQL_port=55\nPGSQL_db=mon\n"
+                       "PGSQL_username=kv\nPGSQL_pwd=s3cret\n";
+    if (c.options != nullptr) text += std::string("PGSQL_options=") + c.options + "\n";
+    writeFile(dir.file("kivo.conf"), text);
+    iniConfig config(dir.file("kivo.conf"));
+    EXPECT_EQ(databaseConnectionString(config), c.expected) << c.expected;
+  }
+}
+
 TEST_F(DatabaseStartupTest, StartDatabaseConnectsPreparesAndLoadsTheKinds) {
   iniConfig config(settingsFile(dir, TestDatabase::host(), TestDatabase::port(), database.name(),
                                 "postgres", ""));

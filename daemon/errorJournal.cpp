@@ -4,6 +4,7 @@
 #include "support/convertTo.h"
 #include "support/exceptions.h"
 #include "support/pgSafeThread.h"
+#include "support/utf8Text.h"
 
 namespace {
 
@@ -42,6 +43,12 @@ PgResult checkErrorHappen(service const& s) {
       kCheckErrorHappen, {intToString(s.GetDevice_id()), intToString(s.GetService_id())}));
 }
 
+// A plug-in's output as the server takes it: a stray byte must not cost the
+// run its state or its record.
+std::string storedOutput(service const& s) {
+  return textForEncoding(s.GetStdout(), pgSQL->getClientEncoding());
+}
+
 }  // namespace
 
 const std::vector<JournalStatement>& journalStatements() { return kStatements; }
@@ -68,14 +75,14 @@ void loadErrorKinds(pgSafeThread& db) {
 void updateService(service const& s) {
   PgResult result(pgSQL->executePrepareRequest(
       kUpdateState,
-      {intToString(s.GetReturnCode()), s.GetStdout(), intToString(s.GetService_id())}));
+      {intToString(s.GetReturnCode()), storedOutput(s), intToString(s.GetService_id())}));
 }
 
 void InsertError(service const& s, int code) {
   try {
     PgResult result(pgSQL->executePrepareRequest(
         kInsertErrorHappen, {getErrorId(code), intToString(s.GetDevice_id()),
-                             intToString(s.GetService_id()), s.GetStdout()}));
+                             intToString(s.GetService_id()), storedOutput(s)}));
   } catch (const PostgresqlException& e) {
     write_log("ERR", "insert error failed:  " + std::string(e.what()));
   }

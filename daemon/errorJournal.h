@@ -44,7 +44,9 @@ std::string errorKindQuery();
 void loadErrorKinds(pgSafeThread& db);
 
 // Stores the run's return code, the time and the run's output in the
-// service's row. PostgresqlException goes to the caller.
+// service's row. PostgresqlException goes to the caller. Here and in
+// InsertError the output is sent without NUL bytes and, on a UTF8
+// connection, with each invalid byte replaced by U+FFFD.
 void updateService(service const& s);
 
 // Opens an error record of the error kind of code for the service, with the

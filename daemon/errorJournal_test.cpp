@@ -85,21 +85,63 @@ TEST_F(JournalTest, UpdateServiceOfAnUnknownServiceChangesNothing) {
 
 TEST_F(JournalTest, UpdateServiceFailureReachesTheCaller) {
   updateService(ran(1, "first"));
-  // Output that is not UTF-8 is refused by the server.
-  service s = ran(2, "bad \xff byte");
+  database.execute("ALTER TABLE kivo_services ADD CONSTRAINT no_refused"
+                   " CHECK (service_last_stdout <> 'refused')");
+  service s = ran(2, "refused");
   try {
     updateService(s);
     ADD_FAILURE() << "updateService must throw";
   } catch (const PostgresqlException& e) {
-    EXPECT_STREQ(e.what(),
-                 "Exec prepareRequest failed:  ERROR:  invalid byte sequence for encoding "
-                 "\"UTF8\": 0xff\n"
-                 "CONTEXT:  unnamed portal parameter $2\n");
+    EXPECT_EQ(std::string(e.what()).rfind(
+                  "Exec prepareRequest failed:  ERROR:  new row for relation \"kivo_services\" "
+                  "violates check constraint \"no_refused\"\n",
+                  0),
+              0u)
+        << e.what();
   }
   EXPECT_EQ(database.value("SELECT service_previous_state || ' ' || service_last_stdout"
                            " FROM kivo_services WHERE service_id=12"),
             "1 first");
   EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(JournalTest, ConstraintErrorIsReportedOnceAndNotRetried) {
+  database.execute("ALTER TABLE kivo_error_happen ADD CONSTRAINT no_refused"
+                   " CHECK (happen_message <> 'refused')");
+  InsertError(ran(2, "refused"), 2);
+  EXPECT_EQ(errors(), (std::vector<std::string>{
+                          "ERR#insert error failed:  Exec prepareRequest failed:  ERROR:  new row "
+                          "for relation \"kivo_error_happen\" violates check constraint "
+                          "\"no_refused\""}));
+  int runs = 0;
+  for (const std::string& line : lines()) {
+    runs += line == "\t[PG EXEC PREPARERESQUEST] request name : InsertErrorHappen" ? 1 : 0;
+  }
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(database.value("SELECT count(*) FROM kivo_error_happen"), "0");
+}
+
+// Bytes that the server would refuse never cost a run its state or record.
+TEST_F(JournalTest, OutputIsStoredAsValidTextInRowAndRecord) {
+  struct Case {
+    std::string printed;
+    std::string stored;
+  } cases[] = {
+      {"bad \xff byte\n", "bad \xEF\xBF\xBD byte\n"},
+      {std::string("nul\0inside", 10), "nulinside"},
+      {"caf\xc3\xa9 \xc3", "caf\xc3\xa9 \xEF\xBF\xBD"},
+  };
+  for (const Case& c : cases) {
+    database.execute("DELETE FROM kivo_error_happen");
+    service s = ran(2, c.printed);
+    updateService(s);
+    InsertError(s, 2);
+    EXPECT_EQ(database.value("SELECT service_last_stdout FROM kivo_services WHERE service_id=12"),
+              c.stored)
+        << c.stored;
+    EXPECT_EQ(database.value("SELECT happen_message FROM kivo_error_happen"), c.stored) << c.stored;
+  }
+  EXPECT_TRUE(errors().empty()) << output.text();
 }
 
 TEST_F(JournalTest, InsertErrorOpensARecordOfTheCodesKind) {

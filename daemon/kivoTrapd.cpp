@@ -232,6 +232,10 @@ int kivoTrapdMain() {
   } catch (const PostgresqlException& e) {
     writeStandardOutputLine("POSTGRESQL EXCEPTION" + std::string(e.what()));
     status = 1;
+  } catch (const DatabaseUnavailableException& e) {
+    // The stop came while a start-up query waited for the server.
+    writeStandardOutputLine("POSTGRESQL EXCEPTION" + std::string(e.what()));
+    status = 1;
   }
   stopDaemon(termSignal);
   return status;

@@ -12,8 +12,13 @@
 #include "daemon/trapParameters.h"
 #include "support/convertTo.h"
 #include "support/exceptions.h"
+#include "support/pgSafeThread.h"
 
 namespace {
+
+// While the database is unreachable a new trap could only wait for it: it
+// stays queued, its file in the spool. False when the stop came meanwhile.
+bool databaseUsable() { return pgSQL == nullptr || pgSQL->waitUntilConnected(); }
 
 // Waits for a trap; false when the worker is to end.
 bool takeTrap(snmpTrap& trap) {
@@ -83,24 +88,19 @@ void recordStateChange(service& s, int previous, int code) {
   }
 }
 
-bool treatTrap(const snmpTrap& trap) {
-  if (log_enable == 1) write_trap_log(trap);
-  std::string address = trap.getHostAddr();
-  int position = map_service_trap.searchServiceByOID(address, trap.getOid());
-  if (position == -1) {
-    write_log("INFO", "there isn't passive service for OID" + trap.getOid() + " on this host " +
-                          trap.getHost() + "(" + address + ")");
-    return true;
-  }
-  service s = map_service_trap.getServiceByPosition(address, position);
-  s.Setparameter(buildParameters(s.Getparameter(), trap, s));
+namespace {
+
+// The plug-in's run and everything after it. False when the stop cut the
+// trap short: a program still running at the end of the stop's grace, or
+// the database work while the server is unreachable.
+bool runAndRecord(const snmpTrap& trap, service& s) {
   write_log("EXEC", s.Getpath() + " " + s.Getparameter());
   int previous = s.GetReturnCode();
   int code;
   try {
     code = s.execute(pluginLimits());
   } catch (const serviceException& e) {
-    write_log("ERR", "ServiceException " + trap.getOid() + " " + address + e.what());
+    write_log("ERR", "ServiceException " + trap.getOid() + " " + trap.getHostAddr() + e.what());
     return true;
   } catch (const StopException& e) {
     // Nothing of the run is kept: the next start handles the trap again.
@@ -112,23 +112,42 @@ bool treatTrap(const snmpTrap& trap) {
                          intToString(run_settings.pluginTimeout) + " s: " + s.Getpath() + " " +
                          s.Getparameter());
   }
-  storeRun(s);
-  write_log("EXEC", "RETURN exec " + intToString(code));
-  if (code == previous) return true;
   try {
-    recordStateChange(s, previous, code);
+    storeRun(s);
+    write_log("EXEC", "RETURN exec " + intToString(code));
+    if (code != previous) recordStateChange(s, previous, code);
   } catch (const StopException& e) {
     write_log("ERR", e.what());
     return false;
+  } catch (const DatabaseUnavailableException& e) {
+    // Its spool file stays: the next start handles the trap again.
+    write_log("ERR", "trap from " + trap.getHostAddr() + " left for the next start: " + e.what());
+    return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool treatTrap(const snmpTrap& trap) {
+  if (log_enable == 1) write_trap_log(trap);
+  std::string address = trap.getHostAddr();
+  int position = map_service_trap.searchServiceByOID(address, trap.getOid());
+  if (position == -1) {
+    write_log("INFO", "there isn't passive service for OID" + trap.getOid() + " on this host " +
+                          trap.getHost() + "(" + address + ")");
+    return true;
+  }
+  service s = map_service_trap.getServiceByPosition(address, position);
+  s.Setparameter(buildParameters(s.Getparameter(), trap, s));
+  return runAndRecord(trap, s);
 }
 
 void* thread_treat_trap(void*) {
   // Named, so that ps -L and top show how many workers run.
   ::pthread_setname_np(::pthread_self(), "kivo-worker");
   snmpTrap trap;
-  while (die_kivo.load() == 0 && takeTrap(trap)) {
+  while (die_kivo.load() == 0 && databaseUsable() && takeTrap(trap)) {
     bool done = true;
     try {
       done = treatTrap(trap);
@@ -168,7 +187,8 @@ int startWorkers(int count) {
 void signalWorkersToEnd() {
   stop_notice.begin(std::chrono::seconds(run_settings.stopGrace));
   fifo_trap.lock();
-  die_kivo.store(1);
+  // Under the queue's lock: main clears pgSQL only after its own call here.
+  if (die_kivo.exchange(1) == 0 && pgSQL != nullptr) pgSQL->interruptWaits();
   fifo_trap.unlock();
   fifo_trap.broadcast();
 }

@@ -24,6 +24,10 @@ class MessageException : public std::exception {
 using FileException = MessageException<struct FileExceptionTag>;
 // A statement or the connection to the PostgreSQL server failed.
 using PostgresqlException = MessageException<struct PostgresqlExceptionTag>;
+// A statement gave up waiting for an unreachable server because the daemon
+// is stopping. Not a PostgresqlException on purpose: the handlers that report
+// a failed statement and go on must let it through to the trap's caller.
+using DatabaseUnavailableException = MessageException<struct DatabaseUnavailableTag>;
 // A trap variable was asked for by a number the trap does not have.
 using VariableNoFoundException = MessageException<struct VariableNoFoundTag>;
 // Something was taken from an empty queue.

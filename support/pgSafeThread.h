@@ -2,12 +2,26 @@
 // daemon.
 //
 // The object owns the libpq connection from construction (connected, or
-// the constructor throws) to destruction; it never reconnects. Every
-// operation holds the object's mutex for the libpq calls on the connection
-// and the reading of their error text, so statements of different threads
-// run one after the other and each reads its own error. The mutex is not
-// recursive and no operation calls another while holding it. The destructor
-// takes no lock: it must run once no other thread uses the object.
+// the constructor throws) to destruction. Every operation holds the
+// object's mutex for the libpq calls on the connection and the reading of
+// their error text, so statements of different threads run one after the
+// other and each reads its own error. The mutex is not recursive and no
+// operation calls another while holding it. The destructor takes no lock:
+// it must run once no other thread uses the object.
+//
+// A statement that fails on a broken connection (PQstatus no longer
+// CONNECTION_OK) is not a failure of the statement: the object connects
+// again on the same connection string, prepares again every statement that
+// had been prepared, and runs the statement again, for as long as it takes.
+// While the server stays unreachable the statement blocks, the attempts
+// back off (ConnectionOutage) and the outage's lines go to the outage
+// report. Other threads wait for the connection in their own statements, or
+// before taking new work in waitUntilConnected(). After interruptWaits(),
+// for the stop, a statement that would wait for the server throws
+// DatabaseUnavailableException instead. A statement may thus reach the
+// server twice when the connection broke before its answer came back. An
+// attempt to connect holds the mutex, as a statement does; libpq's
+// connect_timeout bounds it.
 //
 // Statements run in autocommit. Parameters go to the server as text without
 // type identifiers (the statements carry casts such as $1::int); an empty
@@ -25,6 +39,9 @@
 
 #include <libpq-fe.h>
 
+#include "support/connectionOutage.h"
+
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -43,6 +60,9 @@ using PgResult = std::unique_ptr<PGresult, PgResultClearer>;
 
 class pgSafeThread {
  public:
+  // Receives each line of an outage: level "ERR" or "INFO", and the message.
+  using OutageReport = std::function<void(const std::string& level, const std::string& message)>;
+
   // Connects with a libpq connection string. On failure writes both
   // constructor trace lines and throws PostgresqlException: libpq's text, a
   // line feed, and the connection string with its password masked.
@@ -73,12 +93,47 @@ class pgSafeThread {
 
   const std::string& connectionString() const { return conninfo_; }
 
+  // Where the outage's lines go; by default raw lines ("ERR message") on
+  // standard output. Both setters are for before other threads use the
+  // object.
+  void setOutageReport(OutageReport report);
+  void setReconnectPolicy(const ConnectionOutage::Policy& policy);
+
+  // Returns at once while the connection works; blocks while it is down.
+  // False when interruptWaits() was called while it is down.
+  bool waitUntilConnected();
+  // For the stop: every wait for the server ends now or as soon as it would
+  // begin. Statements on a working connection go on as before.
+  void interruptWaits();
+
  private:
+  struct PreparedStatement {
+    std::string name;
+    std::string sql;
+    int nParams;
+  };
+  using Statement = std::function<PGresult*(PGconn*)>;
+
   void connect();
+  // Takes the mutex into hold and runs statement until a working connection
+  // has answered it; returns that result, hold locked.
+  PgResult run(std::unique_lock<std::mutex>& hold, const Statement& statement);
+  // With the mutex held: true when the connection works, if need be after an
+  // attempt to connect again that was due now.
+  bool connectedOrReconnected();
+  // Prepares the statements of prepared_ on fresh. libpq's text when the
+  // connection broke meanwhile, else "".
+  std::string prepareAgain(PGconn* fresh);
+  void report(const std::string& level, const std::string& line);
 
   PgConnection connection_;
   const std::string conninfo_;
   std::mutex mutex_;
+  // Guarded by mutex_: what prepareAgain needs, and the last encoding seen.
+  std::vector<PreparedStatement> prepared_;
+  std::string encoding_;
+  ConnectionOutage outage_;
+  OutageReport report_;
 };
 
 // The connection string of the five-argument constructor: the pairs in that
@@ -87,10 +142,15 @@ std::string pgConnectionString(const std::string& host, const std::string& port,
                                const std::string& dbname, const std::string& user,
                                const std::string& password);
 
-// conninfo with the value of every non-empty "password" pair replaced by
-// "********". Pairs are read as libpq reads them: blanks between pairs,
-// blanks allowed around "=", a value either unquoted (up to the next blank,
-// a backslash taking the next character as it is) or between apostrophes.
+// conninfo with everything after its first "password=" (blanks allowed
+// before the "=") replaced by "********", up to the end of the text, so that
+// no part of a password with blanks or quotes shows; unchanged when nothing
+// but blanks follows.
 std::string maskConnectionPassword(const std::string& conninfo);
+
+// text (libpq's message about conninfo) with every blank-separated word of
+// what maskConnectionPassword hides replaced by "********": libpq quotes the
+// second word of a password with a blank as a parameter it cannot read.
+std::string maskPasswordWords(const std::string& text, const std::string& conninfo);
 
 #endif

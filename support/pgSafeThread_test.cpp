@@ -5,12 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <regex>
 #include <thread>
 
 #include "support/exceptions.h"
 #include "testing/capturedOutput.h"
+#include "testing/ownCluster.h"
 #include "testing/testDatabase.h"
 
 namespace {
@@ -54,21 +58,37 @@ TEST(PgConnectionString, PasswordMasking) {
     const char* masked;
   } cases[] = {
       {"host=h password=secret", "host=h password=********"},
-      {"password=secret host=h", "password=******** host=h"},
+      // Everything after "password=" goes, whatever libpq makes of it.
+      {"host=h password=two words", "host=h password=********"},
+      {"password=secret host=h", "password=********"},
       {"host=h password=", "host=h password="},
-      // libpq skips the blanks after "=": the password is "user=u".
-      {"host=h password= user=u", "host=h password= ********"},
-      {"host=h password=''", "host=h password=''"},
-      {"password = 'a b\\' c' user=u", "password = ******** user=u"},
-      {"password=a\\ b user=u", "password=******** user=u"},
-      {"password=x password=y", "password=******** password=********"},
+      {"host=h password=  ", "host=h password=  "},
+      {"host=h password= user=u", "host=h password=********"},
+      {"host=h password=''", "host=h password=********"},
+      {"password = 'a b\\' c' user=u", "password =********"},
       {"passwords=x user=password", "passwords=x user=password"},
-      {"user=password=x", "user=password=x"},
-      {"host=h nonsense password=x", "host=h nonsense password=x"},
+      {"user=password=x", "user=password=********"},
+      {"host=h nonsense password=x y", "host=h nonsense password=********"},
       {"", ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(maskConnectionPassword(c.conninfo), c.masked) << c.conninfo;
+  }
+}
+
+TEST(PgConnectionString, PasswordWordsLeaveLibpqsMessage) {
+  struct Case {
+    const char* message;
+    const char* conninfo;
+    const char* masked;
+  } cases[] = {
+      {"missing \"=\" after \"second\" in connection info string\n",
+       "host=h password=first second", "missing \"=\" after \"********\" in connection info string\n"},
+      {"no password here\n", "host=h password=", "no password here\n"},
+      {"x x\n", "host=h", "x x\n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(maskPasswordWords(c.message, c.conninfo), c.masked) << c.conninfo;
   }
 }
 
@@ -280,24 +300,177 @@ TEST_F(PgSafeThreadTest, EmptyParameterDoesNotCastToInt) {
   EXPECT_EQ(onlyValue(db.executePrepareRequest("number", {"12"})), "12");
 }
 
-TEST_F(PgSafeThreadTest, LostConnectionFailsEveryLaterStatement) {
+// The outage lines that a connection reports, for any thread to add to.
+class Reports {
+ public:
+  pgSafeThread::OutageReport sink() {
+    return [this](const std::string& level, const std::string& message) {
+      std::lock_guard<std::mutex> hold(mutex_);
+      lines_.push_back(level + "#" + message);
+      times_.push_back(std::chrono::steady_clock::now());
+    };
+  }
+  std::vector<std::string> lines() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return lines_;
+  }
+  std::vector<std::chrono::steady_clock::time_point> times() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return times_;
+  }
+  int count(const std::string& prefix) {
+    int n = 0;
+    for (const std::string& line : lines()) n += line.rfind(prefix, 0) == 0 ? 1 : 0;
+    return n;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+  std::vector<std::chrono::steady_clock::time_point> times_;
+};
+
+const char* const kLost = "ERR#connection to the database lost: ";
+const char* const kStill = "ERR#database still unreachable after ";
+const char* const kBack = "INFO#connection to the database back after ";
+
+TEST_F(PgSafeThreadTest, EndedBackendIsReplacedAndTheStatementRunsAgain) {
   pgSafeThread& db = connect();
+  Reports reports;
+  db.setOutageReport(reports.sink());
+  db.prepareRequest("sum", "SELECT $1::int + $2::int", 2);
+  db.prepareRequest("constant", "SELECT 'c'::text");
   std::string pid = onlyValue(db.executeRequest("SELECT pg_backend_pid()"));
   database.execute("SELECT pg_terminate_backend(" + pid + ")");
-  // The server ends the backend asynchronously; libpq notices at the next
-  // statement, or the one after when the first still got through.
-  std::string first = failureOf([&] {
-    for (int attempt = 0; attempt < 50; ++attempt) {
-      PgResult result(db.executeRequest("SELECT 1"));
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(waitFor([&] {
+    return database.value("SELECT count(*) FROM pg_stat_activity WHERE pid=" + pid) == "0";
+  }));
+  CapturedOutput lines;
+  EXPECT_EQ(onlyValue(db.executePrepareRequest("sum", {"2", "3"})), "5");
+  EXPECT_EQ(onlyValue(db.executePrepareRequest("constant")), "c") << "prepared again too";
+  EXPECT_NE(onlyValue(db.executeRequest("SELECT pg_backend_pid()")), pid);
+  EXPECT_EQ(lines.text(),
+            "\t[PG EXEC PREPARERESQUEST] request name : sum\n"
+            "\t[PG EXEC PREPARERESQUEST] nbr param: 2\n"
+            "\t[PG EXEC PREPARERESQUEST] param 0 : 2\n"
+            "\t[PG EXEC PREPARERESQUEST] param 1 : 3\n"
+            "\t[PG EXEC] status: PGRES_TUPLES_OK\n")
+      << "no failure line for the broken connection";
+  std::vector<std::string> reported = reports.lines();
+  ASSERT_EQ(reported.size(), 2u);
+  EXPECT_EQ(reported[0].rfind(kLost, 0), 0u) << reported[0];
+  EXPECT_EQ(reported[1], std::string(kBack) + "0 s");
+  EXPECT_EQ(db.getClientEncoding(), "UTF8");
+}
+
+TEST_F(PgSafeThreadTest, HealthyStatementErrorsAreNotRetried) {
+  pgSafeThread& db = connect();
+  Reports reports;
+  db.setOutageReport(reports.sink());
+  database.execute("CREATE SEQUENCE attempts");
+  db.prepareRequest("fails", "SELECT nextval('attempts') / $1::int", 1);
+  struct Case {
+    std::function<void()> call;
+    std::string message;
+  } cases[] = {
+      {[&] { db.executePrepareRequest("fails", {"0"}); },
+       "Exec prepareRequest failed:  ERROR:  division by zero\n"},
+      {[&] { db.executeRequest("SELECT nextval('attempts') / 0"); },
+       "execute failed:  ERROR:  division by zero\n"},
+      {[&] { db.executeParamRequest("SELECT nextval('attempts') / $1::int", {"0"}); },
+       "Execute failed:  ERROR:  division by zero\n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(failureOf(c.call), c.message);
+  EXPECT_EQ(onlyValue(db.executeRequest("SELECT nextval('attempts')")), "4")
+      << "each failed statement ran once";
+  EXPECT_TRUE(reports.lines().empty());
+}
+
+// Servers of the test's own, which the test stops and starts again.
+class PgSafeThreadOutageThreadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    cluster.reset(new OwnCluster(dir, "pg"));
+    cluster->createDatabase("kivo");
+    db.reset(new pgSafeThread(pgConnectionString(cluster->socket(), cluster->port(), "kivo",
+                                                 "postgres", "secret")));
+    db->setOutageReport(reports.sink());
+    db->setReconnectPolicy({std::chrono::milliseconds(20), std::chrono::milliseconds(50),
+                            std::chrono::milliseconds(300)});
+    db->prepareRequest("sum", "SELECT $1::int + $2::int", 2);
+  }
+  void TearDown() override {
+    db.reset();
+    cluster.reset();
+  }
+
+  CapturedOutput output;
+  TempDir dir;
+  std::unique_ptr<OwnCluster> cluster;
+  Reports reports;
+  std::unique_ptr<pgSafeThread> db;
+};
+
+TEST_F(PgSafeThreadOutageThreadTest, StatementsWaitUntilTheServerIsBack) {
+  cluster->halt();
+  std::atomic<int> gate{-1};
+  std::string sum;
+  std::thread statement([&] {
+    try {
+      sum = onlyValue(db->executePrepareRequest("sum", {"20", "22"}));
+    } catch (const std::exception& e) {
+      sum = e.what();
     }
   });
-  EXPECT_EQ(first.rfind("execute failed:  ", 0), 0u) << first;
-  std::string second = failureOf([&] { db.executeRequest("SELECT 1"); });
-  EXPECT_EQ(second.rfind("execute failed:  ", 0), 0u) << second;
-  EXPECT_EQ(failureOf([&] { db.executePrepareRequest("any", {}); }).rfind(
-                "Exec prepareRequest failed:  ", 0),
-            0u);
+  ASSERT_TRUE(waitFor([&] { return reports.count(kLost) == 1; })) << "the statement noticed";
+  std::thread worker([&] { gate = db->waitUntilConnected() ? 1 : 0; });
+  // Two reminders prove the wait goes on; they come at most once per period.
+  bool reminded = waitFor([&] { return reports.count(kStill) >= 2; });
+  EXPECT_EQ(gate.load(), -1) << "no new work while the server is away";
+  cluster->resume();
+  ASSERT_TRUE(waitFor([&] { return gate.load() != -1 && reports.count(kBack) == 1; }));
+  statement.join();
+  worker.join();
+  ASSERT_TRUE(reminded);
+  EXPECT_EQ(sum, "42");
+  EXPECT_EQ(gate.load(), 1);
+  std::vector<std::string> lines = reports.lines();
+  std::vector<std::chrono::steady_clock::time_point> times = reports.times();
+  for (size_t i = 1; i + 1 < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].rfind(kStill, 0), 0u) << lines[i];
+    EXPECT_NE(lines[i].find("No such file or directory"), std::string::npos) << lines[i];
+    EXPECT_GE(times[i] - times[i - 1], std::chrono::milliseconds(300)) << lines[i];
+  }
+  EXPECT_EQ(lines.back().rfind(kBack, 0), 0u) << lines.back();
+  EXPECT_EQ(output.text().find("secret"), std::string::npos);
+}
+
+TEST_F(PgSafeThreadOutageThreadTest, TheStopEndsEveryWaitForTheServer) {
+  cluster->halt();
+  std::atomic<int> gate{-1};
+  std::string failure;
+  std::atomic<bool> ended{false};
+  std::thread statement([&] {
+    try {
+      db->executePrepareRequest("sum", {"1", "2"});
+    } catch (const DatabaseUnavailableException& e) {
+      failure = e.what();
+    }
+    ended = true;
+  });
+  ASSERT_TRUE(waitFor([&] { return reports.count(kLost) == 1; }));
+  std::thread worker([&] { gate = db->waitUntilConnected() ? 1 : 0; });
+  db->interruptWaits();
+  ASSERT_TRUE(waitFor([&] { return ended.load() && gate.load() != -1; }, std::chrono::seconds(5)))
+      << "woken at once, not at the next attempt";
+  statement.join();
+  worker.join();
+  EXPECT_EQ(failure, "statement abandoned: the database is unreachable and the daemon is stopping");
+  EXPECT_EQ(gate.load(), 0);
+  // Later statements give up at once, without an attempt.
+  cluster->resume();
+  EXPECT_THROW(db->executeRequest("SELECT 1"), DatabaseUnavailableException);
+  EXPECT_EQ(reports.count(kBack), 0);
 }
 
 // Two threads on one connection, each with its own statements and results.

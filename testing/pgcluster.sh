@@ -6,6 +6,15 @@
 #                            db/schema.sql into the template database
 #                            kivo_template
 #   pgcluster.sh stop DIR    stops that cluster and removes DIR
+#   pgcluster.sh halt DIR    stops the server of that cluster, keeping DIR
+#   pgcluster.sh resume DIR  starts it again
+#   pgcluster.sh standby PRIMARY DIR
+#                            makes in DIR a streaming standby of the running
+#                            cluster PRIMARY (pg_basebackup -R) and starts it
+#   pgcluster.sh promote DIR makes the standby in DIR a primary
+#
+# KIVO_PG_PORT sets the port of a new cluster (default 54329); tests that
+# stop their server make clusters of their own with ports of their own.
 #
 # The server listens on no TCP address at all: only on the unix socket
 # DIR/socket/.s.PGSQL.$PORT, with trust authentication for the superuser
@@ -16,21 +25,30 @@
 # socket directory DIR/socket and the port written in DIR/port.
 set -eu
 
-PORT=54329
+PORT=${KIVO_PG_PORT:-54329}
 TEMPLATE=kivo_template
 
 usage() {
-    echo "usage: $0 start|stop DIR" >&2
+    echo "usage: $0 start|stop|halt|resume|promote DIR, or $0 standby PRIMARY DIR" >&2
     exit 2
 }
 
-[ $# -eq 2 ] || usage
-ACTION=$1
-DIR=$2
-case "$DIR" in
-    /*) ;;
-    *) DIR="$(pwd)/$DIR" ;;
-esac
+absolute() {
+    case "$1" in
+        /*) echo "$1" ;;
+        *) echo "$(pwd)/$1" ;;
+    esac
+}
+
+ACTION=${1:-}
+if [ "$ACTION" = standby ]; then
+    [ $# -eq 3 ] || usage
+    PRIMARY=$(absolute "$2")
+    DIR=$(absolute "$3")
+else
+    [ $# -eq 2 ] || usage
+    DIR=$(absolute "$2")
+fi
 SCHEMA="$(cd "$(dirname "$0")/.." && pwd)/db/schema.sql"
 
 BINDIR=$(pg_config --bindir 2>/dev/null || true)
@@ -63,7 +81,9 @@ stop_cluster() {
     rm -rf "$DIR"
 }
 
-start_cluster() {
+# An empty DIR with its socket folder and port file, owned by the server's
+# user.
+make_directory() {
     stop_cluster
     mkdir -p "$DIR/socket"
     echo "$PORT" >"$DIR/port"
@@ -71,11 +91,10 @@ start_cluster() {
         chown -R postgres: "$DIR"
     fi
     chmod 0755 "$DIR"
-    as_owner "$BINDIR/initdb" -D "$DIR/data" -U postgres --auth=trust \
-        --encoding=UTF8 --no-locale --no-sync >"$DIR/initdb.log" 2>&1 || {
-        cat "$DIR/initdb.log" >&2
-        exit 1
-    }
+}
+
+# Settings appended last, so that they win over those a base backup copied.
+configure() {
     # Durability is worthless for a cluster that lives for one test run.
     cat >>"$DIR/data/postgresql.conf" <<CONF
 listen_addresses = ''
@@ -85,10 +104,39 @@ fsync = off
 synchronous_commit = off
 full_page_writes = off
 CONF
+}
+
+run_server() {
     as_owner "$BINDIR/pg_ctl" start -D "$DIR/data" -l "$DIR/server.log" -w -t 60 >/dev/null || {
         cat "$DIR/server.log" >&2
         exit 1
     }
+}
+
+halt_server() {
+    as_owner "$BINDIR/pg_ctl" stop -D "$DIR/data" -m fast -w -t 60 >/dev/null
+}
+
+start_standby() {
+    make_directory
+    as_owner "$BINDIR/pg_basebackup" -D "$DIR/data" -R -X stream -c fast \
+        -h "$PRIMARY/socket" -p "$(cat "$PRIMARY/port")" -U postgres >"$DIR/basebackup.log" 2>&1 || {
+        cat "$DIR/basebackup.log" >&2
+        exit 1
+    }
+    configure
+    run_server
+}
+
+start_cluster() {
+    make_directory
+    as_owner "$BINDIR/initdb" -D "$DIR/data" -U postgres --auth=trust \
+        --encoding=UTF8 --no-locale --no-sync >"$DIR/initdb.log" 2>&1 || {
+        cat "$DIR/initdb.log" >&2
+        exit 1
+    }
+    configure
+    run_server
     "$BINDIR/psql" -X -q -h "$DIR/socket" -p "$PORT" -U postgres -d postgres \
         -v ON_ERROR_STOP=1 -c "CREATE DATABASE $TEMPLATE"
     "$BINDIR/psql" -X -q -h "$DIR/socket" -p "$PORT" -U postgres -d "$TEMPLATE" \
@@ -99,5 +147,9 @@ CONF
 case "$ACTION" in
     start) start_cluster ;;
     stop) stop_cluster ;;
+    halt) halt_server ;;
+    resume) run_server ;;
+    standby) start_standby ;;
+    promote) as_owner "$BINDIR/pg_ctl" promote -D "$DIR/data" -w -t 60 >/dev/null ;;
     *) usage ;;
 esac

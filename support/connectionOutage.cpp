@@ -1,0 +1,110 @@
+#include "support/connectionOutage.h"
+
+#include <algorithm>
+
+namespace {
+
+std::string wholeSeconds(ConnectionOutage::Clock::duration length) {
+  return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(length).count());
+}
+
+}  // namespace
+
+std::string errorTextOnOneLine(const std::string& text) {
+  std::string line;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\n') {
+      line += text[i];
+      continue;
+    }
+    line += ' ';
+    if (i + 1 < text.size() && text[i + 1] == '\t') ++i;
+  }
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.pop_back();
+  return line;
+}
+
+void ConnectionOutage::setPolicy(const Policy& policy) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  policy_ = policy;
+}
+
+std::string ConnectionOutage::lost(const std::string& error, Clock::time_point now) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (down_) return "";
+  down_ = true;
+  since_ = now;
+  lastLine_ = now;
+  // Often only this connection was cut (the server ended its backend, a
+  // proxy restarted): the first attempt costs nothing to try at once.
+  nextAttempt_ = now;
+  delay_ = policy_.firstDelay;
+  return "connection to the database lost: " + errorTextOnOneLine(error);
+}
+
+std::string ConnectionOutage::attemptFailed(const std::string& error, Clock::time_point now) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (!down_) return "";
+  nextAttempt_ = now + delay_;
+  delay_ = std::min(delay_ * 2, policy_.maxDelay);
+  if (now - lastLine_ < policy_.reportEvery) return "";
+  lastLine_ = now;
+  return "database still unreachable after " + wholeSeconds(now - since_) +
+         " s: " + errorTextOnOneLine(error);
+}
+
+std::string ConnectionOutage::restored(Clock::time_point now) {
+  std::string line;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (!down_) return "";
+    down_ = false;
+    line = "connection to the database back after " + wholeSeconds(now - since_) + " s";
+  }
+  changed_.notify_all();
+  return line;
+}
+
+bool ConnectionOutage::down() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return down_;
+}
+
+bool ConnectionOutage::attemptDue(Clock::time_point now) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return down_ && now >= nextAttempt_;
+}
+
+ConnectionOutage::Clock::time_point ConnectionOutage::nextAttempt() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return nextAttempt_;
+}
+
+void ConnectionOutage::interrupt() {
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    interrupted_ = true;
+  }
+  changed_.notify_all();
+}
+
+bool ConnectionOutage::interrupted() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return interrupted_;
+}
+
+bool ConnectionOutage::waitForAttempt() {
+  std::unique_lock<std::mutex> hold(mutex_);
+  // When another thread made the attempt that this one woke for and it
+  // failed, the next one lies later and the wait goes on.
+  while (!interrupted_ && down_ && Clock::now() < nextAttempt_) {
+    changed_.wait_until(hold, nextAttempt_);
+  }
+  return !down_ || !interrupted_;
+}
+
+bool ConnectionOutage::waitUntilUp() {
+  std::unique_lock<std::mutex> hold(mutex_);
+  changed_.wait(hold, [this] { return !down_ || interrupted_; });
+  return !down_;
+}

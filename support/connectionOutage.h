@@ -1,0 +1,83 @@
+// The outage of the database connection: whether it is down, when the next
+// reconnection attempt is due, which lines the outage writes, and the waits
+// of the threads that need the connection back.
+//
+// An outage begins with lost() and ends with restored(). In between the
+// attempts back off: the first is due at once, the next after firstDelay,
+// each later one after twice the last delay, at most maxDelay. An outage
+// writes one line when it begins, one when it ends, and in between at most
+// one line per reportEvery; the methods return the line (empty when none is
+// due) and the caller writes it, so no lock is held while writing.
+//
+// interrupt() is for the stop: from then on every wait that the connection
+// being down would prolong returns false at once. It cannot be undone.
+//
+// Thread-safe: every method takes the object's own mutex, never while
+// calling out. The object owns no connection.
+#ifndef KIVO_SUPPORT_CONNECTIONOUTAGE_H
+#define KIVO_SUPPORT_CONNECTIONOUTAGE_H
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+
+class ConnectionOutage {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  struct Policy {
+    std::chrono::milliseconds firstDelay{1000};
+    std::chrono::milliseconds maxDelay{30000};
+    std::chrono::milliseconds reportEvery{30000};
+  };
+
+  ConnectionOutage() = default;
+  ConnectionOutage(const ConnectionOutage&) = delete;
+  ConnectionOutage& operator=(const ConnectionOutage&) = delete;
+
+  void setPolicy(const Policy& policy);
+
+  // The connection broke with libpq's error text. The ERR line that begins
+  // the outage, or "" when it is already down.
+  std::string lost(const std::string& error, Clock::time_point now = Clock::now());
+  // An attempt failed with error: schedules the next one. The ERR line to
+  // write when reportEvery has passed since the last line, else "".
+  std::string attemptFailed(const std::string& error, Clock::time_point now = Clock::now());
+  // The connection works again: ends the outage and wakes every waiter. The
+  // INFO line that ends it, or "" when it was not down.
+  std::string restored(Clock::time_point now = Clock::now());
+
+  bool down();
+  // True while down and an attempt is due.
+  bool attemptDue(Clock::time_point now = Clock::now());
+  Clock::time_point nextAttempt();
+
+  // Wakes every waiter for good; see the class comment.
+  void interrupt();
+  bool interrupted();
+
+  // Returns true once the connection is up or an attempt is due; false as
+  // soon as interrupt() has been called.
+  bool waitForAttempt();
+  // Returns true once the connection is up; false when interrupt() has been
+  // called while it is down.
+  bool waitUntilUp();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  Policy policy_;
+  bool down_ = false;
+  bool interrupted_ = false;
+  Clock::time_point since_;
+  Clock::time_point nextAttempt_;
+  Clock::time_point lastLine_;
+  std::chrono::milliseconds delay_{0};
+};
+
+// libpq's error text as one line: each line feed, with the tab that may
+// follow it, becomes one blank; blanks at the end go.
+std::string errorTextOnOneLine(const std::string& text);
+
+#endif
