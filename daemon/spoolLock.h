@@ -5,10 +5,14 @@
 // an exclusive flock(2) on the directory itself (not on a file inside it,
 // which the intake would list as a trap); the kernel releases it when the
 // process ends, however it ends. The descriptor is close-on-exec, so no
-// plug-in inherits the claim. Used by the main thread only.
+// plug-in keeps the claim; but a child that a killed daemon was starting
+// holds it until it has run its program, so a claim that is taken is tried
+// again for a moment before another daemon is blamed. Used by the main
+// thread only.
 #ifndef KIVO_DAEMON_SPOOLLOCK_H
 #define KIVO_DAEMON_SPOOLLOCK_H
 
+#include <chrono>
 #include <string>
 
 #include "support/posixIo.h"
@@ -25,9 +29,10 @@ class SpoolLock {
   SpoolLock(const SpoolLock&) = delete;
   SpoolLock& operator=(const SpoolLock&) = delete;
 
-  // Claims directory, without waiting. Once held, further calls answer
-  // kHeld at once.
-  Result acquire(const std::string& directory, int* error);
+  // Claims directory, trying again for up to patience while another
+  // process holds it. Once held, further calls answer kHeld at once.
+  Result acquire(const std::string& directory, int* error,
+                 std::chrono::milliseconds patience = std::chrono::seconds(3));
   bool held() const { return directory_.valid(); }
 
  private:
