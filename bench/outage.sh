@@ -19,72 +19,23 @@
 set -eu
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
-BUILD_DIR=${BUILD_DIR:-build-bench}
 RATE=${1:-20}
 OUTAGE=${2:-10}
 PLUGIN=/usr/lib/nagios/plugins/check_dummy
 # Every wait below gives up after this many seconds.
 LIMIT=300
 
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD_DIR" --target kivoTrapD >/dev/null
-
-WORK=$(mktemp -d /tmp/kivo-outage-XXXXXX)
-# The cluster runs as the postgres user, who must reach its folder.
-chmod 0755 "$WORK"
-CLUSTER="$WORK/pg"
-DAEMON=
-cleanup() {
-    [ -n "$DAEMON" ] && kill -TERM "$DAEMON" 2>/dev/null && wait "$DAEMON" 2>/dev/null || true
-    sh testing/pgcluster.sh stop "$CLUSTER" >/dev/null 2>&1 || true
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-KIVO_PG_PORT=54391 sh testing/pgcluster.sh start "$CLUSTER" >/dev/null
-PSQL="$(pg_config --bindir)/psql"
-PORT=$(cat "$CLUSTER/port")
-sql() { "$PSQL" -X -q -At -v ON_ERROR_STOP=1 -h "$CLUSTER/socket" -p "$PORT" -U postgres -d kivo_bench "$@"; }
-
-now() { date +%s.%N; }
-
-# Waits until the test holds, trying it every $2 seconds; false after LIMIT.
-wait_until() {
-    deadline=$(( $(date +%s) + LIMIT ))
-    while ! eval "$1"; do
-        [ "$(date +%s)" -lt "$deadline" ] || return 1
-        sleep "$2"
-    done
-}
+# A port of its own, which the halt and resume below name again.
+KIVO_PG_PORT=54391
+export KIVO_PG_PORT
+. bench/lib.sh
+bench_setup kivo-outage kivoTrapD
+db() { sql -d kivo_bench "$@"; }
 
 SPOOL="$WORK/spool"
 mkdir -p "$SPOOL"
-"$PSQL" -X -q -h "$CLUSTER/socket" -p "$PORT" -U postgres -d postgres \
-    -c "CREATE DATABASE kivo_bench TEMPLATE kivo_template"
-sql -c "INSERT INTO kivo_device (device_id, device_ip_addr) VALUES (1, 2130706433);
-    INSERT INTO kivo_plugins (plugin_id, plugin_path, plugin_type, plugin_trap_oid)
-        VALUES (1, '$PLUGIN', 'trap', '.1.3.6.1.4.1.99.0.1');
-    INSERT INTO kivo_services (service_id, service_name, service_parameter,
-        service_plugin_id, service_device_id) VALUES (1, 'bench', '\$1 \"\$2\"', 1, 1);"
-cat > "$WORK/kivo.conf" <<CONF
-[LOG]
-log_trapd_file=$WORK/kivotrapd.log
-log_trap_receive=$WORK/trap_receive.log
-log_trap_unknown=$WORK/trap_unknown.log
-max_size_file_log=100000000
-log_enable=1
-[KIVO]
-spool_directory=$SPOOL/
-sleep=1
-trap_pqueue_file=$WORK/trap.pqueue
-thread_number=2
-[POSTGRESQL]
-PGSQL_host=$CLUSTER/socket
-PGSQL_port=$PORT
-PGSQL_db=kivo_bench
-PGSQL_username=postgres
-PGSQL_pwd=
-CONF
+bench_database kivo_bench "$PLUGIN" '$1 "$2"'
+bench_config "$WORK/kivo.conf" "$WORK" "$SPOOL" kivo_bench 2 1
 
 KIVO_CONF="$WORK/kivo.conf" "$ROOT/$BUILD_DIR/kivoTrapD" > "$WORK/console" 2>&1 &
 DAEMON=$!
@@ -113,10 +64,10 @@ BACK=$(now)
 BEFORE=$SENT
 send_for "$OUTAGE"
 
-wait_until '[ "$(sql -c "SELECT count(*) FROM kivo_error_happen")" -ge "$SENT" ]' 0.5 ||
+wait_until '[ "$(db -c "SELECT count(*) FROM kivo_error_happen")" -ge "$SENT" ]' 0.5 ||
     echo "not every trap was stored within ${LIMIT}s" >&2
-STORED=$(sql -c "SELECT count(DISTINCT happen_message) FROM kivo_error_happen")
-CAUGHT_UP=$(sql -c "SELECT extract(epoch FROM max(happen_timestamp)) FROM kivo_error_happen
+STORED=$(db -c "SELECT count(DISTINCT happen_message) FROM kivo_error_happen")
+CAUGHT_UP=$(db -c "SELECT extract(epoch FROM max(happen_timestamp)) FROM kivo_error_happen
     WHERE substring(happen_message from 'trap ([0-9]+)')::int < $BEFORE")
 kill -TERM "$DAEMON"
 wait "$DAEMON" || true

@@ -14,39 +14,12 @@
 set -eu
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
-BUILD_DIR=${BUILD_DIR:-build-bench}
 SIZES=${*:-1 10 100}
 # Every wait below gives up after this many seconds.
 LIMIT=300
 
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD_DIR" --target kivoTrapD >/dev/null
-
-WORK=$(mktemp -d /tmp/kivo-bench-XXXXXX)
-chmod 0755 "$WORK"
-CLUSTER="$WORK/pg"
-DAEMON=
-cleanup() {
-    [ -n "$DAEMON" ] && kill -TERM "$DAEMON" 2>/dev/null && wait "$DAEMON" 2>/dev/null || true
-    sh testing/pgcluster.sh stop "$CLUSTER" >/dev/null 2>&1 || true
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-sh testing/pgcluster.sh start "$CLUSTER" >/dev/null
-PSQL="$(pg_config --bindir)/psql"
-PORT=$(cat "$CLUSTER/port")
-sql() { "$PSQL" -X -q -At -v ON_ERROR_STOP=1 -h "$CLUSTER/socket" -p "$PORT" -U postgres "$@"; }
-
-now() { date +%s.%N; }
-
-wait_until() {
-    deadline=$(( $(date +%s) + LIMIT ))
-    while ! eval "$1"; do
-        [ "$(date +%s)" -lt "$deadline" ] || return 1
-        sleep "$2"
-    done
-}
+. bench/lib.sh
+bench_setup kivo-bench kivoTrapD
 
 # run NAME BYTES: one daemon, one trap whose plug-in prints BYTES bytes.
 run() {
@@ -56,31 +29,8 @@ run() {
     RUN="$WORK/$NAME"
     SPOOL="$RUN/spool"
     mkdir -p "$SPOOL"
-    sql -d postgres -c "CREATE DATABASE $DB TEMPLATE kivo_template"
-    sql -d "$DB" -c "INSERT INTO kivo_device (device_id, device_ip_addr) VALUES (1, 2130706433);
-        INSERT INTO kivo_plugins (plugin_id, plugin_path, plugin_type, plugin_trap_oid)
-            VALUES (1, '$ROOT/daemon/testdata/print_bytes.sh', 'trap', '.1.3.6.1.4.1.99.0.1');
-        INSERT INTO kivo_services (service_id, service_name, service_parameter,
-            service_plugin_id, service_device_id) VALUES (1, 'bench', '\$1 2', 1, 1);"
-    cat > "$RUN/kivo.conf" <<CONF
-[LOG]
-log_trapd_file=$RUN/kivotrapd.log
-log_trap_receive=$RUN/trap_receive.log
-log_trap_unknown=$RUN/trap_unknown.log
-max_size_file_log=100000000
-log_enable=1
-[KIVO]
-spool_directory=$SPOOL/
-sleep=1
-trap_pqueue_file=$RUN/trap.pqueue
-thread_number=1
-[POSTGRESQL]
-PGSQL_host=$CLUSTER/socket
-PGSQL_port=$PORT
-PGSQL_db=$DB
-PGSQL_username=postgres
-PGSQL_pwd=
-CONF
+    bench_database "$DB" "$ROOT/daemon/testdata/print_bytes.sh" '$1 2'
+    bench_config "$RUN/kivo.conf" "$RUN" "$SPOOL" "$DB" 1 1
     KIVO_CONF="$RUN/kivo.conf" "$ROOT/$BUILD_DIR/kivoTrapD" > "$RUN/console" 2>&1 &
     DAEMON=$!
     wait_until 'grep -q "#load Trap service" "$RUN/kivotrapd.log" 2>/dev/null' 0.05 ||

@@ -15,39 +15,14 @@
 set -eu
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
-BUILD_DIR=${BUILD_DIR:-build-bench}
 N=${1:-5000}
 M=${2:-100000}
 ROUNDS=5
 # Every wait below gives up after this many seconds.
 LIMIT=${LIMIT:-600}
 
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD_DIR" --target kivoTrapD >/dev/null
-
-WORK=$(mktemp -d /tmp/kivo-bench-XXXXXX)
-chmod 0755 "$WORK"
-CLUSTER="$WORK/pg"
-DAEMON=
-cleanup() {
-    [ -n "$DAEMON" ] && kill -KILL "$DAEMON" 2>/dev/null && wait "$DAEMON" 2>/dev/null || true
-    sh testing/pgcluster.sh stop "$CLUSTER" >/dev/null 2>&1 || true
-    [ -n "${KEEP_WORK:-}" ] || rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-sh testing/pgcluster.sh start "$CLUSTER" >/dev/null
-PSQL="$(pg_config --bindir)/psql"
-PORT=$(cat "$CLUSTER/port")
-sql() { "$PSQL" -X -q -At -v ON_ERROR_STOP=1 -h "$CLUSTER/socket" -p "$PORT" -U postgres "$@"; }
-
-wait_until() {
-    deadline=$(( $(date +%s) + LIMIT ))
-    while ! eval "$1"; do
-        [ "$(date +%s)" -lt "$deadline" ] || return 1
-        sleep "$2"
-    done
-}
+. bench/lib.sh
+bench_setup kivo-bench kivoTrapD
 
 SPOOL="$WORK/spool"
 RECORDS="$WORK/records"
@@ -56,31 +31,8 @@ mkdir -p "$SPOOL"
 printf '#!/bin/sh\nprintf "%%s\\n" "$1" >> %s\necho recorded\n' "$RECORDS" > "$PLUGIN"
 chmod 0755 "$PLUGIN"
 
-sql -d postgres -c "CREATE DATABASE kivo_crash TEMPLATE kivo_template"
-sql -d kivo_crash -c "INSERT INTO kivo_device (device_id, device_ip_addr) VALUES (1, 2130706433);
-    INSERT INTO kivo_plugins (plugin_id, plugin_path, plugin_type, plugin_trap_oid)
-        VALUES (1, '$PLUGIN', 'trap', '.1.3.6.1.4.1.99.0.1');
-    INSERT INTO kivo_services (service_id, service_name, service_parameter,
-        service_plugin_id, service_device_id) VALUES (1, 'crash', '\$1', 1, 1);"
-cat > "$WORK/kivo.conf" <<CONF
-[LOG]
-log_trapd_file=$WORK/kivotrapd.log
-log_trap_receive=$WORK/trap_receive.log
-log_trap_unknown=$WORK/trap_unknown.log
-max_size_file_log=100000000
-log_enable=0
-[KIVO]
-spool_directory=$SPOOL/
-sleep=1
-trap_pqueue_file=$WORK/trap.pqueue
-thread_number=2
-[POSTGRESQL]
-PGSQL_host=$CLUSTER/socket
-PGSQL_port=$PORT
-PGSQL_db=kivo_crash
-PGSQL_username=postgres
-PGSQL_pwd=
-CONF
+bench_database kivo_crash "$PLUGIN" '$1'
+bench_config "$WORK/kivo.conf" "$WORK" "$SPOOL" kivo_crash 2 1
 
 # fill COUNT SIZE: COUNT trap files numbered from 0, each padded to SIZE bytes.
 fill() {

@@ -24,7 +24,6 @@
 set -eu
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
-BUILD_DIR=${BUILD_DIR:-build-bench}
 HANDLERS=${*:-traphandle perl}
 PLUGIN=/usr/lib/nagios/plugins/check_dummy
 SUSTAINED_SECONDS=10
@@ -34,31 +33,20 @@ LIMIT=30
 WAIT_TENTHS=300
 BUFFER=16777216
 
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD_DIR" --target kivoTrapD kivo-spool-handler kivo-bench-trap-storm >/dev/null
-STORM="$ROOT/$BUILD_DIR/kivo-bench-trap-storm"
-
-WORK=$(mktemp -d /tmp/kivo-storm-XXXXXX)
-# The cluster runs as the postgres user, who must reach its folder.
-chmod 0755 "$WORK"
-CLUSTER="$WORK/pg"
-SPOOL="$WORK/spool"
-LOG="$WORK/kivotrapd.log"
-mkdir -p "$SPOOL"
-DAEMON=
 SNMPTRAPD=
 RMEM_BEFORE=$(sysctl -n net.core.rmem_max)
-cleanup() {
+bench_cleanup_more() {
     [ -n "$SNMPTRAPD" ] && kill -TERM "$SNMPTRAPD" 2>/dev/null && wait "$SNMPTRAPD" 2>/dev/null || true
-    [ -n "$DAEMON" ] && kill -TERM "$DAEMON" 2>/dev/null && wait "$DAEMON" 2>/dev/null || true
-    sh testing/pgcluster.sh stop "$CLUSTER" >/dev/null 2>&1 || true
     if [ "$(sysctl -n net.core.rmem_max)" != "$RMEM_BEFORE" ]; then
         sysctl -q -w net.core.rmem_max="$RMEM_BEFORE" || true
     fi
-    rm -rf "$WORK"
 }
-trap cleanup EXIT
-trap 'exit 1' INT TERM
+. bench/lib.sh
+bench_setup kivo-storm kivoTrapD kivo-spool-handler kivo-bench-trap-storm
+STORM="$ROOT/$BUILD_DIR/kivo-bench-trap-storm"
+SPOOL="$WORK/spool"
+LOG="$WORK/kivotrapd.log"
+mkdir -p "$SPOOL"
 
 # True once the file holds the text; false after WAIT_TENTHS.
 wait_for_line() {
@@ -70,16 +58,7 @@ wait_for_line() {
     done
 }
 
-sh testing/pgcluster.sh start "$CLUSTER" >/dev/null
-PSQL="$(pg_config --bindir)/psql"
-PGPORT=$(cat "$CLUSTER/port")
-sql() { "$PSQL" -X -q -At -v ON_ERROR_STOP=1 -h "$CLUSTER/socket" -p "$PGPORT" -U postgres "$@"; }
-sql -d postgres -c "CREATE DATABASE kivo_storm TEMPLATE kivo_template"
-sql -d kivo_storm -c "INSERT INTO kivo_device (device_id, device_ip_addr) VALUES (1, 2130706433);
-    INSERT INTO kivo_plugins (plugin_id, plugin_path, plugin_type, plugin_trap_oid)
-        VALUES (1, '$PLUGIN', 'trap', '.1.3.6.1.4.1.99.0.1');
-    INSERT INTO kivo_services (service_id, service_name, service_parameter,
-        service_plugin_id, service_device_id) VALUES (1, 'storm', '\$1 \"\$2\"', 1, 1);"
+bench_database kivo_storm "$PLUGIN" '$1 "$2"'
 
 if sysctl -q -w net.core.rmem_max="$BUFFER" 2>/dev/null; then
     RMEM_NOTE="net.core.rmem_max raised to $BUFFER for the run"
@@ -88,25 +67,7 @@ else
 fi
 
 start_daemon() {
-    cat > "$WORK/kivo.conf" <<CONF
-[LOG]
-log_trapd_file=$LOG
-log_trap_receive=$WORK/trap_receive.log
-log_trap_unknown=$WORK/trap_unknown.log
-max_size_file_log=100000000
-log_enable=1
-[KIVO]
-spool_directory=$SPOOL/
-sleep=$1
-trap_pqueue_file=$WORK/trap.pqueue
-thread_number=2
-[POSTGRESQL]
-PGSQL_host=$CLUSTER/socket
-PGSQL_port=$PGPORT
-PGSQL_db=kivo_storm
-PGSQL_username=postgres
-PGSQL_pwd=
-CONF
+    bench_config "$WORK/kivo.conf" "$WORK" "$SPOOL" kivo_storm 2 "$1"
     rm -f "$LOG"
     KIVO_CONF="$WORK/kivo.conf" "$ROOT/$BUILD_DIR/kivoTrapD" > "$WORK/console" 2>&1 &
     DAEMON=$!

@@ -13,7 +13,6 @@
 set -eu
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
-BUILD_DIR=${BUILD_DIR:-build-bench}
 N=${1:-2000}
 PLUGIN=/usr/lib/nagios/plugins/check_dummy
 # Every wait below gives up after this many seconds.
@@ -24,36 +23,8 @@ if [ "$N" -lt 1000 ]; then
     exit 2
 fi
 
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD_DIR" --target kivoTrapD kivo-bench-launch-rate >/dev/null
-
-WORK=$(mktemp -d /tmp/kivo-bench-XXXXXX)
-# The cluster runs as the postgres user, who must reach its folder.
-chmod 0755 "$WORK"
-CLUSTER="$WORK/pg"
-DAEMON=
-cleanup() {
-    [ -n "$DAEMON" ] && kill -TERM "$DAEMON" 2>/dev/null && wait "$DAEMON" 2>/dev/null || true
-    sh testing/pgcluster.sh stop "$CLUSTER" >/dev/null 2>&1 || true
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-sh testing/pgcluster.sh start "$CLUSTER" >/dev/null
-PSQL="$(pg_config --bindir)/psql"
-PORT=$(cat "$CLUSTER/port")
-sql() { "$PSQL" -X -q -At -v ON_ERROR_STOP=1 -h "$CLUSTER/socket" -p "$PORT" -U postgres "$@"; }
-
-now() { date +%s.%N; }
-
-# Waits until the test holds, trying it every $2 seconds; false after LIMIT.
-wait_until() {
-    deadline=$(( $(date +%s) + LIMIT ))
-    while ! eval "$1"; do
-        [ "$(date +%s)" -lt "$deadline" ] || return 1
-        sleep "$2"
-    done
-}
+. bench/lib.sh
+bench_setup kivo-bench kivoTrapD kivo-bench-launch-rate
 
 spool_count() { ls -1U "$SPOOL" | wc -l; }
 
@@ -63,31 +34,8 @@ run_daemon() {
     RUN="$WORK/run$W"
     SPOOL="$RUN/spool"
     mkdir -p "$SPOOL"
-    sql -d postgres -c "CREATE DATABASE $DB TEMPLATE kivo_template"
-    sql -d "$DB" -c "INSERT INTO kivo_device (device_id, device_ip_addr) VALUES (1, 2130706433);
-        INSERT INTO kivo_plugins (plugin_id, plugin_path, plugin_type, plugin_trap_oid)
-            VALUES (1, '$PLUGIN', 'trap', '.1.3.6.1.4.1.99.0.1');
-        INSERT INTO kivo_services (service_id, service_name, service_parameter,
-            service_plugin_id, service_device_id) VALUES (1, 'bench', '\$1 ok', 1, 1);"
-    cat > "$RUN/kivo.conf" <<CONF
-[LOG]
-log_trapd_file=$RUN/kivotrapd.log
-log_trap_receive=$RUN/trap_receive.log
-log_trap_unknown=$RUN/trap_unknown.log
-max_size_file_log=100000000
-log_enable=1
-[KIVO]
-spool_directory=$SPOOL/
-sleep=1
-trap_pqueue_file=$RUN/trap.pqueue
-thread_number=$W
-[POSTGRESQL]
-PGSQL_host=$CLUSTER/socket
-PGSQL_port=$PORT
-PGSQL_db=$DB
-PGSQL_username=postgres
-PGSQL_pwd=
-CONF
+    bench_database "$DB" "$PLUGIN" '$1 ok'
+    bench_config "$RUN/kivo.conf" "$RUN" "$SPOOL" "$DB" "$W" 1
     i=0
     while [ "$i" -lt "$N" ]; do
         printf 'localhost\nUDP: [127.0.0.1]:40000->[127.0.0.1]:162\n.1.3.6.1.2.1.1.3.0 0:0:01:02.03\n.1.3.6.1.6.3.1.1.4.1.0 .1.3.6.1.4.1.99.0.1\n.1.3.6.1.4.1.99.1 0\n.1.3.6.1.4.1.99.2 "trap %d"\ndate 2026-12-07 10:00:00\n' \

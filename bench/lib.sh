@@ -1,0 +1,92 @@
+# What the benchmarks share: sourced by each from the project's top folder
+# (". bench/lib.sh") after it has set LIMIT, the seconds every wait_until
+# gives up after.
+#
+#   bench_setup NAME TARGET...   builds the targets into $BUILD_DIR
+#                                (build-bench), makes the work folder WORK
+#                                (/tmp/NAME-XXXXXX) and a throwaway cluster in
+#                                WORK/pg (port $KIVO_PG_PORT when set), sets
+#                                PSQL and PORT, and removes it all on exit,
+#                                stopping the daemon in DAEMON first and
+#                                calling bench_cleanup_more when the script
+#                                defines it
+#   sql ARG...                   psql as postgres on that cluster
+#   wait_until TEST STEP         evaluates TEST every STEP seconds until it
+#                                holds; false after LIMIT seconds
+#   bench_database DB PLUGIN PARAMETERS
+#                                a database with device 127.0.0.1 and one
+#                                trap service on .1.3.6.1.4.1.99.0.1
+#   bench_config FILE DIR SPOOL DB WORKERS SLEEP
+#                                kivo.conf for it, the logs in DIR
+#   now                          seconds since the epoch, with nanoseconds
+#
+# KEEP_WORK=1 keeps the work folder for a look after the run.
+
+BUILD_DIR=${BUILD_DIR:-build-bench}
+DAEMON=
+
+bench_cleanup() {
+    [ -n "$DAEMON" ] && kill -TERM "$DAEMON" 2>/dev/null && wait "$DAEMON" 2>/dev/null || true
+    if command -v bench_cleanup_more >/dev/null 2>&1; then bench_cleanup_more; fi
+    sh testing/pgcluster.sh stop "$CLUSTER" >/dev/null 2>&1 || true
+    [ -n "${KEEP_WORK:-}" ] || rm -rf "$WORK"
+}
+
+bench_setup() {
+    name=$1
+    shift
+    cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$BUILD_DIR" --target "$@" >/dev/null
+    WORK=$(mktemp -d "/tmp/$name-XXXXXX")
+    # The cluster runs as the postgres user, who must reach its folder.
+    chmod 0755 "$WORK"
+    CLUSTER="$WORK/pg"
+    trap bench_cleanup EXIT
+    trap 'exit 1' INT TERM
+    sh testing/pgcluster.sh start "$CLUSTER" >/dev/null
+    PSQL="$(pg_config --bindir)/psql"
+    PORT=$(cat "$CLUSTER/port")
+}
+
+sql() { "$PSQL" -X -q -At -v ON_ERROR_STOP=1 -h "$CLUSTER/socket" -p "$PORT" -U postgres "$@"; }
+
+now() { date +%s.%N; }
+
+wait_until() {
+    deadline=$(( $(date +%s) + LIMIT ))
+    while ! eval "$1"; do
+        [ "$(date +%s)" -lt "$deadline" ] || return 1
+        sleep "$2"
+    done
+}
+
+bench_database() {
+    sql -d postgres -c "CREATE DATABASE $1 TEMPLATE kivo_template"
+    sql -d "$1" -c "INSERT INTO kivo_device (device_id, device_ip_addr) VALUES (1, 2130706433);
+        INSERT INTO kivo_plugins (plugin_id, plugin_path, plugin_type, plugin_trap_oid)
+            VALUES (1, '$2', 'trap', '.1.3.6.1.4.1.99.0.1');
+        INSERT INTO kivo_services (service_id, service_name, service_parameter,
+            service_plugin_id, service_device_id) VALUES (1, 'bench', '$3', 1, 1);"
+}
+
+bench_config() {
+    cat > "$1" <<CONF
+[LOG]
+log_trapd_file=$2/kivotrapd.log
+log_trap_receive=$2/trap_receive.log
+log_trap_unknown=$2/trap_unknown.log
+max_size_file_log=100000000
+log_enable=1
+[KIVO]
+spool_directory=$3/
+sleep=$6
+trap_pqueue_file=$2/trap.pqueue
+thread_number=$5
+[POSTGRESQL]
+PGSQL_host=$CLUSTER/socket
+PGSQL_port=$PORT
+PGSQL_db=$4
+PGSQL_username=postgres
+PGSQL_pwd=
+CONF
+}
