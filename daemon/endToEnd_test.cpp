@@ -33,12 +33,6 @@ std::string testdata(const std::string& name) {
   return std::string(KIVO_SOURCE_DIR) + "/daemon/testdata/" + name;
 }
 
-std::string quoted(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
-  return out + "'";
-}
-
 bool startsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
@@ -55,11 +49,11 @@ class EndToEndTest : public ::testing::Test {
                   const std::string& parameter) {
     const std::string key = std::to_string(id);
     database.execute("INSERT INTO kivo_plugins(plugin_id, plugin_path, plugin_type, "
-                     "plugin_trap_oid) VALUES (" + key + ", " + quoted(plugin) + ", 'trap', " +
-                     quoted(oid) + ");"
+                     "plugin_trap_oid) VALUES (" + key + ", " + sqlQuoted(plugin) + ", 'trap', " +
+                     sqlQuoted(oid) + ");"
                      "INSERT INTO kivo_services(service_id, service_name, service_parameter, "
                      "service_plugin_id, service_device_id) VALUES (" + key + ", " +
-                     quoted("service " + key) + ", " + quoted(parameter) + ", " + key + ", 1)");
+                     sqlQuoted("service " + key) + ", " + sqlQuoted(parameter) + ", " + key + ", 1)");
   }
 
   // The test alerting program for a service: it appends its arguments to
@@ -68,12 +62,12 @@ class EndToEndTest : public ::testing::Test {
     const std::string key = std::to_string(serviceId);
     auto flag = [](bool on) { return on ? std::string("true") : std::string("false"); };
     database.execute("INSERT INTO kivo_program(program_id, program_path) VALUES (" + key + ", " +
-                     quoted(testdata("append_arguments.sh")) + ");"
+                     sqlQuoted(testdata("append_arguments.sh")) + ");"
                      "INSERT INTO kivo_service_response_program(response_service_id, "
                      "response_program_id, response_unknown, response_warning, "
                      "response_critical, response_parameter) VALUES (" + key + ", " + key + ", " +
                      flag(unknown) + ", " + flag(warning) + ", " + flag(critical) + ", " +
-                     quoted(alertFile + " service " + key + " --error $ERROR") + ")");
+                     sqlQuoted(alertFile + " service " + key + " --error $ERROR") + ")");
   }
 
   void startDaemon(int workers) {

@@ -22,12 +22,6 @@ std::string testdata(const std::string& name) {
   return std::string(KIVO_SOURCE_DIR) + "/daemon/testdata/" + name;
 }
 
-std::string quoted(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
-  return out + "'";
-}
-
 // The text of the first line of the file, without its line feed.
 std::string firstLine(const std::string& path) {
   std::vector<std::string> lines = splitLines(readFile(path));
@@ -68,21 +62,21 @@ class WorkerLimitsTest : public ::testing::Test {
 
   void addService(const std::string& plugin, const std::string& parameter) {
     database.execute("INSERT INTO kivo_plugins(plugin_id, plugin_path, plugin_type, "
-                     "plugin_trap_oid) VALUES (1, " + quoted(plugin) + ", 'trap', " +
-                     quoted(kTrapOid) + ");"
+                     "plugin_trap_oid) VALUES (1, " + sqlQuoted(plugin) + ", 'trap', " +
+                     sqlQuoted(kTrapOid) + ");"
                      "INSERT INTO kivo_services(service_id, service_name, service_parameter, "
                      "service_plugin_id, service_device_id) VALUES (1, 'service 1', " +
-                     quoted(parameter) + ", 1, 1)");
+                     sqlQuoted(parameter) + ", 1, 1)");
   }
 
   // An alerting program for service 1 on every error state.
   void addAlerting(const std::string& program, const std::string& parameter) {
     database.execute("INSERT INTO kivo_program(program_id, program_path) VALUES (1, " +
-                     quoted(program) + ");"
+                     sqlQuoted(program) + ");"
                      "INSERT INTO kivo_service_response_program(response_service_id, "
                      "response_program_id, response_unknown, response_warning, "
                      "response_critical, response_parameter) VALUES (1, 1, true, true, true, " +
-                     quoted(parameter) + ")");
+                     sqlQuoted(parameter) + ")");
   }
 
   void start(int workers) {

@@ -7,6 +7,7 @@
 
 #include "support/pgSafeThread.h"
 #include "testing/snmpTrapReceiver.h"
+#include "testing/testDatabase.h"
 
 namespace {
 
@@ -30,14 +31,6 @@ PgConnection connectTo(const OwnCluster& cluster, const std::string& dbname) {
   return connection;
 }
 
-PgResult run(PGconn* connection, const std::string& sql) {
-  PgResult result(PQexec(connection, sql.c_str()));
-  ExecStatusType status = PQresultStatus(result.get());
-  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-    throw std::runtime_error("SQL failed: " + sql + ": " + PQerrorMessage(connection));
-  }
-  return result;
-}
 
 }  // namespace
 
@@ -77,23 +70,13 @@ void OwnCluster::createDatabase(const std::string& dbname) {
 
 void OwnCluster::execute(const std::string& dbname, const std::string& sql) {
   PgConnection connection = connectTo(*this, dbname);
-  run(connection.get(), sql);
+  runTestSql(connection.get(), sql);
 }
 
 std::vector<std::vector<std::string>> OwnCluster::rows(const std::string& dbname,
                                                        const std::string& sql) {
   PgConnection connection = connectTo(*this, dbname);
-  PgResult result = run(connection.get(), sql);
-  std::vector<std::vector<std::string>> table;
-  for (int row = 0; row < PQntuples(result.get()); ++row) {
-    std::vector<std::string> values;
-    for (int column = 0; column < PQnfields(result.get()); ++column) {
-      values.push_back(PQgetisnull(result.get(), row, column) ? "<NULL>"
-                                                              : PQgetvalue(result.get(), row, column));
-    }
-    table.push_back(values);
-  }
-  return table;
+  return resultRows(runTestSql(connection.get(), sql).get());
 }
 
 std::string OwnCluster::value(const std::string& dbname, const std::string& sql) {

@@ -36,14 +36,6 @@ PgConnection connectTo(const std::string& dbname) {
   return connection;
 }
 
-PgResult run(PGconn* connection, const std::string& sql) {
-  PgResult result(PQexec(connection, sql.c_str()));
-  ExecStatusType status = PQresultStatus(result.get());
-  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-    throw std::runtime_error("test SQL failed: " + sql + ": " + PQerrorMessage(connection));
-  }
-  return result;
-}
 
 // Unique across the processes of a parallel test run.
 std::string freshName() {
@@ -71,7 +63,7 @@ std::string TestDatabase::connectionStringFor(const std::string& dbname) {
 
 TestDatabase::TestDatabase() : name_(freshName()) {
   PgConnection admin = connectTo("postgres");
-  run(admin.get(), "CREATE DATABASE " + name_ + " TEMPLATE " + kTemplate);
+  runTestSql(admin.get(), "CREATE DATABASE " + name_ + " TEMPLATE " + kTemplate);
   connection_ = connectTo(name_);
 }
 
@@ -80,7 +72,7 @@ TestDatabase::~TestDatabase() {
   try {
     PgConnection admin = connectTo("postgres");
     // FORCE: a test that failed may have left a connection open.
-    run(admin.get(), "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
+    runTestSql(admin.get(), "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
   } catch (const std::runtime_error&) {
     // The cluster is removed at the end of the run anyway.
   }
@@ -88,24 +80,42 @@ TestDatabase::~TestDatabase() {
 
 std::string TestDatabase::connectionString() const { return connectionStringFor(name_); }
 
-void TestDatabase::execute(const std::string& sql) { run(connection_.get(), sql); }
+void TestDatabase::execute(const std::string& sql) { runTestSql(connection_.get(), sql); }
 
 std::vector<std::vector<std::string>> TestDatabase::rows(const std::string& sql) {
-  PgResult result = run(connection_.get(), sql);
-  std::vector<std::vector<std::string>> table;
-  for (int row = 0; row < PQntuples(result.get()); ++row) {
-    std::vector<std::string> values;
-    for (int column = 0; column < PQnfields(result.get()); ++column) {
-      values.push_back(PQgetisnull(result.get(), row, column) ? "<NULL>"
-                                                              : PQgetvalue(result.get(), row, column));
-    }
-    table.push_back(values);
-  }
-  return table;
+  return resultRows(runTestSql(connection_.get(), sql).get());
 }
 
 std::string TestDatabase::value(const std::string& sql) {
   std::vector<std::vector<std::string>> table = rows(sql);
   if (table.empty() || table[0].empty()) throw std::runtime_error("no value from " + sql);
   return table[0][0];
+}
+
+PgResult runTestSql(PGconn* connection, const std::string& sql) {
+  PgResult result(PQexec(connection, sql.c_str()));
+  ExecStatusType status = PQresultStatus(result.get());
+  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+    throw std::runtime_error("test SQL failed: " + sql + ": " + PQerrorMessage(connection));
+  }
+  return result;
+}
+
+std::vector<std::vector<std::string>> resultRows(const PGresult* result) {
+  std::vector<std::vector<std::string>> table;
+  for (int row = 0; row < PQntuples(result); ++row) {
+    std::vector<std::string> values;
+    for (int column = 0; column < PQnfields(result); ++column) {
+      values.push_back(PQgetisnull(result, row, column) ? "<NULL>"
+                                                        : PQgetvalue(result, row, column));
+    }
+    table.push_back(values);
+  }
+  return table;
+}
+
+std::string sqlQuoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
+  return out + "'";
 }

@@ -49,4 +49,12 @@ class TestDatabase {
   PgConnection connection_;
 };
 
+// Runs sql on connection; throws std::runtime_error with the server's text
+// when it fails.
+PgResult runTestSql(PGconn* connection, const std::string& sql);
+// The rows of a result as text; NULL is "<NULL>".
+std::vector<std::vector<std::string>> resultRows(const PGresult* result);
+// text as an SQL string literal, its apostrophes doubled.
+std::string sqlQuoted(const std::string& text);
+
 #endif
