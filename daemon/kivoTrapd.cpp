@@ -46,7 +46,7 @@ const size_t kDefaultQueueMax = 1000;
 
 // The "LOG" settings that are only reported, the paths of the logs, and the
 // bounds of the intake.
-struct LogSettings {
+struct StartupSettings {
   std::string systemLog;
   std::string trapReceive;
   std::string trapUnknown;
@@ -62,8 +62,8 @@ size_t sizeSetting(iniConfig& config, const char* key, size_t fallback) {
   return value > 0 ? static_cast<size_t>(value) : fallback;
 }
 
-LogSettings readSettings(iniConfig& config) {
-  LogSettings settings;
+StartupSettings readSettings(iniConfig& config) {
+  StartupSettings settings;
   settings.systemLog = config.getKey("LOG", "log_trapd_file");
   settings.trapReceive = config.getKey("LOG", "log_trap_receive");
   settings.trapUnknown = config.getKey("LOG", "log_trap_unknown");
@@ -85,7 +85,7 @@ LogSettings readSettings(iniConfig& config) {
   return settings;
 }
 
-void writeStartupLines(const LogSettings& settings, const SystemLog& systemLog) {
+void writeStartupLines(const StartupSettings& settings, const SystemLog& systemLog) {
   write_log("INFO", "Log file system: " + settings.systemLog);
   write_log("INFO", "Log trap enable (0=no and 1=yes): " + intToString(log_enable));
   write_log("INFO", "Log file receive trap: " + settings.trapReceive);
@@ -110,7 +110,7 @@ void reopenSystemLog(SystemLog& systemLog) {
 
 // The trap log, the connection with its statements and error kinds, and the
 // number of workers to start. Failures go to main's handlers.
-int startLogAndDatabase(iniConfig& config, const LogSettings& settings) {
+int startLogAndDatabase(iniConfig& config, const StartupSettings& settings) {
   flog_trap_receive.reset(new logFile(settings.trapReceive));
   startDatabase(config);
   return stringToInt(config.getKey("KIVO", "thread_number"));
@@ -142,7 +142,7 @@ void pauseAfterPass(SpoolIntake::PassResult result, bool watched) {
 
 // Runs passes until the stop. False when another daemon turned out to hold
 // the spool directory.
-bool runIntakeLoop(const LogSettings& settings, SpoolLock& lock) {
+bool runIntakeLoop(const StartupSettings& settings, SpoolLock& lock) {
   SpoolIntake intake(spoolDirectory, settings.spoolFileMax, fifo_trap, spool_ledger, lock);
   SpoolWatch watch(intake_wakeup, spoolDirectory);
   while (die_kivo.load() == 0) {
@@ -200,7 +200,7 @@ int kivoTrapdMain() {
   int status = 0;
   try {
     iniConfig config(configurationPath());
-    LogSettings settings = readSettings(config);
+    StartupSettings settings = readSettings(config);
     // Before the system log, which a second daemon of the same settings
     // would move aside. A directory missing now is claimed by the intake
     // later.
