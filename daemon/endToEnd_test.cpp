@@ -73,14 +73,7 @@ class EndToEndTest : public ::testing::Test {
   void startDaemon(int workers) {
     config.entries["KIVO"]["thread_number"] = std::to_string(workers);
     config.useDatabase(database);
-    config.write();
-    // The log of an earlier run must not answer the waits of this one.
-    ::unlink(config.systemLog.c_str());
-    DaemonProcess::Options options;
-    options.configuration = config.path;
-    options.consoleFile = dir.file("console");
-    daemon.reset(new DaemonProcess(options));
-    ASSERT_TRUE(waitFor([&] { return config.count("INFO#load Trap service ") == 1; }))
+    ASSERT_TRUE(startLoadedDaemon(config, dir.file("console"), daemon))
         << readFile(config.systemLog);
   }
 

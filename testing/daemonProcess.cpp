@@ -10,6 +10,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "testing/daemonConfig.h"
+#include "testing/tempDir.h"
+
 std::string daemonBinary() { return KIVO_BINARY; }
 
 DaemonProcess::DaemonProcess(const Options& options) {
@@ -69,4 +72,15 @@ bool DaemonProcess::waitExit(std::chrono::milliseconds limit) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
+}
+
+bool startLoadedDaemon(const DaemonConfig& config, const std::string& consoleFile,
+                       std::unique_ptr<DaemonProcess>& daemon) {
+  config.write();
+  ::unlink(config.systemLog.c_str());
+  DaemonProcess::Options options;
+  options.configuration = config.path;
+  options.consoleFile = consoleFile;
+  daemon.reset(new DaemonProcess(options));
+  return waitFor([&] { return config.count("INFO#load Trap service ") == 1; });
 }

@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,5 +44,13 @@ class DaemonProcess {
 
 // The binary under test, built beside the tests.
 std::string daemonBinary();
+
+struct DaemonConfig;
+
+// Writes config and starts the daemon on it, its console in consoleFile,
+// into daemon; true once the daemon has loaded its services. The system log
+// of an earlier run goes first, so that it answers no wait of this one.
+bool startLoadedDaemon(const DaemonConfig& config, const std::string& consoleFile,
+                       std::unique_ptr<DaemonProcess>& daemon);
 
 #endif
