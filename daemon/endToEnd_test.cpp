@@ -363,16 +363,20 @@ TEST_F(EndToEndTest, ReceiverFormatsBeyondTheLineRulesDoNotStopTheDaemon) {
   SnmpTrapReceiver both{otherDir, config.spool, true};
   addService(1, testdata("echo_arguments.sh"), kTrapOid, "$*");
   startDaemon(1);
+  const std::string unmatched =
+      "INFO#there isn't passive service for OID.1.3.6.1.4.1.99.0.1 on this host ";
+  // One trap at a time: two receivers give no order between their files.
   ASSERT_EQ(sendTrap(both.address(), kTrapOid,
                      {kTextOid, "s", "line1\nline2", ".1.3.6.1.4.1.99.3", "x", "00FF10"}),
             0);
+  ASSERT_TRUE(waitForRuns(1)) << readFile(config.systemLog);
   ASSERT_EQ(sendTrap(both.address6(), kTrapOid, {kTextOid, "s", "over IPv6"}), 0);
+  ASSERT_TRUE(waitFor([&] { return countStartingWith(unmatched) == 1; }))
+      << readFile(config.systemLog);
   sendState(kTrapOid, 0, "afterwards");
   ASSERT_TRUE(waitForRuns(2)) << readFile(config.systemLog);
   stopDaemon();
 
-  const std::string unmatched =
-      "INFO#there isn't passive service for OID.1.3.6.1.4.1.99.0.1 on this host ";
   std::vector<std::string> lines = config.messages();
   auto line = std::find_if(lines.begin(), lines.end(),
                            [&](const std::string& l) { return startsWith(l, unmatched); });
