@@ -260,10 +260,7 @@ TEST(DatabaseSettingsTest, PasswordWithABlankIsNotWritten) {
   config.useDatabase(database);
   config.entries["POSTGRESQL"]["PGSQL_pwd"] = "k1vo-first k1vo-second";
   config.write();
-  DaemonProcess::Options options;
-  options.configuration = config.path;
-  options.consoleFile = dir.file("console");
-  DaemonProcess daemon(options);
+  DaemonProcess daemon(config.path, dir.file("console"));
   ASSERT_TRUE(daemon.waitExit());
   std::string log = readFile(config.systemLog);
   EXPECT_NE(log.find("POSTGRESQL EXCEPTION"), std::string::npos) << log;
@@ -281,10 +278,7 @@ TEST(DatabaseSettingsTest, UnreachableServerAtStartupStopsTheDaemonWithItsLines)
                                   {"PGSQL_pwd", "s3cret"},
                                   {"PGSQL_options", "connect_timeout=5"}};
   config.write();
-  DaemonProcess::Options options;
-  options.configuration = config.path;
-  options.consoleFile = dir.file("console");
-  DaemonProcess daemon(options);
+  DaemonProcess daemon(config.path, dir.file("console"));
   ASSERT_TRUE(daemon.waitExit()) << "no reconnection at start-up";
   std::vector<std::string> lines = config.messages();
   auto from = std::find(lines.begin(), lines.end(), "INFO#Connection database....");
@@ -310,18 +304,14 @@ TEST(DatabaseSettingsTest, OptionsReachTheServer) {
   DaemonConfig config{dir};
   config.useDatabase(database);
   config.entries["POSTGRESQL"]["PGSQL_options"] = "application_name=kivo-options-test";
-  config.write();
-  DaemonProcess::Options options;
-  options.configuration = config.path;
-  options.consoleFile = dir.file("console");
-  DaemonProcess daemon(options);
-  ASSERT_TRUE(waitFor([&] { return config.count("INFO#load Trap service ") == 1; }))
+  std::unique_ptr<DaemonProcess> daemon;
+  ASSERT_TRUE(startLoadedDaemon(config, dir.file("console"), daemon))
       << readFile(config.systemLog);
   EXPECT_EQ(database.value("SELECT count(*) FROM pg_stat_activity"
                            " WHERE application_name='kivo-options-test'"),
             "1");
-  daemon.signal(SIGTERM);
-  ASSERT_TRUE(daemon.waitExit());
+  daemon->signal(SIGTERM);
+  ASSERT_TRUE(daemon->waitExit());
 }
 
 }  // namespace

@@ -371,10 +371,7 @@ TEST_F(DaemonTest, UnopenableSystemLogStopsWithItsPath) {
   };
   for (const Case& c : cases) {
     writeFile(config.path, c.content);
-    DaemonProcess::Options options;
-    options.configuration = config.path;
-    options.consoleFile = console;
-    DaemonProcess process(options);
+    DaemonProcess process(config.path, console);
     ASSERT_TRUE(process.waitExit()) << c.name;
     EXPECT_EQ(process.exitStatus(), 1) << c.name;
     std::vector<std::string> lines = logMessages(readFile(console));

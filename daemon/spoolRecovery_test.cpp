@@ -46,10 +46,7 @@ class SpoolRecoveryTest : public ::testing::Test {
   }
 
   void start() {
-    DaemonProcess::Options options;
-    options.configuration = config.path;
-    options.consoleFile = dir.file("console");
-    daemon.reset(new DaemonProcess(options));
+    daemon.reset(new DaemonProcess(config.path, dir.file("console")));
   }
 
   // How often each trap's plug-in ran so far.

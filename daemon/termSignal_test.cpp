@@ -23,10 +23,7 @@ class DaemonSignalTest : public ::testing::Test {
  protected:
   DaemonProcess& start() {
     config.write();
-    DaemonProcess::Options options;
-    options.configuration = config.path;
-    options.consoleFile = dir.file("console");
-    daemon.reset(new DaemonProcess(options));
+    daemon.reset(new DaemonProcess(config.path, dir.file("console")));
     return *daemon;
   }
 

@@ -16,6 +16,7 @@
 #include "support/posixIo.h"
 #include "support/standardOutput.h"
 #include "testing/capturedOutput.h"
+#include "testing/shortLimits.h"
 #include "testing/tempDir.h"
 
 namespace {
@@ -39,15 +40,6 @@ std::string repeatedLines(int count, size_t length, char c) {
   std::string text;
   for (int i = 0; i < count; ++i) text += std::string(length, c) + "\n";
   return text;
-}
-
-// Limits with short graces, so that no test waits for the daemon's.
-RunLimits shortLimits(int timeout) {
-  RunLimits limits;
-  limits.timeout = timeout;
-  limits.killGrace = std::chrono::milliseconds(100);
-  limits.outputGrace = std::chrono::milliseconds(100);
-  return limits;
 }
 
 // The message of the serviceException that execute throws.

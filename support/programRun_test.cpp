@@ -13,6 +13,7 @@
 
 #include "support/stopNotice.h"
 #include "testing/tempDir.h"
+#include "testing/shortLimits.h"
 
 namespace {
 
@@ -33,15 +34,6 @@ Outcome runShell(const std::string& script, const RunLimits& limits) {
   }
   ProgramRun::End end = run.wait();
   return {end, run.status(), run.output()};
-}
-
-// Limits with short graces, so that no test waits for the daemon's.
-RunLimits shortLimits(int timeout) {
-  RunLimits limits;
-  limits.timeout = timeout;
-  limits.killGrace = std::chrono::milliseconds(100);
-  limits.outputGrace = std::chrono::milliseconds(100);
-  return limits;
 }
 
 // True once the process is gone or only a zombie waiting for its parent.

@@ -45,6 +45,21 @@ DaemonProcess::DaemonProcess(const Options& options) {
   if (pid_ < 0) throw std::runtime_error("fork failed");
 }
 
+namespace {
+
+DaemonProcess::Options optionsFor(const std::string& configuration,
+                                  const std::string& consoleFile) {
+  DaemonProcess::Options options;
+  options.configuration = configuration;
+  options.consoleFile = consoleFile;
+  return options;
+}
+
+}  // namespace
+
+DaemonProcess::DaemonProcess(const std::string& configuration, const std::string& consoleFile)
+    : DaemonProcess(optionsFor(configuration, consoleFile)) {}
+
 DaemonProcess::~DaemonProcess() {
   if (!reaped_ && pid_ > 0) {
     ::kill(pid_, SIGKILL);
@@ -78,9 +93,6 @@ bool startLoadedDaemon(const DaemonConfig& config, const std::string& consoleFil
                        std::unique_ptr<DaemonProcess>& daemon) {
   config.write();
   ::unlink(config.systemLog.c_str());
-  DaemonProcess::Options options;
-  options.configuration = config.path;
-  options.consoleFile = consoleFile;
-  daemon.reset(new DaemonProcess(options));
+  daemon.reset(new DaemonProcess(config.path, consoleFile));
   return waitFor([&] { return config.count("INFO#load Trap service ") == 1; });
 }

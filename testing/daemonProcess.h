@@ -23,6 +23,9 @@ class DaemonProcess {
   };
 
   explicit DaemonProcess(const Options& options);
+  // The daemon on the settings file configuration, its console in
+  // consoleFile.
+  DaemonProcess(const std::string& configuration, const std::string& consoleFile);
   ~DaemonProcess();
   DaemonProcess(const DaemonProcess&) = delete;
   DaemonProcess& operator=(const DaemonProcess&) = delete;
