@@ -58,7 +58,7 @@ struct StartupSettings {
 
 // A size setting: missing, zero, negative or no number gives the default.
 size_t sizeSetting(iniConfig& config, const char* key, size_t fallback) {
-  long value = stringToLong(config.getKey("KIVO", key));
+  long value = readKivoCount(config, key, static_cast<long>(fallback));
   return value > 0 ? static_cast<size_t>(value) : fallback;
 }
 

@@ -21,20 +21,20 @@ bool holdsNumber(const std::string& text) {
   return i < text.size() && isdigit(static_cast<unsigned char>(text[i]));
 }
 
-long readCount(iniConfig& config, const char* key, long fallback) {
+int readSeconds(iniConfig& config, const char* key, int fallback) {
+  const long kLongest = 365L * 24 * 3600;  // keeps deadlines far from overflow
+  long value = readKivoCount(config, key, fallback);
+  return static_cast<int>(value > kLongest ? kLongest : value);
+}
+
+}  // namespace
+
+long readKivoCount(iniConfig& config, const char* key, long fallback) {
   std::string text = config.getKey("KIVO", key);
   if (!holdsNumber(text)) return fallback;
   long value = stringToLong(text);
   return value < 0 ? 0 : value;
 }
-
-int readSeconds(iniConfig& config, const char* key, int fallback) {
-  const long kLongest = 365L * 24 * 3600;  // keeps deadlines far from overflow
-  long value = readCount(config, key, fallback);
-  return static_cast<int>(value > kLongest ? kLongest : value);
-}
-
-}  // namespace
 
 RunSettings readRunSettings(iniConfig& config) {
   RunSettings defaults;
@@ -42,7 +42,7 @@ RunSettings readRunSettings(iniConfig& config) {
   settings.pluginTimeout = readSeconds(config, "plugin_timeout", defaults.pluginTimeout);
   settings.alertingTimeout = readSeconds(config, "alerting_timeout", defaults.alertingTimeout);
   settings.pluginOutputMax = static_cast<size_t>(
-      readCount(config, "plugin_output_max", static_cast<long>(defaults.pluginOutputMax)));
+      readKivoCount(config, "plugin_output_max", static_cast<long>(defaults.pluginOutputMax)));
   settings.stopGrace = readSeconds(config, "stop_grace", defaults.stopGrace);
   return settings;
 }

@@ -33,6 +33,10 @@ extern StopNotice stop_notice;
 // or holds no number gives its default; a value below 0 counts as 0.
 RunSettings readRunSettings(iniConfig& config);
 
+// A count from the "KIVO" section: fallback when the value holds no number,
+// 0 for a value below 0.
+long readKivoCount(iniConfig& config, const char* key, long fallback);
+
 // The limits of one plug-in run and of one alerting program run.
 RunLimits pluginLimits();
 RunLimits alertingLimits();
