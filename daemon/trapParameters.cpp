@@ -5,13 +5,14 @@
 #include "daemon/kivoTrapd.h"
 #include "support/convertTo.h"
 #include "support/exceptions.h"
+#include "support/logText.h"
 #include "support/standardOutput.h"
 
 namespace {
 
-void replaceFirst(std::string& text, const std::string& reference, const std::string& value) {
-  size_t at = text.find(reference);
-  if (at != std::string::npos) text.replace(at, reference.size(), value);
+void replaceFirst(kivo::FilledText& filled, const std::string& reference, const std::string& value) {
+  size_t at = filled.text.find(reference);
+  if (at != std::string::npos) filled.replace(at, reference.size(), value);
 }
 
 // The one character at position at, read as a number: 0 (an unresolvable
@@ -33,7 +34,8 @@ std::string allVariables(const snmpTrap& trap) {
 // Replaces the reference at position at (its "$") and returns the length of
 // the inserted text. Throws VariableNoFoundException when the reference
 // names a variable the trap does not have.
-size_t expandReference(std::string& text, size_t at, const snmpTrap& trap) {
+size_t expandReference(kivo::FilledText& filled, size_t at, const snmpTrap& trap) {
+  const std::string& text = filled.text;
   char kind = at + 1 < text.size() ? text[at + 1] : '\0';
   std::string value;
   size_t length = 2;
@@ -41,37 +43,45 @@ size_t expandReference(std::string& text, size_t at, const snmpTrap& trap) {
     int number = digitAt(text, at + 2);
     std::string variableValue = trap.getValue(number - 1);
     value = trap.getVariableOid(number - 1) + ":" + variableValue;
-    write_log("REP", value);
+    write_log("REP", kivo::escapeControls(value));
     length = 3;
   } else if (kind == '*') {
     value = allVariables(trap);
   } else {
     value = trap.getValue(digitAt(text, at + 1) - 1);
   }
-  text.replace(at, length, value);
+  filled.replace(at, length, value);
   return value.size();
 }
 
 }  // namespace
 
-std::string buildParameters(const std::string& parameterTemplate, const snmpTrap& trap,
-                            const service& s) {
-  std::string text = parameterTemplate;
-  replaceFirst(text, "$r", trap.getHost());
-  replaceFirst(text, "$IP", trap.getHostAddr());
-  replaceFirst(text, "$SERID", intToString(s.GetService_id()));
-  size_t at = text.find('$');
+kivo::FilledText kivo::fillParameters(const std::string& parameterTemplate, const snmpTrap& trap,
+                                      const service& s) {
+  FilledText filled;
+  filled.appendTemplate(parameterTemplate);
+  replaceFirst(filled, "$r", trap.getHost());
+  replaceFirst(filled, "$IP", trap.getHostAddr());
+  replaceFirst(filled, "$SERID", intToString(s.GetService_id()));
+  size_t at = filled.text.find('$');
   while (at != std::string::npos) {
     size_t next;
     try {
-      next = at + expandReference(text, at, trap);
+      next = at + expandReference(filled, at, trap);
     } catch (const VariableNoFoundException& e) {
+      const std::string& text = filled.text;
       std::string read = at + 1 < text.size() ? text.substr(at + 1, 1) : std::string();
-      writeStandardOutputLine("Variable no found:" + std::string(e.what()) + "#" + read + "#" +
-                              s.Getname() + "#" + text);
+      writeStandardOutputLine("Variable no found:" + std::string(e.what()) + "#" +
+                              kivo::escapeControls(read) + "#" + s.Getname() + "#" +
+                              kivo::escapeControls(text));
       next = at + 1;
     }
-    at = text.find('$', next);
+    at = filled.text.find('$', next);
   }
-  return text;
+  return filled;
+}
+
+std::string buildParameters(const std::string& parameterTemplate, const snmpTrap& trap,
+                            const service& s) {
+  return kivo::fillParameters(parameterTemplate, trap, s).text;
 }

@@ -5,6 +5,10 @@
 // d (one digit, from 1), "$+d" its OID, ":" and value, "$*" every variable as
 // "oid:value " run together. Inserted text is not scanned again. A reference
 // that cannot be resolved stays in place and is reported on standard output.
+//
+// Values are inserted exactly as they are. The filled text remembers which
+// characters the trap brought in, so that splitting it into arguments
+// (kivo::splitFilledArguments) never lets a value open or close a quote.
 #ifndef KIVO_DAEMON_TRAPPARAMETERS_H
 #define KIVO_DAEMON_TRAPPARAMETERS_H
 
@@ -13,6 +17,14 @@
 #include "services/service.h"
 #include "trap/snmpTrap.h"
 
+namespace kivo {
+
+FilledText fillParameters(const std::string& parameterTemplate, const snmpTrap& trap,
+                          const service& s);
+
+}  // namespace kivo
+
+// The text of fillParameters.
 std::string buildParameters(const std::string& parameterTemplate, const snmpTrap& trap,
                             const service& s);
 

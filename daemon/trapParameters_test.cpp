@@ -60,6 +60,26 @@ TEST(TrapParameters, StarGivesThreeArgumentsAfterSplitting) {
             (std::vector<std::string>{"-a", ".1.3.6.1.4.1.99.1:up", ".1.3.6.1.4.1.99.2:eth0"}));
 }
 
+TEST(TrapParameters, AValueNeverAddsArgumentsToAQuotedReference) {
+  snmpTrap trap;
+  trap.readText("h\nUDP: [192.0.2.7]:161->[192.0.2.1]:162\n.1.2 2\n"
+                ".1.3 \"msg\\\" --evil \\\"x\"\n.1.4 \"a b\"\n");
+  struct Case {
+    const char* parameterTemplate;
+    std::vector<std::string> arguments;
+  } cases[] = {
+      {"$1 \"$2\"", {"2", "msg\\\" --evil \\\"x"}},
+      {"$1 '$2'", {"2", "msg\\\" --evil \\\"x"}},
+      {"-m $3", {"-m", "a", "b"}},
+      {"-m \"$3\" -a \"$*\"", {"-m", "a b", "-a", ".1.2:2 .1.3:msg\\\" --evil \\\"x .1.4:a b "}},
+  };
+  CapturedOutput output;
+  for (const Case& c : cases) {
+    kivo::FilledText filled = kivo::fillParameters(c.parameterTemplate, trap, exampleService());
+    EXPECT_EQ(kivo::splitFilledArguments(filled), c.arguments) << c.parameterTemplate;
+  }
+}
+
 TEST(TrapParameters, ReportsReplacedAndUnresolvedReferences) {
   TempDir dir;
   snmpTrap trap = exampleTrap(dir);

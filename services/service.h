@@ -48,6 +48,10 @@ class service {
   // arguments (splitArguments).
   void Setparameter(std::string p);
   std::vector<std::string> getVectorParam() const { return vectorParam; }
+  // Keeps p, the parameter template filled with trap values, and takes its
+  // argument list as already split (kivo::splitFilledArguments), since only
+  // the filling knows which characters came from the trap.
+  void SetFilledParameter(std::string p, std::vector<std::string> arguments);
 
   // Appends p split into arguments to the alerting program's argument list;
   // p itself is not kept.
@@ -102,5 +106,30 @@ class service {
 // wherever it stands and is dropped (the two are not told apart); nothing
 // escapes anything; empty arguments are dropped.
 std::vector<std::string> splitArguments(const std::string& text);
+
+namespace kivo {
+
+// A parameter template with trap values filled in. fromTrap holds one flag
+// per character of text: true for a character that a trap value (or any
+// other inserted text) brought in, false for one of the template.
+struct FilledText {
+  std::string text;
+  std::vector<bool> fromTrap;
+
+  // Appends template characters.
+  void appendTemplate(const std::string& part);
+  // Replaces length characters at position at with inserted text.
+  void replace(size_t at, size_t length, const std::string& inserted);
+};
+
+// Splits filled text as splitArguments splits a template, except that a
+// quote character brought in by the trap is a plain character: it neither
+// opens nor closes quoting. So a value filled into a quoted reference stays
+// inside that one argument whatever it holds, and a value filled in
+// unquoted still splits at its blanks. Text without quote characters from
+// the trap splits exactly as splitArguments splits it.
+std::vector<std::string> splitFilledArguments(const FilledText& filled);
+
+}  // namespace kivo
 
 #endif

@@ -32,6 +32,56 @@ TEST(ServiceParameters, SplittingFollowsTheQuotingRules) {
   }
 }
 
+kivo::FilledText filled(const std::string& before, const std::string& value,
+                       const std::string& after) {
+  kivo::FilledText text;
+  text.appendTemplate(before + "$1" + after);
+  text.replace(before.size(), 2, value);
+  return text;
+}
+
+TEST(ServiceParameters, FilledTextWithoutTrapQuotesSplitsLikeTheTemplate) {
+  // Every string of up to five characters over the characters that matter.
+  const std::string alphabet = "a \"'\\";
+  std::vector<std::string> texts = {""};
+  for (size_t length = 1; length <= 5; ++length) {
+    std::vector<std::string> longer;
+    for (const std::string& text : texts) {
+      if (text.size() != length - 1) continue;
+      for (char c : alphabet) longer.push_back(text + c);
+    }
+    texts.insert(texts.end(), longer.begin(), longer.end());
+  }
+  for (const std::string& text : texts) {
+    kivo::FilledText plain;
+    plain.appendTemplate(text);
+    EXPECT_EQ(kivo::splitFilledArguments(plain), splitArguments(text)) << "'" << text << "'";
+    // A value without quotes splits as if it had been in the template.
+    kivo::FilledText withValue = filled("x ", "v w", text);
+    EXPECT_EQ(kivo::splitFilledArguments(withValue), splitArguments("x v w" + text))
+        << "'" << text << "'";
+  }
+}
+
+TEST(ServiceParameters, QuotesFromTheTrapNeverOpenOrCloseQuoting) {
+  struct Case {
+    const char* before;
+    const char* value;
+    const char* after;
+    Args expected;
+  } cases[] = {
+      {"2 \"", "msg\\\" --evil \\\"x", "\"", {"2", "msg\\\" --evil \\\"x"}},
+      {"-m '", "it's \"here\"", "'", {"-m", "it's \"here\""}},
+      {"-m ", "a\"b c", "", {"-m", "a\"b", "c"}},
+      {"-m ", "'", " -n", {"-m", "'", "-n"}},
+      {"-m \"", "", "\" -n", {"-m", "-n"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(kivo::splitFilledArguments(filled(c.before, c.value, c.after)), c.expected)
+        << c.before << "[" << c.value << "]" << c.after;
+  }
+}
+
 TEST(ServiceParameters, SetparameterReplacesAlertingParameterAppends) {
   service s;
   s.Setparameter("-a 1");
