@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "daemon/kivoTrapd.h"
+#include "support/logText.h"
 #include "support/posixIo.h"
 #include "trap/spoolEntry.h"
 
@@ -78,7 +79,7 @@ void SpoolIntake::takeEntry(const std::string& name) {
   SpoolEntry entry = readSpoolEntry(path, status, maxFileSize_);
   if (entry.status == SpoolEntry::kVanished) return;
   if (entry.status == SpoolEntry::kRejected) {
-    write_log("ERR", "kivo skips spool entry " + path + ": " + entry.reason);
+    write_log("ERR", "kivo skips spool entry " + kivo::escapeControls(path) + ": " + entry.reason);
     rejected_[name] = FileIdentity(entry.device, entry.inode);
     return;
   }
@@ -99,7 +100,7 @@ void SpoolIntake::retryRemoval(const std::string& name, const std::string& path,
     ledger_.forgetUndeletable(name);
     return;
   }
-  write_log("ERR", "kivo can't delete " + path);
+  write_log("ERR", "kivo can't delete " + kivo::escapeControls(path));
 }
 
 bool SpoolIntake::reportedBefore(const std::string& name, FileIdentity identity) {

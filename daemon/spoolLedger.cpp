@@ -8,6 +8,7 @@
 
 #include "daemon/intakeWakeup.h"
 #include "daemon/kivoTrapd.h"
+#include "support/logText.h"
 
 SpoolLedger::SpoolLedger(IntakeWakeup& wakeup, size_t limit)
     : wakeup_(wakeup), limit_(std::max<size_t>(limit, 1)) {}
@@ -52,7 +53,7 @@ void SpoolLedger::finish(const SpoolOrigin& origin, bool done) {
   // the name, so it can never take the file a second time.
   int error = 0;
   bool removed = !done || removeSpoolFile(origin, &error);
-  if (!removed) write_log("ERR", "kivo can't delete " + origin.path);
+  if (!removed) write_log("ERR", "kivo can't delete " + kivo::escapeControls(origin.path));
   bool wake = false;
   {
     std::lock_guard<std::mutex> hold(mutex_);

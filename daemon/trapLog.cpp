@@ -2,6 +2,7 @@
 
 #include "daemon/kivoTrapd.h"
 #include "support/exceptions.h"
+#include "support/logText.h"
 
 std::string trapLogLine(const snmpTrap& trap) {
   std::string line = trap.getdateReceive() + "#" + trap.getOid() + "#" + trap.getHost() + "#" +
@@ -10,7 +11,8 @@ std::string trapLogLine(const snmpTrap& trap) {
   for (const trap_variable& variable : trap.getVariables()) {
     line += variable.oid + ":" + variable.value + "#";
   }
-  return line;
+  // One trap, one line, whatever its fields hold.
+  return kivo::escapeControls(line);
 }
 
 void write_trap_log(snmpTrap trap) {

@@ -39,6 +39,9 @@ TEST(TrapLog, LineFormat) {
       {std::string(kHeader) + "date \"2024-01-31\"\n.1.2 a#b:c\n",
        "\"2024-01-31\"#.1.3.6.1.4.1.99.0.1#host1#192.0.2.7#.1.2:a#b:c#"},
       {"", "###"},
+      {std::string("host\r\nUDP: [192.0.2.7]:161\ndate d\n.1.2 a\x1b[2Jb\r\n.1.3 ") +
+           std::string(1, '\0') + "\n",
+       "d##host\\r#192.0.2.7#.1.2:a\\x1b[2Jb\\r#.1.3:\\x00#"},
   };
   for (const Case& c : cases) EXPECT_EQ(trapLogLine(readTrap(dir, c.content)), c.line) << c.line;
 }

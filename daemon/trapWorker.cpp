@@ -12,6 +12,7 @@
 #include "daemon/trapParameters.h"
 #include "support/convertTo.h"
 #include "support/exceptions.h"
+#include "support/logText.h"
 #include "support/pgSafeThread.h"
 
 namespace {
@@ -94,13 +95,14 @@ namespace {
 // trap short: a program still running at the end of the stop's grace, or
 // the database work while the server is unreachable.
 bool runAndRecord(const snmpTrap& trap, service& s) {
-  write_log("EXEC", s.Getpath() + " " + s.Getparameter());
+  write_log("EXEC", kivo::escapeControls(s.Getpath() + " " + s.Getparameter()));
   int previous = s.GetReturnCode();
   int code;
   try {
     code = s.execute(pluginLimits());
   } catch (const serviceException& e) {
-    write_log("ERR", "ServiceException " + trap.getOid() + " " + trap.getHostAddr() + e.what());
+    write_log("ERR", "ServiceException " + kivo::escapeControls(trap.getOid() + " " + trap.getHostAddr()) +
+                         e.what());
     return true;
   } catch (const StopException& e) {
     // Nothing of the run is kept: the next start handles the trap again.
@@ -109,8 +111,8 @@ bool runAndRecord(const snmpTrap& trap, service& s) {
   }
   if (s.GetTimedOut()) {
     write_log("ERR", "plug-in of service " + s.Getname() + " timed out after " +
-                         intToString(run_settings.pluginTimeout) + " s: " + s.Getpath() + " " +
-                         s.Getparameter());
+                         intToString(run_settings.pluginTimeout) + " s: " +
+                         kivo::escapeControls(s.Getpath() + " " + s.Getparameter()));
   }
   try {
     storeRun(s);
@@ -121,7 +123,8 @@ bool runAndRecord(const snmpTrap& trap, service& s) {
     return false;
   } catch (const DatabaseUnavailableException& e) {
     // Its spool file stays: the next start handles the trap again.
-    write_log("ERR", "trap from " + trap.getHostAddr() + " left for the next start: " + e.what());
+    write_log("ERR", "trap from " + kivo::escapeControls(trap.getHostAddr()) +
+                         " left for the next start: " + e.what());
     return false;
   }
   return true;
@@ -134,12 +137,14 @@ bool treatTrap(const snmpTrap& trap) {
   std::string address = trap.getHostAddr();
   int position = map_service_trap.searchServiceByOID(address, trap.getOid());
   if (position == -1) {
-    write_log("INFO", "there isn't passive service for OID" + trap.getOid() + " on this host " +
-                          trap.getHost() + "(" + address + ")");
+    write_log("INFO", "there isn't passive service for OID" +
+                          kivo::escapeControls(trap.getOid() + " on this host " + trap.getHost() +
+                                               "(" + address + ")"));
     return true;
   }
   service s = map_service_trap.getServiceByPosition(address, position);
-  s.Setparameter(buildParameters(s.Getparameter(), trap, s));
+  kivo::FilledText filled = kivo::fillParameters(s.Getparameter(), trap, s);
+  s.SetFilledParameter(filled.text, kivo::splitFilledArguments(filled));
   return runAndRecord(trap, s);
 }
 
@@ -153,7 +158,8 @@ void* thread_treat_trap(void*) {
       done = treatTrap(trap);
     } catch (const std::exception& e) {
       // Whatever one trap does, the worker lives on for the next.
-      write_log("ERR", "trap from " + trap.getHostAddr() + " failed: " + e.what());
+      write_log("ERR", "trap from " + kivo::escapeControls(trap.getHostAddr()) + " failed: " +
+                           e.what());
     }
     // Its spool file goes only now that the trap is done.
     spool_ledger.finish(trap.origin(), done);

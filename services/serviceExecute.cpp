@@ -17,6 +17,7 @@
 #include "support/childProcess.h"
 #include "support/programRun.h"
 #include "support/convertTo.h"
+#include "support/logText.h"
 #include "support/posixIo.h"
 #include "support/standardOutput.h"
 
@@ -40,7 +41,10 @@ void reportExecFailure(int error) { writeStandardOutputLine(errnoText(error)); }
 // The message of every plug-in failure: the fixed text, then which service
 // and command it was, then the trailing part without a separator.
 std::string failureMessage(const service& s, const char* fixed, const std::string& trailing) {
-  return fixed + s.Getname() + "\npath:" + s.Getpath() + " " + s.Getparameter() + trailing;
+  // The parameters carry trap values, escaped; the trailing part is the
+  // system's text or the plug-in's own output, as it is.
+  return fixed + s.Getname() + "\npath:" + kivo::escapeControls(s.Getpath() + " " + s.Getparameter()) +
+         trailing;
 }
 
 // Error record identifiers are whole numbers and must reach the alerting
@@ -78,8 +82,8 @@ int service::execute(const RunLimits& limits) {
   } else {
     ProgramRun::End end = run.wait();
     if (end == ProgramRun::kStopped) {
-      throw StopException("plug-in of service " + name + " cut short by the stop: " + path + " " +
-                          parameter);
+      throw StopException("plug-in of service " + name + " cut short by the stop: " +
+                          kivo::escapeControls(path + " " + parameter));
     }
     if (end == ProgramRun::kTimedOut) return timedOutResult(limits.timeout);
     stdOut = run.output();
