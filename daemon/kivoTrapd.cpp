@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include "daemon/daemonSettings.h"
 #include "daemon/databaseStartup.h"
 #include "daemon/intakeWakeup.h"
 #include "daemon/priorityFile.h"
@@ -41,48 +42,23 @@ SpoolLedger spool_ledger{intake_wakeup, 1000};
 namespace {
 
 const char* const kDefaultConfiguration = "/etc/kivo/kivo.conf";
-const size_t kDefaultSpoolFileMax = 1024 * 1024;
-const size_t kDefaultQueueMax = 1000;
 
-// The "LOG" settings that are only reported, the paths of the logs, and the
-// bounds of the intake.
-struct StartupSettings {
-  std::string systemLog;
-  std::string trapReceive;
-  std::string trapUnknown;
-  long maxSize = 0;
-  bool spoolSlashAdded = false;
-  size_t spoolFileMax = kDefaultSpoolFileMax;
-  size_t queueMax = kDefaultQueueMax;
-};
+using StartupSettings = kivo::DaemonSettings;
 
-// A size setting: missing, zero, negative or no number gives the default.
-size_t sizeSetting(iniConfig& config, const char* key, size_t fallback) {
-  long value = readKivoCount(config, key, static_cast<long>(fallback));
-  return value > 0 ? static_cast<size_t>(value) : fallback;
+// The settings into the daemon's globals.
+StartupSettings readSettings(kivo::SettingsReader& reader) {
+  StartupSettings settings = kivo::readDaemonSettings(reader);
+  log_enable = settings.logEnable;
+  spoolDirectory = settings.spoolDirectory;
+  temps.tv_sec = settings.sleep;
+  temps.tv_nsec = 0;
+  trap_pqueue_file = settings.trapPqueueFile;
+  run_settings = settings.run;
+  return settings;
 }
 
-StartupSettings readSettings(iniConfig& config) {
-  StartupSettings settings;
-  settings.systemLog = config.getKey("LOG", "log_trapd_file");
-  settings.trapReceive = config.getKey("LOG", "log_trap_receive");
-  settings.trapUnknown = config.getKey("LOG", "log_trap_unknown");
-  settings.maxSize = static_cast<long>(stringToLongInt(config.getKey("LOG", "max_size_file_log")));
-  log_enable = stringToInt(config.getKey("LOG", "log_enable"));
-  spoolDirectory = config.getKey("KIVO", "spool_directory");
-  temps.tv_sec = stringToInt(config.getKey("KIVO", "sleep"));
-  temps.tv_nsec = 0;
-  trap_pqueue_file = config.getKey("KIVO", "trap_pqueue_file");
-  // A file's path is the directory and its name run together, so the
-  // directory needs its final "/".
-  if (!spoolDirectory.empty() && spoolDirectory.back() != '/') {
-    spoolDirectory += '/';
-    settings.spoolSlashAdded = true;
-  }
-  settings.spoolFileMax = sizeSetting(config, "spool_file_max", kDefaultSpoolFileMax);
-  settings.queueMax = sizeSetting(config, "queue_max", kDefaultQueueMax);
-  run_settings = readRunSettings(config);
-  return settings;
+void writeFindings(const std::vector<std::string>& findings) {
+  for (const std::string& finding : findings) write_log("ERR", finding);
 }
 
 void writeStartupLines(const StartupSettings& settings, const SystemLog& systemLog) {
@@ -95,6 +71,7 @@ void writeStartupLines(const StartupSettings& settings, const SystemLog& systemL
     write_log("ERR", "can't keep the previous system log as " + systemLog.previousPath() + ": " +
                          errnoText(systemLog.keepPreviousError()));
   }
+  writeFindings(settings.findings);
 }
 
 // SIGHUP: the system log is opened again at its path, so that a file moved
@@ -113,7 +90,10 @@ void reopenSystemLog(SystemLog& systemLog) {
 int startLogAndDatabase(iniConfig& config, const StartupSettings& settings) {
   flog_trap_receive.reset(new logFile(settings.trapReceive));
   startDatabase(config);
-  return stringToInt(config.getKey("KIVO", "thread_number"));
+  kivo::SettingsReader reader(config);
+  int threadNumber = static_cast<int>(reader.number("KIVO", "thread_number"));
+  writeFindings(reader.findings());
+  return threadNumber;
 }
 
 // Services first: they are complete before the first worker exists.
@@ -200,7 +180,8 @@ int kivoTrapdMain() {
   int status = 0;
   try {
     iniConfig config(configurationPath());
-    StartupSettings settings = readSettings(config);
+    kivo::SettingsReader reader(config);
+    StartupSettings settings = readSettings(reader);
     // Before the system log, which a second daemon of the same settings
     // would move aside. A directory missing now is claimed by the intake
     // later.

@@ -1,7 +1,5 @@
 #include "daemon/runSettings.h"
 
-#include <ctype.h>
-
 #include <chrono>
 
 #include "daemon/kivoTrapd.h"
@@ -12,38 +10,22 @@ StopNotice stop_notice;
 
 namespace {
 
-// Whether the number conversions would find a number in text: after
-// leading white space, a digit, or a sign and a digit.
-bool holdsNumber(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && isspace(static_cast<unsigned char>(text[i]))) ++i;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
-  return i < text.size() && isdigit(static_cast<unsigned char>(text[i]));
-}
-
-int readSeconds(iniConfig& config, const char* key, int fallback) {
+int readSeconds(kivo::SettingsReader& settings, const char* key, int fallback) {
   const long kLongest = 365L * 24 * 3600;  // keeps deadlines far from overflow
-  long value = readKivoCount(config, key, fallback);
+  long value = settings.count("KIVO", key, fallback);
   return static_cast<int>(value > kLongest ? kLongest : value);
 }
 
 }  // namespace
 
-long readKivoCount(iniConfig& config, const char* key, long fallback) {
-  std::string text = config.getKey("KIVO", key);
-  if (!holdsNumber(text)) return fallback;
-  long value = stringToLong(text);
-  return value < 0 ? 0 : value;
-}
-
-RunSettings readRunSettings(iniConfig& config) {
+RunSettings readRunSettings(kivo::SettingsReader& reader) {
   RunSettings defaults;
   RunSettings settings;
-  settings.pluginTimeout = readSeconds(config, "plugin_timeout", defaults.pluginTimeout);
-  settings.alertingTimeout = readSeconds(config, "alerting_timeout", defaults.alertingTimeout);
+  settings.pluginTimeout = readSeconds(reader, "plugin_timeout", defaults.pluginTimeout);
+  settings.alertingTimeout = readSeconds(reader, "alerting_timeout", defaults.alertingTimeout);
   settings.pluginOutputMax = static_cast<size_t>(
-      readKivoCount(config, "plugin_output_max", static_cast<long>(defaults.pluginOutputMax)));
-  settings.stopGrace = readSeconds(config, "stop_grace", defaults.stopGrace);
+      reader.count("KIVO", "plugin_output_max", static_cast<long>(defaults.pluginOutputMax)));
+  settings.stopGrace = readSeconds(reader, "stop_grace", defaults.stopGrace);
   return settings;
 }
 

@@ -11,7 +11,7 @@
 
 #include <cstddef>
 
-#include "support/iniConfig.h"
+#include "daemon/settingsReader.h"
 #include "support/programRun.h"
 #include "support/stopNotice.h"
 
@@ -31,11 +31,7 @@ extern StopNotice stop_notice;
 
 // The four settings from the "KIVO" section. A key that is missing, empty
 // or holds no number gives its default; a value below 0 counts as 0.
-RunSettings readRunSettings(iniConfig& config);
-
-// A count from the "KIVO" section: fallback when the value holds no number,
-// 0 for a value below 0.
-long readKivoCount(iniConfig& config, const char* key, long fallback);
+RunSettings readRunSettings(kivo::SettingsReader& settings);
 
 // The limits of one plug-in run and of one alerting program run.
 RunLimits pluginLimits();
