@@ -5,6 +5,7 @@
 
 #include "daemon/daemonSettings.h"
 #include "daemon/databaseStartup.h"
+#include "daemon/intakeLoop.h"
 #include "daemon/intakeWakeup.h"
 #include "daemon/priorityFile.h"
 #include "daemon/runSettings.h"
@@ -12,7 +13,6 @@
 #include "daemon/spoolIntake.h"
 #include "daemon/spoolLedger.h"
 #include "daemon/spoolLock.h"
-#include "daemon/spoolWatch.h"
 #include "daemon/systemLog.h"
 #include "daemon/termSignal.h"
 #include "daemon/trapWorker.h"
@@ -104,35 +104,16 @@ void startServicesAndWorkers(int threadNumber) {
   startWorkers(workerCount(threadNumber));
 }
 
-// The pause after a pass. A watched spool directory wakes the intake as soon
-// as a file arrives, so sleep is then only the longest pause, and 0 waits
-// for the next arrival. Unwatched, the passes are timed; there 0 would spin,
-// so it pauses briefly.
-void pauseAfterPass(SpoolIntake::PassResult result, bool watched) {
-  const timespec brief = {0, 50 * 1000 * 1000};
-  // With the ledger full the next pass waits for room, not for the clock.
-  if (result == SpoolIntake::kFull) {
-    intake_wakeup.pause(IntakeWakeup::kRoom, nullptr);
-  } else if (temps.tv_sec > 0) {
-    intake_wakeup.pause(IntakeWakeup::kAny, &temps);
-  } else {
-    intake_wakeup.pause(IntakeWakeup::kAny, watched ? nullptr : &brief);
-  }
-}
-
 // Runs passes until the stop. False when another daemon turned out to hold
 // the spool directory.
 bool runIntakeLoop(const StartupSettings& settings, SpoolLock& lock) {
-  SpoolIntake intake(spoolDirectory, settings.spoolFileMax, fifo_trap, spool_ledger, lock);
-  SpoolWatch watch(intake_wakeup, spoolDirectory);
-  while (die_kivo.load() == 0) {
-    // Watched before the listing, so no file arrives unseen in between.
-    bool watched = watch.watch();
-    SpoolIntake::PassResult result = intake.runPass();
-    if (result == SpoolIntake::kLockedOut) return false;
-    pauseAfterPass(result, watched);
-  }
-  return true;
+  kivo::IntakeLoop::Settings loopSettings;
+  loopSettings.sleepSeconds = static_cast<int>(temps.tv_sec);
+  loopSettings.intake.maxFileSize = settings.spoolFileMax;
+  loopSettings.intake.settleSeconds = settings.spoolSettle;
+  kivo::IntakeLoop loop(spoolDirectory, loopSettings, fifo_trap, spool_ledger, lock,
+                        intake_wakeup, die_kivo);
+  return loop.run();
 }
 
 size_t runningWorkers() {

@@ -1,14 +1,19 @@
 // The intake against a real spool directory, without workers, server or
 // child processes: the bound on traps in hand, name order across passes,
-// and the removal of a file once its trap is done.
+// the removal of a file once its trap is done, entries left alone, and
+// files still being written.
 #include "daemon/spoolIntake.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <future>
 
 #include "daemon/intakeWakeup.h"
 #include "testing/capturedOutput.h"
+#include "testing/daemonConfig.h"
 #include "testing/tempDir.h"
 
 namespace {
@@ -48,7 +53,7 @@ class SpoolIntakeTest : public ::testing::Test {
   SpoolLedger ledger{wakeup, 3};
   SpoolLock lock;
   ExecuteQueue<snmpTrap> queue;
-  SpoolIntake intake{spool, 4096, queue, ledger, lock};
+  SpoolIntake intake{spool, SpoolIntake::Settings{4096, 10}, queue, ledger, lock};
   std::vector<snmpTrap> taken;
 };
 
@@ -99,6 +104,83 @@ TEST_F(SpoolIntakeTest, TrapsWithoutSpoolFileNeedNoFinish) {
   ledger.finish(fromNowhere.origin(), true);
   EXPECT_EQ(ledger.admitted(), 0u);
   EXPECT_EQ(listDirectory(dir.path()).size(), 8u);
+}
+
+// Sets the file's modification time seconds into the past.
+void age(const std::string& path, int seconds) {
+  timespec times[2];
+  ::clock_gettime(CLOCK_REALTIME, &times[0]);
+  times[0].tv_sec -= seconds;
+  times[1] = times[0];
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+int countLines(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (const std::string& line : logMessages(text)) count += line.find(part) != std::string::npos;
+  return count;
+}
+
+TEST_F(SpoolIntakeTest, EntriesLeftAloneAreReportedOnceUntilTheyChange) {
+  ledger.setLimit(100);
+  // A name that would forge a line of the log if it were written as it is.
+  const std::string forged = "x\nMon Dec  7 12:00:00 2026#ERR#FORGED LINE";
+  ASSERT_EQ(::mkfifo((spool + forged).c_str(), 0600), 0);
+  writeFile(spool + "zz-big", trapText("big") + std::string(5000, 'x') + "\n");
+  age(spool + "zz-big", 100);  // so that the rewrite below surely changes it
+  for (int pass = 0; pass < 3; ++pass) {
+    intake.runPass();
+    intake.runPass({forged, "zz-big"});
+  }
+  EXPECT_EQ(takeQueued().size(), 8u) << "the trap files, each once";
+  EXPECT_EQ(ledger.skipped(), 2u);
+  std::string log = output.text();
+  EXPECT_EQ(countLines(log, "ERR#kivo skips spool entry " + spool +
+                                "x\\nMon Dec  7 12:00:00 2026#ERR#FORGED LINE: is a FIFO"),
+            1) << log;
+  EXPECT_EQ(countLines(log, "is larger than spool_file_max (4096 bytes)"), 1) << log;
+  EXPECT_EQ(countLines(log, "FORGED"), 1) << "no line of its own";
+
+  // Cut to size: a changed file is judged afresh and taken.
+  writeFile(spool + "zz-big", trapText("big"));
+  intake.runPass({"zz-big"});
+  EXPECT_EQ(takeQueued(), std::vector<std::string>{"big"});
+  // Another entry under the FIFO's name is another entry.
+  ASSERT_EQ(::unlink((spool + forged).c_str()), 0);
+  writeFile(spool + forged, trapText("was a fifo"));
+  intake.runPass();
+  EXPECT_EQ(takeQueued(), std::vector<std::string>{"was a fifo"});
+  EXPECT_EQ(ledger.skipped(), 0u);
+}
+
+TEST_F(SpoolIntakeTest, AFileStillBeingWrittenWaitsUntilItHasSettled) {
+  ledger.setLimit(100);
+  intake.runPass();
+  takeQueued();
+  writeFile(spool + "trap-8", "");
+  writeFile(spool + "trap-9", "host\nUDP: [192.0.2.7]:161\n.1.3.6.1.4.1.99.1 half");
+  intake.runPass({"trap-8", "trap-9"});
+  EXPECT_TRUE(takeQueued().empty()) << "neither is complete";
+  EXPECT_GE(intake.nextSettleDue(), ::time(nullptr) + 9);
+
+  // Completed: taken at the next pass that looks at it.
+  writeFile(spool + "trap-9", trapText("trap-9"));
+  intake.runPass({});
+  EXPECT_EQ(takeQueued(), std::vector<std::string>{"trap-9"});
+
+  // Unchanged for the settle time: taken as it is.
+  age(spool + "trap-8", 11);
+  intake.runPass({});
+  EXPECT_EQ(takeQueued(), std::vector<std::string>{""});
+  EXPECT_EQ(intake.nextSettleDue(), 0);
+}
+
+TEST_F(SpoolIntakeTest, APassOverNamesLooksAtNothingElse) {
+  ledger.setLimit(100);
+  EXPECT_EQ(intake.runPass({"trap-3", "trap-1", "missing"}), SpoolIntake::kDone);
+  EXPECT_EQ(takeQueued(), (std::vector<std::string>{"trap-1", "trap-3"}));
+  EXPECT_EQ(intake.runPass(), SpoolIntake::kDone);
+  EXPECT_EQ(takeQueued().size(), 6u);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// The spool files whose traps are in the daemon's hands, and those whose
-// traps are done but which could not be removed.
+// What the daemon knows of the entries of its spool directory: the files
+// whose traps are in its hands, those it leaves alone, those still being
+// written, and those whose traps are done but which could not be removed.
 //
 // A spool file is the record of its trap until the trap is done: the intake
 // (main thread) admits the file when it queues the trap and skips admitted
@@ -10,19 +11,20 @@
 // stops taking files while the ledger is full and is woken once the workers
 // have made room, so memory stays bounded whatever the backlog.
 //
-// Files are known by name and identity (device and inode): a file that
-// replaced a known one under its name is a new trap, and only the file that
+// Entries are known by name and identity (device and inode): a file that
+// replaced a known one under its name is a new entry, and only the file that
 // was read is ever removed. Any thread may call any member; all state is
 // guarded by the ledger's mutex.
 #ifndef KIVO_DAEMON_SPOOLLEDGER_H
 #define KIVO_DAEMON_SPOOLLEDGER_H
 
 #include <sys/types.h>
+#include <time.h>
 
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "trap/snmpTrap.h"
@@ -31,7 +33,27 @@ class IntakeWakeup;
 
 class SpoolLedger {
  public:
-  typedef std::pair<dev_t, ino_t> FileIdentity;
+  struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileIdentity& other) const {
+      return device == other.device && inode == other.inode;
+    }
+  };
+
+  enum State {
+    kInHand,       // its trap is queued or being handled
+    kSkipped,      // no trap file: reported once, left alone while unchanged
+    kSettling,     // looks unfinished: waits until it has not changed for a while
+    kUndeletable,  // its trap is done; only its removal failed
+  };
+
+  struct Entry {
+    State state = kInHand;
+    FileIdentity identity;
+    timespec modified = {0, 0};  // kSkipped, kSettling
+    time_t stableSince = 0;      // kSettling: when this modification was first seen
+  };
 
   SpoolLedger(IntakeWakeup& wakeup, size_t limit);
   SpoolLedger(const SpoolLedger&) = delete;
@@ -40,17 +62,28 @@ class SpoolLedger {
   // The most files admitted at once; at least 1.
   void setLimit(size_t limit);
 
-  // Whether a file of that name is admitted and not yet finished.
+  std::optional<Entry> find(const std::string& name);
   bool inHand(const std::string& name);
-  // Whether the file is one whose trap is done but which could not be
-  // removed.
-  bool undeletable(const std::string& name, FileIdentity identity);
   // True when no more files may be admitted. The intake is then woken once
   // half of the admitted files are finished.
   bool full();
+  size_t admitted();
+  // Entries left alone now.
+  size_t skipped();
+  // Names in state, in name order.
+  std::vector<std::string> names(State state);
+
   // The file's trap is about to be queued.
   void admit(const SpoolOrigin& origin);
-  size_t admitted();
+  // The entry is left alone while its identity and modification time stay.
+  void skip(const std::string& name, FileIdentity identity, const timespec& modified);
+  // The file waits to be complete; returns the entry as kept.
+  Entry settle(const std::string& name, FileIdentity identity, const timespec& modified,
+               time_t now);
+  // Forgets what is known of name, unless its trap is in hand.
+  void forget(const std::string& name);
+  // Forgets every entry not in hand whose name is not in the sorted names.
+  void forgetVanished(const std::vector<std::string>& sortedNames);
 
   // Called by the worker once it is through with the file's trap: done
   // removes the file (an ERR "kivo can't delete " line and the file kept as
@@ -58,23 +91,22 @@ class SpoolLedger {
   // Does nothing for a trap that came from no spool file.
   void finish(const SpoolOrigin& origin, bool done);
 
-  // The intake removed an undeletable file after all, or saw it vanish.
-  void forgetUndeletable(const std::string& name);
-  // Forgets the undeletable files whose names are not in the sorted names.
-  void forgetVanished(const std::vector<std::string>& sortedNames);
-
  private:
   IntakeWakeup& wakeup_;
   std::mutex mutex_;
   size_t limit_;
+  size_t admitted_ = 0;
+  size_t skipped_ = 0;
   bool wantRoom_ = false;
-  std::map<std::string, FileIdentity> admitted_;
-  std::map<std::string, FileIdentity> undeletable_;
+  std::map<std::string, Entry> entries_;
+
+  // With mutex_ held.
+  void erase(std::map<std::string, Entry>::iterator at);
+  void put(const std::string& name, const Entry& entry);
 };
 
-// Removes the spool file of origin if it is still that file. True when it is
-// gone (or was replaced by another file); false with the error number in
-// *error when it could not be removed.
-bool removeSpoolFile(const SpoolOrigin& origin, int* error);
+// Removes the spool file of origin if it is still that file. Returns 0 when
+// it is gone (or was replaced by another file), else the error number.
+int removeSpoolFile(const SpoolOrigin& origin);
 
 #endif

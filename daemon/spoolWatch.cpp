@@ -15,8 +15,9 @@ namespace {
 
 // A file linked (the spool handlers' way), renamed or written into the
 // directory. The handlers publish complete files, so their name appears
-// with their content.
+// with their content. A change of mode may make an entry readable.
 const uint32_t kArrivalEvents = IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE;
+const uint32_t kWatchedEvents = kArrivalEvents | IN_ATTRIB;
 
 // A name created empty is a file still being written in place: its close
 // is the arrival. A linked file comes with its content.
@@ -42,12 +43,22 @@ SpoolWatch::~SpoolWatch() {
   thread_.join();
 }
 
-bool SpoolWatch::watch() {
-  if (!thread_.joinable()) return false;
-  if (watchDescriptor_.load() >= 0) return true;
-  int added = ::inotify_add_watch(inotify_.get(), directory_.c_str(), kArrivalEvents | IN_ONLYDIR);
+SpoolWatch::Watch SpoolWatch::watch() {
+  if (!thread_.joinable()) return kUnwatched;
+  if (watchDescriptor_.load() >= 0) return kWatched;
+  int added = ::inotify_add_watch(inotify_.get(), directory_.c_str(), kWatchedEvents | IN_ONLYDIR);
   watchDescriptor_.store(added);
-  return added >= 0;
+  return added >= 0 ? kNewlyWatched : kUnwatched;
+}
+
+SpoolWatch::Changes SpoolWatch::takeChanges() {
+  Changes changes;
+  std::lock_guard<std::mutex> hold(changesMutex_);
+  changes.names.assign(changed_.begin(), changed_.end());
+  changes.lost = lost_;
+  changed_.clear();
+  lost_ = false;
+  return changes;
 }
 
 void SpoolWatch::run() {
@@ -66,23 +77,26 @@ void SpoolWatch::readEvents() {
   for (;;) {
     ssize_t got = readRetry(inotify_.get(), buffer, sizeof buffer);
     if (got <= 0) break;
+    std::lock_guard<std::mutex> hold(changesMutex_);
     for (char* at = buffer; at < buffer + got;) {
       const inotify_event* event = reinterpret_cast<const inotify_event*>(at);
-      // The directory was removed or moved away: the watch is gone and is
-      // added again once the directory is back.
-      // A pass reports the outage at once.
-      if ((event->mask & IN_IGNORED) != 0 && event->wd == watchDescriptor_.load()) {
-        watchDescriptor_.store(-1);
-        arrived = true;
-      }
-      if ((event->mask & (IN_MOVED_TO | IN_CLOSE_WRITE)) != 0) arrived = true;
-      if ((event->mask & IN_CREATE) != 0 && event->len > 0 &&
-          createdWithContent(directory_ + event->name)) {
-        arrived = true;
-      }
-      // An overflow lost events: a pass finds whatever they were about.
-      if ((event->mask & IN_Q_OVERFLOW) != 0) arrived = true;
       at += sizeof(inotify_event) + event->len;
+      // The directory was removed or moved away: the watch is gone and is
+      // added again once the directory is back. A pass reports the outage
+      // at once. An overflow lost events: a pass over the whole directory
+      // finds whatever they were about.
+      if (((event->mask & IN_IGNORED) != 0 && event->wd == watchDescriptor_.load()) ||
+          (event->mask & IN_Q_OVERFLOW) != 0) {
+        if ((event->mask & IN_IGNORED) != 0) watchDescriptor_.store(-1);
+        lost_ = true;
+        arrived = true;
+        continue;
+      }
+      if (event->len == 0) continue;
+      std::string name = event->name;
+      changed_.insert(name);
+      if ((event->mask & (IN_MOVED_TO | IN_CLOSE_WRITE | IN_ATTRIB)) != 0) arrived = true;
+      if ((event->mask & IN_CREATE) != 0 && createdWithContent(directory_ + name)) arrived = true;
     }
   }
   if (arrived) wakeup_.notify(IntakeWakeup::kArrival);

@@ -1,19 +1,26 @@
 // Watches the spool directory for arriving files, so that the intake takes a
-// trap as soon as its file is there instead of at the end of its pause.
+// trap as soon as its file is there instead of at the end of its pause, and
+// knows which names changed, so that a pass need not list the whole
+// directory again.
 //
-// An inotify instance reports a name linked, moved or written into the
-// directory; a thread owned by the watch waits for those events and wakes
-// the intake (IntakeWakeup::kArrival). The watch is added by the main
-// thread, again after the directory was removed or when it did not exist
-// yet; where inotify cannot watch the directory, watch() says so and the
-// intake falls back to its timed passes. The destructor stops and joins the
-// thread.
+// An inotify instance reports a name linked, moved, written or changed in
+// the directory; a thread owned by the watch collects those names and wakes
+// the intake (IntakeWakeup::kArrival) for a file that arrived. Events lost
+// (the kernel's queue overflowed, or the directory went away) ask for the
+// directory to be listed whole. The watch is added by the main thread, again
+// after the directory was removed or when it did not exist yet; where
+// inotify cannot watch the directory, watch() says so and the intake falls
+// back to its timed passes over the whole directory. The destructor stops
+// and joins the thread.
 #ifndef KIVO_DAEMON_SPOOLWATCH_H
 #define KIVO_DAEMON_SPOOLWATCH_H
 
 #include <atomic>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/posixIo.h"
 
@@ -27,9 +34,23 @@ class SpoolWatch {
   SpoolWatch(const SpoolWatch&) = delete;
   SpoolWatch& operator=(const SpoolWatch&) = delete;
 
-  // Watches the directory unless it is watched already. True while it is.
-  // Called by the main thread only.
-  bool watch();
+  enum Watch {
+    kUnwatched,     // the directory cannot be watched (now)
+    kWatched,       // watched since an earlier call
+    kNewlyWatched,  // watched from now on: events before now were not seen
+  };
+
+  // Watches the directory unless it is watched already. Called by the main
+  // thread only.
+  Watch watch();
+
+  // The names that events reported since the last call, in name order, and
+  // whether events were lost so that the whole directory must be listed.
+  struct Changes {
+    std::vector<std::string> names;
+    bool lost = false;
+  };
+  Changes takeChanges();
 
  private:
   void run();
@@ -40,6 +61,9 @@ class SpoolWatch {
   FileDescriptor inotify_;
   FileDescriptor quit_;  // an eventfd that ends the thread
   std::atomic<int> watchDescriptor_{-1};
+  std::mutex changesMutex_;
+  std::set<std::string> changed_;  // guarded by changesMutex_
+  bool lost_ = false;              // guarded by changesMutex_
   std::thread thread_;
 };
 

@@ -67,6 +67,17 @@ void snmpTrap::readItemLine(const std::string& line) {
   }
 }
 
+bool snmpTrap::hasTrapOidLine(const std::string& text) {
+  const std::string name = kTrapOidName;
+  for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
+    size_t after = at + name.size();
+    bool startsLine = at == 0 || text[at - 1] == '\n';
+    bool endsName = after == text.size() || text[after] == ' ' || text[after] == '\n';
+    if (startsLine && endsName) return true;
+  }
+  return false;
+}
+
 std::string snmpTrap::toSpoolText() const {
   std::string text = host + "\n" + port + "\n";
   text += std::string(kUptimeOid) + " " + deviceUptime + "\n";

@@ -49,6 +49,10 @@ class snmpTrap {
   // Parses the text of a spool trap file, as read() parses the file.
   void readText(const std::string& text);
 
+  // Whether the text of a spool trap file has the line of the trap OID: a
+  // file without it is not complete (yet).
+  static bool hasTrapOidLine(const std::string& text);
+
   // The record as spool trap file text that read() turns back into an equal
   // record.
   std::string toSpoolText() const;

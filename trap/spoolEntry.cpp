@@ -31,6 +31,17 @@ SpoolEntry rejected(const std::string& reason, const struct stat& status) {
   entry.reason = reason;
   entry.device = status.st_dev;
   entry.inode = status.st_ino;
+  entry.modified = status.st_mtim;
+  return entry;
+}
+
+// A failure to open or read: passing ones are tried again, the rest make the
+// entry one to leave alone.
+SpoolEntry failed(int error, const struct stat& status) {
+  if (!lacksResources(error)) return rejected(errnoText(error), status);
+  SpoolEntry entry;
+  entry.status = SpoolEntry::kRetry;
+  entry.reason = errnoText(error);
   return entry;
 }
 
@@ -52,6 +63,10 @@ bool readBounded(int fd, size_t maxSize, std::string& text, int* error) {
 
 }  // namespace
 
+bool lacksResources(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOMEM || error == EAGAIN;
+}
+
 int statSpoolEntry(const std::string& path, struct stat* status) {
   return ::lstat(path.c_str(), status) == 0 ? 0 : errno;
 }
@@ -68,19 +83,20 @@ SpoolEntry readSpoolEntry(const std::string& path, const struct stat& listed, si
     if (error == ENOENT) return SpoolEntry();
     // Replaced by a symbolic link since the listing.
     if (error == ELOOP) return rejected(typeReason(S_IFLNK), listed);
-    return rejected(errnoText(error), listed);
+    return failed(error, listed);
   }
   struct stat opened;
-  if (::fstat(file.get(), &opened) != 0) return rejected(errnoText(errno), listed);
+  if (::fstat(file.get(), &opened) != 0) return failed(errno, listed);
   // Replaced by something else since the listing: judge what was opened.
   reason = typeReason(opened.st_mode);
   if (!reason.empty()) return rejected(reason, opened);
   SpoolEntry entry;
   int error = 0;
-  if (!readBounded(file.get(), maxSize, entry.text, &error)) return rejected(errnoText(error), opened);
+  if (!readBounded(file.get(), maxSize, entry.text, &error)) return failed(error, opened);
   if (entry.text.size() > maxSize) return rejected(sizeReason(maxSize), opened);
   entry.status = SpoolEntry::kReadable;
   entry.device = opened.st_dev;
   entry.inode = opened.st_ino;
+  entry.modified = opened.st_mtim;
   return entry;
 }

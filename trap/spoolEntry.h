@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <time.h>
 
 #include <string>
 
@@ -19,13 +20,19 @@ struct SpoolEntry {
     kReadable,  // text holds the whole file
     kVanished,  // gone between the listing and the read
     kRejected,  // not to be read as a trap; reason says why
+    kRetry,     // the system lacked resources (descriptors, memory): try again later
   };
   Status status = kVanished;
   std::string text;
   std::string reason;
   dev_t device = 0;
   ino_t inode = 0;
+  timespec modified = {0, 0};
 };
+
+// Whether error is a lack of resources (descriptors, memory, processes)
+// that passes, rather than something wrong with what was asked for.
+bool lacksResources(int error);
 
 // lstat(2) of path: 0, or the error number.
 int statSpoolEntry(const std::string& path, struct stat* status);
