@@ -66,18 +66,26 @@ class service {
   // Runs the plug-in with its argument list, captures its standard output
   // and returns its return code, 0 to 4, which it also keeps. Throws
   // serviceException when the plug-in cannot be run or ends outside the
-  // plug-in convention. Within limits: the output kept is its first
+  // plug-in convention, and kivo::ResourceShortageException, with nothing
+  // changed, when it could not be started for lack of resources. Within limits: the output kept is its first
   // limits.outputMax bytes; a plug-in whose time runs out is killed and
   // counts as unknown (3) with the output "plug-in timed out after N s";
   // one still running at the stop's deadline is killed and StopException
   // thrown, with nothing kept.
   int execute(const RunLimits& limits = RunLimits());
 
+  enum AlertingEnd {
+    kAlertingEnded,     // it ran and ended (its status is not looked at)
+    kAlertingFailed,    // it could not be run (the reason is in the log)
+    kAlertingTimedOut,  // its time ran out and it was killed
+  };
+
   // Runs the alerting program with errorId in place of every argument that
-  // contains "$ERROR", and returns when it has ended: true, or false when
-  // its time ran out and it was killed. Throws StopException when it was
-  // still running at the stop's deadline and was killed; nothing else.
-  bool executeAlertingSoftware(double errorId, const RunLimits& limits = RunLimits());
+  // contains "$ERROR", and returns when it has ended. Throws StopException
+  // when it was still running at the stop's deadline and was killed, and
+  // kivo::ResourceShortageException when it could not be started for lack
+  // of resources.
+  AlertingEnd executeAlertingSoftware(double errorId, const RunLimits& limits = RunLimits());
 
  private:
   // The result of a run that ran out of time after timeout seconds.

@@ -62,14 +62,15 @@ std::string errorIdText(double errorId) {
 int service::execute(const RunLimits& limits) {
   timedOut = false;
   ProgramRun run(limits);
-  if (!run.captureOutput()) {
-    int error = errno;
+  int error = run.captureOutput();
+  if (error != 0) {
+    if (lacksResources(error)) throw kivo::ResourceShortageException(errnoText(error));
     throw serviceException(failureMessage(*this, "Error open pipe ", errnoText(error)));
   }
   ArgumentVector arguments(path, vectorParam);
-  ChildProcess::SpawnResult started = run.start(arguments);
+  ChildProcess::SpawnResult started = run.start(arguments, &error);
   if (started == ChildProcess::kNoProcess) {
-    int error = errno;
+    if (lacksResources(error)) throw kivo::ResourceShortageException(errnoText(error));
     throw serviceException(failureMessage(*this, "Error create fork ", errnoText(error)));
   }
   // A program that could not be run counts as a run that ended at once with
@@ -77,7 +78,7 @@ int service::execute(const RunLimits& limits) {
   // never into the plug-in's output.
   int status = W_EXITCODE(kChildFailureStatus, 0);
   if (started == ChildProcess::kProgramFailed) {
-    reportExecFailure(errno);
+    reportExecFailure(error);
     stdOut.clear();
   } else {
     ProgramRun::End end = run.wait();
@@ -115,7 +116,7 @@ int service::timedOutResult(int timeout) {
   return returnCode;
 }
 
-bool service::executeAlertingSoftware(double errorId, const RunLimits& limits) {
+service::AlertingEnd service::executeAlertingSoftware(double errorId, const RunLimits& limits) {
   const std::string idText = errorIdText(errorId);
   std::vector<std::string> parameters;
   parameters.reserve(vectorAlertingParam.size());
@@ -128,16 +129,17 @@ bool service::executeAlertingSoftware(double errorId, const RunLimits& limits) {
   // Nothing but standard input is redirected: the program inherits the
   // daemon's other descriptors.
   ProgramRun run(limits);
-  ChildProcess::SpawnResult started = run.start(arguments);
+  int error = 0;
+  ChildProcess::SpawnResult started = run.start(arguments, &error);
   if (started == ChildProcess::kNoProcess) {
-    int error = errno;
+    if (lacksResources(error)) throw kivo::ResourceShortageException(errnoText(error));
     writeStandardOutputLine("ERR can't start alerting program " + alertingSoftware + ": " +
                             errnoText(error));
-    return true;
+    return kAlertingFailed;
   }
   if (started == ChildProcess::kProgramFailed) {
-    reportExecFailure(errno);
-    return true;
+    reportExecFailure(error);
+    return kAlertingFailed;
   }
   // Its exit status is not looked at, nor a failed wait: the holder still
   // kills and reaps a child it holds.
@@ -146,5 +148,5 @@ bool service::executeAlertingSoftware(double errorId, const RunLimits& limits) {
     throw StopException("alerting program of service " + name + " cut short by the stop: " +
                         alertingSoftware);
   }
-  return end != ProgramRun::kTimedOut;
+  return end == ProgramRun::kTimedOut ? kAlertingTimedOut : kAlertingEnded;
 }

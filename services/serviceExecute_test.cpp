@@ -322,10 +322,10 @@ TEST(ServiceAlerting, ProgramOutOfTimeIsKilledAndReported) {
   s.Setname("disk");
   s.SetAlertingSoftware("/bin/sh");
   s.SetAlertingParameter("-c \"echo $$ > " + alert.path() + ".pid; sleep 30\" $ERROR");
-  EXPECT_FALSE(s.executeAlertingSoftware(42, shortLimits(1)));
+  EXPECT_EQ(s.executeAlertingSoftware(42, shortLimits(1)), service::kAlertingTimedOut);
   EXPECT_TRUE(fileExists(alert.path() + ".pid"));
   s.SetAlertingSoftware(alert.path());
-  EXPECT_TRUE(s.executeAlertingSoftware(42, shortLimits(1))) << "a prompt one";
+  EXPECT_EQ(s.executeAlertingSoftware(42, shortLimits(1)), service::kAlertingEnded) << "a prompt one";
 }
 
 TEST(ServiceAlerting, ProgramRunningAtTheStopDeadlineThrowsStopException) {

@@ -8,12 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-bool Pipe::open() {
+int Pipe::open() {
   int ends[2];
-  if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+  if (::pipe2(ends, O_CLOEXEC) != 0) return errno;
   read_.reset(ends[0]);
   write_.reset(ends[1]);
-  return true;
+  return 0;
 }
 
 namespace {
@@ -71,21 +71,20 @@ class SpawnSettings {
 
 }  // namespace
 
-ChildProcess::SpawnResult ChildProcess::spawn(const ArgumentVector& arguments, int output) {
+ChildProcess::SpawnResult ChildProcess::spawn(const ArgumentVector& arguments, int output,
+                                              int* error) {
   SpawnSettings settings;
-  int error = settings.prepare(output);
-  if (error != 0) {
-    errno = error;
-    return kNoProcess;
-  }
+  *error = settings.prepare(output);
+  if (*error != 0) return kNoProcess;
   pid_t pid = -1;
-  error = ::posix_spawn(&pid, arguments.program(), settings.actions(), settings.attributes(),
-                        arguments.argv(), environ);
-  if (error != 0) {
-    errno = error;
-    // The process itself fails to come with EAGAIN; every other error is
-    // that of exec, after which posix_spawn has reaped the process.
-    return error == EAGAIN ? kNoProcess : kProgramFailed;
+  *error = ::posix_spawn(&pid, arguments.program(), settings.actions(), settings.attributes(),
+                         arguments.argv(), environ);
+  if (*error != 0) {
+    // The process fails to come with EAGAIN or ENOMEM; the child's own steps
+    // (opening /dev/null, exec) fail with their error, after which
+    // posix_spawn has reaped the process. Descriptors or memory running
+    // short there is no fault of the program.
+    return lacksResources(*error) ? kNoProcess : kProgramFailed;
   }
   pid_ = pid;
   // The child cannot have been reaped yet, so the descriptor is surely its.
@@ -93,9 +92,8 @@ ChildProcess::SpawnResult ChildProcess::spawn(const ArgumentVector& arguments, i
   // without C linkage. A pidfd is always close-on-exec.
   pidfd_.reset(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
   if (!pidfd_.valid()) {
-    error = errno;
+    *error = errno;
     killAndReap();
-    errno = error;
     return kNoProcess;
   }
   return kStarted;
@@ -115,27 +113,22 @@ bool ChildProcess::stopped() {
   return result == 0 && info.si_pid == pid_ && info.si_code == CLD_STOPPED;
 }
 
-bool ChildProcess::wait(int* status, int options) {
-  if (pid_ <= 0) {
-    errno = ECHILD;
-    return false;
-  }
+int ChildProcess::wait(int* status, int options) {
+  if (pid_ <= 0) return ECHILD;
   pid_t got;
   do {
     got = ::waitpid(pid_, status, options);
   } while (got < 0 && errno == EINTR);
   if (got < 0) {
+    int error = errno;
     // ECHILD: the child was reaped behind our back (SIGCHLD ignored). Its
     // pid may be reused, so it must never be signalled again.
-    if (errno == ECHILD) forget();
-    return false;
+    if (error == ECHILD) forget();
+    return error;
   }
-  if (got == 0) {
-    errno = 0;
-    return false;
-  }
+  if (got == 0) return -1;
   if (WIFEXITED(*status) || WIFSIGNALED(*status)) forget();
-  return true;
+  return 0;
 }
 
 void ChildProcess::killAndReap() {

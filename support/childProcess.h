@@ -37,8 +37,8 @@ class Pipe {
   Pipe(const Pipe&) = delete;
   Pipe& operator=(const Pipe&) = delete;
 
-  // Makes the pipe. Returns false with errno set when the system refuses.
-  bool open();
+  // Makes the pipe. Returns 0, or the error number when the system refuses.
+  int open();
 
   FileDescriptor& readEnd() { return read_; }
   FileDescriptor& writeEnd() { return write_; }
@@ -65,17 +65,19 @@ class ChildProcess {
 
   enum SpawnResult {
     kStarted,        // the program runs; the holder owns its process
-    kNoProcess,      // no process could be made; errno says why
+    kNoProcess,      // no process could be made, for lack of resources
+                     // (processes, memory, descriptors) or otherwise
     kProgramFailed,  // the process could not run the program (exec
-                     // failed) and is gone; errno says why
+                     // failed: no such file, no permission...) and is gone
   };
 
   // Starts arguments.program() with arguments.argv() and the daemon's
   // environment, in a new process group, with standard input from
   // /dev/null. With output >= 0 that descriptor becomes the program's
   // standard output; every other descriptor is inherited as it is, those
-  // marked close-on-exec excepted. The holder must be empty.
-  SpawnResult spawn(const ArgumentVector& arguments, int output);
+  // marked close-on-exec excepted. The holder must be empty. Unless the
+  // result is kStarted, *error gets why.
+  SpawnResult spawn(const ArgumentVector& arguments, int output, int* error);
 
   // The child's process id, which is also its group's id; -1 when none is
   // held.
@@ -94,10 +96,9 @@ class ChildProcess {
   bool stopped();
 
   // waitpid(2) on the held child with options, retried after EINTR. Returns
-  // true with *status filled when the child reported a change; false with
-  // errno set when the wait failed, or with 0 under WNOHANG when nothing
-  // changed yet.
-  bool wait(int* status, int options);
+  // 0 with *status filled when the child reported a change, -1 under WNOHANG
+  // when nothing changed yet, or the error number of a failed wait.
+  int wait(int* status, int options);
 
   // Kills the held child's group, if the child has not been reaped yet, and
   // reaps the child.

@@ -61,7 +61,14 @@ std::string logFile::getDirectory() {
 }
 
 void logFile::append(const std::string& line) {
+  // Descriptors running short pass: the line waits for one, a moment.
+  const int kAttempts = 100;
+  const timespec kPause = {0, 10 * 1000 * 1000};
   FileDescriptor file(::open(path_.c_str(), kAppendFlags, kLogMode));
+  for (int attempt = 1; !file.valid() && lacksResources(errno) && attempt < kAttempts; ++attempt) {
+    ::nanosleep(&kPause, nullptr);
+    file.reset(::open(path_.c_str(), kAppendFlags, kLogMode));
+  }
   // One write per line: with O_APPEND the line lands whole at the end of the
   // file, whatever another writer did in the meantime.
   if (!file.valid() || !writeAll(file.get(), line)) throw FileException(openError());

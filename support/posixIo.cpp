@@ -2,12 +2,28 @@
 
 #include <errno.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 std::string errnoText(int error) {
   char buffer[256];
   // The GNU strerror_r returns its text, which may or may not be buffer.
   return strerror_r(error, buffer, sizeof buffer);
+}
+
+bool lacksResources(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOMEM || error == EAGAIN;
+}
+
+int raiseOpenFileLimit(unsigned long* limit) {
+  struct rlimit files;
+  if (::getrlimit(RLIMIT_NOFILE, &files) != 0) return errno;
+  *limit = files.rlim_cur;
+  if (files.rlim_cur == files.rlim_max) return 0;
+  files.rlim_cur = files.rlim_max;
+  if (::setrlimit(RLIMIT_NOFILE, &files) != 0) return errno;
+  *limit = files.rlim_cur;
+  return 0;
 }
 
 FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {

@@ -14,6 +14,14 @@
 // thread. Call it right after the failing call, before errno can change.
 std::string errnoText(int error);
 
+// Whether error is a lack of resources (descriptors, memory, processes)
+// that passes, rather than something wrong with what was asked for.
+bool lacksResources(int error);
+
+// Raises the soft limit on open files to the hard limit. Returns 0, or the
+// error number; *limit gets the soft limit in force afterwards.
+int raiseOpenFileLimit(unsigned long* limit);
+
 class FileDescriptor {
  public:
   FileDescriptor() = default;

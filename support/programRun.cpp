@@ -24,10 +24,10 @@ int millisecondsUntil(std::chrono::steady_clock::time_point deadline,
 
 }  // namespace
 
-bool ProgramRun::captureOutput() { return pipe_.open(); }
+int ProgramRun::captureOutput() { return pipe_.open(); }
 
-ChildProcess::SpawnResult ProgramRun::start(const ArgumentVector& arguments) {
-  return child_.spawn(arguments, pipe_.writeEnd().get());
+ChildProcess::SpawnResult ProgramRun::start(const ArgumentVector& arguments, int* error) {
+  return child_.spawn(arguments, pipe_.writeEnd().get(), error);
 }
 
 ProgramRun::End ProgramRun::wait() {
@@ -52,10 +52,8 @@ ProgramRun::End ProgramRun::wait() {
   if (terminating_ || killNow_) child_.signalGroup(SIGKILL);
   pipe_.readEnd().reset();
   int status = 0;
-  if (!child_.wait(&status, 0)) {
-    error_ = errno;
-    return kWaitFailed;
-  }
+  error_ = child_.wait(&status, 0);
+  if (error_ != 0) return kWaitFailed;
   status_ = status;
   return end_;
 }

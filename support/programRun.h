@@ -55,12 +55,12 @@ class ProgramRun {
   ProgramRun& operator=(const ProgramRun&) = delete;
 
   // Gives the program a pipe as its standard output, read by wait(). Call
-  // before start(); false with errno set when the system refuses.
-  bool captureOutput();
+  // before start(). Returns 0, or the error number when the system refuses.
+  int captureOutput();
 
-  // Starts the program (ChildProcess::spawn); errno says why when it did
+  // Starts the program (ChildProcess::spawn); *error says why when it did
   // not start.
-  ChildProcess::SpawnResult start(const ArgumentVector& arguments);
+  ChildProcess::SpawnResult start(const ArgumentVector& arguments, int* error);
 
   // Waits for the end of the run, as the class comment says, and reaps the
   // child. Only after start() said kStarted.

@@ -26,9 +26,10 @@ struct Outcome {
 // Runs script with /bin/sh, its output captured.
 Outcome runShell(const std::string& script, const RunLimits& limits) {
   ProgramRun run(limits);
-  if (!run.captureOutput()) ADD_FAILURE() << "no pipe";
+  if (run.captureOutput() != 0) ADD_FAILURE() << "no pipe";
   ArgumentVector arguments("/bin/sh", {"-c", script});
-  if (run.start(arguments) != ChildProcess::kStarted) {
+  int error = 0;
+  if (run.start(arguments, &error) != ChildProcess::kStarted) {
     ADD_FAILURE() << "/bin/sh did not start";
     return {ProgramRun::kWaitFailed, 0, ""};
   }

@@ -63,10 +63,6 @@ bool readBounded(int fd, size_t maxSize, std::string& text, int* error) {
 
 }  // namespace
 
-bool lacksResources(int error) {
-  return error == EMFILE || error == ENFILE || error == ENOMEM || error == EAGAIN;
-}
-
 int statSpoolEntry(const std::string& path, struct stat* status) {
   return ::lstat(path.c_str(), status) == 0 ? 0 : errno;
 }

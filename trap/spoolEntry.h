@@ -30,9 +30,6 @@ struct SpoolEntry {
   timespec modified = {0, 0};
 };
 
-// Whether error is a lack of resources (descriptors, memory, processes)
-// that passes, rather than something wrong with what was asked for.
-bool lacksResources(int error);
 
 // lstat(2) of path: 0, or the error number.
 int statSpoolEntry(const std::string& path, struct stat* status);
