@@ -6,6 +6,8 @@
 
 #include "daemon/errorJournal.h"
 #include "daemon/kivoTrapd.h"
+#include "daemon/runSettings.h"
+#include "daemon/settingsReader.h"
 #include "support/iniConfig.h"
 #include "support/pgSafeThread.h"
 
@@ -40,6 +42,11 @@ void startDatabase(iniConfig& config) {
   pgSQL->setOutageReport(
       [](const std::string& level, const std::string& message) { write_log(level, message); });
   pgSQL->setReconnectPolicy(reconnectPolicy());
+  kivo::SettingsReader reader(config);
+  long slowSeconds = reader.count("POSTGRESQL", "PGSQL_slow_statement", 10);
+  for (const std::string& finding : reader.findings()) write_log("ERR", finding);
+  pgSQL->setSlowStatementReport(std::chrono::seconds(slowSeconds));
+  pgSQL->setStopNotice(&stop_notice);
   write_log("INFO", "Connection database sucessful. Encoding: " + pgSQL->getClientEncoding());
   prepareJournalStatements(*pgSQL);
   loadErrorKinds(*pgSQL);

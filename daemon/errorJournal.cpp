@@ -3,6 +3,7 @@
 #include "daemon/kivoTrapd.h"
 #include "support/convertTo.h"
 #include "support/exceptions.h"
+#include "support/errorRepeats.h"
 #include "support/pgSafeThread.h"
 #include "support/utf8Text.h"
 
@@ -36,6 +37,24 @@ const std::vector<JournalStatement> kStatements = {
      "happen_service_id=$2::int AND happen_acquitte=0 ORDER BY happen_id DESC LIMIT 1",
      2},
 };
+
+// The journal's failures that last are told once per statement and kind.
+kivo::ErrorRepeats journal_repeats;
+
+// A failed statement: its line (the caller's text) the first time, then
+// counts.
+void reportFailure(const char* statement, const std::string& line,
+                   const PostgresqlException& e) {
+  kivo::ErrorRepeats::Verdict verdict =
+      journal_repeats.failed(statement, e.sqlState.empty() ? e.what() : e.sqlState);
+  if (verdict.tell) write_log("ERR", line);
+  if (!verdict.countLine.empty()) write_log("ERR", verdict.countLine);
+}
+
+void reportSuccess(const char* statement) {
+  std::string counted = journal_repeats.succeeded(statement);
+  if (!counted.empty()) write_log("INFO", counted + ", then succeeded");
+}
 
 // Open records of the service: at most one row, the newest.
 PgResult checkErrorHappen(service const& s) {
@@ -78,38 +97,65 @@ void updateService(service const& s) {
       {intToString(s.GetReturnCode()), storedOutput(s), intToString(s.GetService_id())}));
 }
 
-void InsertError(service const& s, int code) {
+bool kivo::storeRun(service const& s) {
+  try {
+    updateService(s);
+    reportSuccess(kUpdateState);
+    return true;
+  } catch (const PostgresqlException& e) {
+    reportFailure(kUpdateState,
+                  "UpdateState failed for service " + intToString(s.GetService_id()) + ": " +
+                      e.what(),
+                  e);
+    return false;
+  }
+}
+
+bool kivo::insertErrorRecord(service const& s, int code) {
   try {
     PgResult result(pgSQL->executePrepareRequest(
         kInsertErrorHappen, {getErrorId(code), intToString(s.GetDevice_id()),
                              intToString(s.GetService_id()), storedOutput(s)}));
+    reportSuccess(kInsertErrorHappen);
+    return true;
   } catch (const PostgresqlException& e) {
-    write_log("ERR", "insert error failed:  " + std::string(e.what()));
+    reportFailure(kInsertErrorHappen, "insert error failed:  " + std::string(e.what()), e);
+    return false;
   }
 }
 
+void InsertError(service const& s, int code) { (void)kivo::insertErrorRecord(s, code); }
+
 void AcquitteError(service const& s, int previous) {
   if (previous == 0) return;
+  const char* statement = kCheckErrorHappen;
   try {
     PgResult open = checkErrorHappen(s);
     if (PQntuples(open.get()) > 0) {
+      statement = kAcquitteErrorHappen;
       PgResult acknowledged(
           pgSQL->executePrepareRequest(kAcquitteErrorHappen, {PQgetvalue(open.get(), 0, 0)}));
     }
+    reportSuccess(statement);
   } catch (const PostgresqlException& e) {
-    write_log("ERR", "EXEC AcquitteErrorHappen failed in function AcquitteError: " +
-                         std::string(e.what()));
+    reportFailure(statement,
+                  "EXEC AcquitteErrorHappen failed in function AcquitteError: " +
+                      std::string(e.what()),
+                  e);
   }
 }
 
 double getHappenError(service const& s) {
   try {
     PgResult open = checkErrorHappen(s);
+    reportSuccess(kCheckErrorHappen);
     if (PQntuples(open.get()) == 0) return -1;
     return stringToDouble(PQgetvalue(open.get(), 0, 0));
   } catch (const PostgresqlException& e) {
-    write_log("ERR", "EXEC CheckErrorHappen failed in function getHappenError: " +
-                         std::string(e.what()));
+    reportFailure(kCheckErrorHappen,
+                  "EXEC CheckErrorHappen failed in function getHappenError: " +
+                      std::string(e.what()),
+                  e);
     return -1;
   }
 }

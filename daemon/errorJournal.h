@@ -54,6 +54,22 @@ void updateService(service const& s);
 // "insert error failed:  " ...) and not passed on.
 void InsertError(service const& s, int code);
 
+namespace kivo {
+
+// updateService, with a failure written to the system log (ERR "UpdateState
+// failed for service ID: " ...) rather than passed on. False on failure.
+bool storeRun(service const& s);
+
+// InsertError, telling whether the record was written.
+bool insertErrorRecord(service const& s, int code);
+
+}  // namespace kivo
+
+// Failures of the journal's statements that last (a missing privilege, a
+// missing column) are written once per statement and error kind, then
+// counted: an ERR line with the count at most every minute while they go on,
+// and an INFO line with the rest once the statement succeeds again.
+
 // Acknowledges the newest open record of the service, unless previous is 0,
 // in which case no statement runs. A failure is written to the system log
 // (ERR "EXEC AcquitteErrorHappen failed in function AcquitteError: " ...)

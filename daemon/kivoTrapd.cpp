@@ -151,6 +151,10 @@ int kivoTrapdMain() {
   // A hang-up during start-up must not end the daemon; from the handlers'
   // installation on it reopens the system log.
   ::signal(SIGHUP, SIG_IGN);
+  // Every worker's plug-in holds descriptors while it runs; the soft limit
+  // is often far below what the system allows the daemon.
+  unsigned long fileLimit = 0;
+  int fileLimitError = raiseOpenFileLimit(&fileLimit);
   // Declared first: the signal thread, which may reopen the log, is joined
   // before the log goes.
   SystemLog systemLog;
@@ -173,6 +177,10 @@ int kivoTrapdMain() {
     }
     systemLog.open(settings.systemLog);
     writeStartupLines(settings, systemLog);
+    if (fileLimitError != 0) {
+      write_log("ERR", "can't raise the limit on open files above " + std::to_string(fileLimit) +
+                           ": " + errnoText(fileLimitError));
+    }
     int threadNumber = startLogAndDatabase(config, settings);
     CreatePriorityTrap();
     if (!termSignal.install([&systemLog] { reopenSystemLog(systemLog); })) {

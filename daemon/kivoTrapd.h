@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "daemon/systemLog.h"
 #include "services/MapTrapService.h"
 #include "support/logFile.h"
 #include "trap/ExecuteQueue.h"
@@ -51,10 +52,6 @@ extern ExecuteQueue<snmpTrap> fifo_trap;
 extern IntakeWakeup intake_wakeup;
 // The spool files whose traps are queued or being handled.
 extern SpoolLedger spool_ledger;
-
-// Appends one line to the system log: the local time in asctime form, "#",
-// level, "#", message. Callable from any thread at any time.
-void write_log(std::string level, std::string message);
 
 // The settings file: $KIVO_CONF when set and not empty, else
 // /etc/kivo/kivo.conf.

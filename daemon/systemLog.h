@@ -13,6 +13,10 @@
 
 #include "support/posixIo.h"
 
+// Appends one line to the system log: the local time in asctime form, "#",
+// level, "#", message. Callable from any thread at any time.
+void write_log(std::string level, std::string message);
+
 class SystemLog {
  public:
   SystemLog() = default;

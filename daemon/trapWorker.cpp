@@ -6,6 +6,7 @@
 
 #include "daemon/errorJournal.h"
 #include "daemon/kivoTrapd.h"
+#include "daemon/resourceShortage.h"
 #include "daemon/runSettings.h"
 #include "daemon/spoolLedger.h"
 #include "daemon/trapLog.h"
@@ -37,11 +38,39 @@ bool takeTrap(snmpTrap& trap) {
   }
 }
 
+// Runs start, trying again while programs cannot be started for lack of
+// resources. StopException when the stop comes first: the trap is then not
+// done.
+template <class Start>
+auto startWhenPossible(const std::string& what, Start start) -> decltype(start()) {
+  for (;;) {
+    try {
+      auto result = start();
+      kivo::resource_shortage.succeeded();
+      return result;
+    } catch (const kivo::ResourceShortageException& e) {
+      kivo::resource_shortage.failed(what, e.what());
+      if (!kivo::resource_shortage.pause(stop_notice)) {
+        throw StopException(what + " not started: the daemon is stopping");
+      }
+    }
+  }
+}
+
 // StopException, when the stop cuts the program short, goes to treatTrap.
+// The alerting program runs only with the record it names.
 void alert(service& s, const char* message) {
   double errorId = getHappenError(s);
+  if (errorId < 0) {
+    write_log("ERR", "alerting program of service " + s.Getname() +
+                         " not run: no open error record of the service was found");
+    return;
+  }
   write_log("INFO", message);
-  if (!s.executeAlertingSoftware(errorId, alertingLimits())) {
+  service::AlertingEnd end =
+      startWhenPossible("the alerting program of service " + s.Getname(),
+                        [&] { return s.executeAlertingSoftware(errorId, alertingLimits()); });
+  if (end == service::kAlertingTimedOut) {
     write_log("ERR", "alerting program of service " + s.Getname() + " timed out after " +
                          intToString(run_settings.alertingTimeout) + " s: " +
                          s.GetAlertingSoftware());
@@ -52,19 +81,14 @@ void alert(service& s, const char* message) {
 // one of this kind opened, and the alerting program run when wanted.
 void openRecord(service& s, int previous, int code, bool wanted, const char* message) {
   AcquitteError(s, previous);
-  InsertError(s, code);
-  if (wanted) alert(s, message);
-}
-
-// Stores the run in the service's row. A failure here must not cost the
-// trap its error record and alert, so it is reported and the trap goes on.
-void storeRun(const service& s) {
-  try {
-    updateService(s);
-  } catch (const PostgresqlException& e) {
-    write_log("ERR", "UpdateState failed for service " + intToString(s.GetService_id()) + ": " +
-                         e.what());
+  bool written = kivo::insertErrorRecord(s, code);
+  if (!wanted) return;
+  if (!written) {
+    write_log("ERR", "alerting program of service " + s.Getname() +
+                         " not run: its error record could not be written");
+    return;
   }
+  alert(s, message);
 }
 
 }  // namespace
@@ -99,7 +123,8 @@ bool runAndRecord(const snmpTrap& trap, service& s) {
   int previous = s.GetReturnCode();
   int code;
   try {
-    code = s.execute(pluginLimits());
+    code = startWhenPossible("the plug-in of service " + s.Getname(),
+                             [&] { return s.execute(pluginLimits()); });
   } catch (const serviceException& e) {
     write_log("ERR", "ServiceException " + kivo::escapeControls(trap.getOid() + " " + trap.getHostAddr()) +
                          e.what());
@@ -115,7 +140,9 @@ bool runAndRecord(const snmpTrap& trap, service& s) {
                          kivo::escapeControls(s.Getpath() + " " + s.Getparameter()));
   }
   try {
-    storeRun(s);
+    // A failure here must not cost the trap its error record and alert, so
+    // it is reported and the trap goes on.
+    kivo::storeRun(s);
     write_log("EXEC", "RETURN exec " + intToString(code));
     if (code != previous) recordStateChange(s, previous, code);
   } catch (const StopException& e) {

@@ -29,10 +29,16 @@ void ConnectionOutage::setPolicy(const Policy& policy) {
   policy_ = policy;
 }
 
+ConnectionOutage::Policy ConnectionOutage::policy() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return policy_;
+}
+
 std::string ConnectionOutage::lost(const std::string& error, Clock::time_point now) {
   std::lock_guard<std::mutex> hold(mutex_);
   if (down_) return "";
   down_ = true;
+  causeReported_ = false;
   since_ = now;
   lastLine_ = now;
   // Often only this connection was cut (the server ended its backend, a
@@ -47,7 +53,9 @@ std::string ConnectionOutage::attemptFailed(const std::string& error, Clock::tim
   if (!down_) return "";
   nextAttempt_ = now + delay_;
   delay_ = std::min(delay_ * 2, policy_.maxDelay);
-  if (now - lastLine_ < policy_.reportEvery) return "";
+  // The first failed attempt tells why the server cannot be reached.
+  if (causeReported_ && now - lastLine_ < policy_.reportEvery) return "";
+  causeReported_ = true;
   lastLine_ = now;
   return "database still unreachable after " + wholeSeconds(now - since_) +
          " s: " + errorTextOnOneLine(error);
@@ -101,6 +109,12 @@ bool ConnectionOutage::waitForAttempt() {
     changed_.wait_until(hold, nextAttempt_);
   }
   return !down_ || !interrupted_;
+}
+
+bool ConnectionOutage::sleepFor(std::chrono::milliseconds length) {
+  std::unique_lock<std::mutex> hold(mutex_);
+  changed_.wait_for(hold, length, [this] { return interrupted_; });
+  return !interrupted_;
 }
 
 bool ConnectionOutage::waitUntilUp() {

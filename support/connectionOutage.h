@@ -5,9 +5,10 @@
 // An outage begins with lost() and ends with restored(). In between the
 // attempts back off: the first is due at once, the next after firstDelay,
 // each later one after twice the last delay, at most maxDelay. An outage
-// writes one line when it begins, one when it ends, and in between at most
-// one line per reportEvery; the methods return the line (empty when none is
-// due) and the caller writes it, so no lock is held while writing.
+// writes one line when it begins, one with the cause as soon as the first
+// attempt to connect again has failed, one when it ends, and in between at
+// most one line per reportEvery; the methods return the line (empty when
+// none is due) and the caller writes it, so no lock is held while writing.
 //
 // interrupt() is for the stop: from then on every wait that the connection
 // being down would prolong returns false at once. It cannot be undone.
@@ -37,6 +38,7 @@ class ConnectionOutage {
   ConnectionOutage& operator=(const ConnectionOutage&) = delete;
 
   void setPolicy(const Policy& policy);
+  Policy policy();
 
   // The connection broke with libpq's error text. The ERR line that begins
   // the outage, or "" when it is already down.
@@ -63,12 +65,15 @@ class ConnectionOutage {
   // Returns true once the connection is up; false when interrupt() has been
   // called while it is down.
   bool waitUntilUp();
+  // Sleeps for length; false as soon as interrupt() has been called.
+  bool sleepFor(std::chrono::milliseconds length);
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
   Policy policy_;
   bool down_ = false;
+  bool causeReported_ = false;
   bool interrupted_ = false;
   Clock::time_point since_;
   Clock::time_point nextAttempt_;

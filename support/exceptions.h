@@ -22,8 +22,15 @@ class MessageException : public std::exception {
 
 // A file or directory could not be opened, read or written.
 using FileException = MessageException<struct FileExceptionTag>;
-// A statement or the connection to the PostgreSQL server failed.
-using PostgresqlException = MessageException<struct PostgresqlExceptionTag>;
+// A statement or the connection to the PostgreSQL server failed. sqlState is
+// the server's SQLSTATE for the failure, "" when it gave none.
+class PostgresqlException : public MessageException<struct PostgresqlExceptionTag> {
+ public:
+  explicit PostgresqlException(std::string text, std::string state = std::string())
+      : MessageException(std::move(text)), sqlState(std::move(state)) {}
+
+  std::string sqlState;
+};
 // A statement gave up waiting for an unreachable server because the daemon
 // is stopping. Not a PostgresqlException on purpose: the handlers that report
 // a failed statement and go on must let it through to the trap's caller.
@@ -36,5 +43,11 @@ using EmptyQueueException = MessageException<struct EmptyQueueTag>;
 using serviceException = MessageException<struct ServiceExceptionTag>;
 // The daemon's stop cut a program short: its trap is not done.
 using StopException = MessageException<struct StopExceptionTag>;
+
+namespace kivo {
+// A program could not be started for lack of resources (descriptors,
+// memory, processes): nothing is wrong with it, and it is tried again.
+using ResourceShortageException = MessageException<struct ResourceShortageTag>;
+}  // namespace kivo
 
 #endif

@@ -1,11 +1,16 @@
 #include "support/pgSafeThread.h"
 
 #include <ctype.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <chrono>
 
 #include <utility>
 
 #include "support/exceptions.h"
 #include "support/standardOutput.h"
+#include "support/stopNotice.h"
 
 namespace {
 
@@ -14,6 +19,39 @@ const char* const kExecuteParamFailed = "Execute failed:  ";
 const char* const kPrepareFailed = "prepare failed:  ";
 const char* const kExecutePreparedFailed = "Exec prepareRequest failed:  ";
 const char* const kMaskedPassword = "********";
+
+// The first pause before a statement that failed for a passing reason runs
+// again; the pauses double up to the reconnection's longest delay.
+const std::chrono::milliseconds kFirstPassingPause{100};
+// How long the server has to answer a cancel request at the stop.
+const std::chrono::seconds kCancelPatience{3};
+
+using Clock = std::chrono::steady_clock;
+
+std::string secondsText(Clock::duration length) {
+  return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(length).count());
+}
+
+// poll's timeout until deadline: -1 for none, never negative, rounded up.
+int millisecondsUntil(Clock::time_point deadline, Clock::time_point now) {
+  if (deadline == Clock::time_point::max()) return -1;
+  if (deadline <= now) return 0;
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+  return static_cast<int>(std::min<long long>(left, 24 * 3600 * 1000));
+}
+
+std::string sqlStateOf(const PGresult* result) {
+  const char* state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  return state != nullptr ? state : "";
+}
+
+// A statement sent as plain SQL is named in the log by its beginning.
+std::string statementLabel(const std::string& sql) {
+  const size_t kLongest = 60;
+  std::string label = sql.substr(0, sql.find('\n'));
+  if (label.size() > kLongest) label = label.substr(0, kLongest) + "...";
+  return "\"" + label + "\"";
+}
 
 DatabaseUnavailableException abandoned() {
   return DatabaseUnavailableException(
@@ -126,6 +164,12 @@ void pgSafeThread::setReconnectPolicy(const ConnectionOutage::Policy& policy) {
   outage_.setPolicy(policy);
 }
 
+void pgSafeThread::setSlowStatementReport(std::chrono::milliseconds slowAfter) {
+  slowAfter_ = slowAfter;
+}
+
+void pgSafeThread::setStopNotice(const StopNotice* stop) { stop_ = stop; }
+
 bool pgSafeThread::waitUntilConnected() { return outage_.waitUntilUp(); }
 
 void pgSafeThread::interruptWaits() { outage_.interrupt(); }
@@ -139,17 +183,116 @@ void pgSafeThread::report(const std::string& level, const std::string& line) {
   }
 }
 
-PgResult pgSafeThread::run(std::unique_lock<std::mutex>& hold, const Statement& statement) {
+PgResult pgSafeThread::run(std::unique_lock<std::mutex>& hold, const std::string& name,
+                           const Statement& statement) {
+  std::chrono::milliseconds pause = kFirstPassingPause;
   for (;;) {
     hold.lock();
+    // After the stop's deadline nothing new goes to the server.
+    if (pastStopDeadline()) throw abandoned();
     if (connectedOrReconnected()) {
-      PgResult result(statement(connection_.get()));
-      if (succeeded(result.get()) || PQstatus(connection_.get()) == CONNECTION_OK) return result;
-      report("ERR", outage_.lost(PQerrorMessage(connection_.get())));
+      PgResult result = execute(name, statement);
+      if (succeeded(result.get())) {
+        report("INFO", failures_.succeeded(name));
+        return result;
+      }
+      if (PQstatus(connection_.get()) != CONNECTION_OK) {
+        report("ERR", outage_.lost(PQerrorMessage(connection_.get())));
+      } else if (!kivo::passingFailure(sqlStateOf(result.get()))) {
+        return result;
+      } else {
+        report("ERR", failures_.failed(name, PQresultErrorMessage(result.get())));
+        hold.unlock();
+        if (!outage_.sleepFor(pause)) throw abandoned();
+        pause = std::min(pause * 2, outage_.policy().maxDelay);
+        continue;
+      }
     }
     hold.unlock();
     if (!outage_.waitForAttempt()) throw abandoned();
   }
+}
+
+PgResult pgSafeThread::execute(const std::string& name, const Statement& statement) {
+  PGconn* connection = connection_.get();
+  // Not sent: the connection failed, and PQerrorMessage says why.
+  if (statement(connection) == 0) return PgResult();
+  const Clock::time_point start = Clock::now();
+  bool reported = false;
+  bool cancelled = false;
+  PgResult last;
+  for (;;) {
+    if (!awaitAnswer(name, start, &reported, &cancelled)) break;
+    PGresult* next = PQgetResult(connection);
+    if (next == nullptr) break;
+    last.reset(next);
+    ExecStatusType status = PQresultStatus(next);
+    if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH ||
+        PQstatus(connection) == CONNECTION_BAD) {
+      break;
+    }
+  }
+  if (reported) {
+    report("INFO", "database statement " + name + " ended after " +
+                       secondsText(Clock::now() - start) + " s");
+  }
+  // A statement cancelled for the stop has not failed: its trap is not done.
+  if (cancelled && !succeeded(last.get())) throw abandoned();
+  return last;
+}
+
+bool pgSafeThread::awaitAnswer(const std::string& name, Clock::time_point start, bool* reported,
+                               bool* cancelled) {
+  PGconn* connection = connection_.get();
+  Clock::time_point cancelledAt;
+  while (PQisBusy(connection)) {
+    Clock::time_point now = Clock::now();
+    if (!*reported && slowAfter_.count() > 0 && now - start >= slowAfter_) {
+      *reported = true;
+      report("ERR", "database statement " + name + " waiting for " + secondsText(now - start) +
+                        " s");
+    }
+    if (!*cancelled && pastStopDeadline()) {
+      cancelRunning(name);
+      *cancelled = true;
+      cancelledAt = now;
+    }
+    if (*cancelled && now - cancelledAt >= kCancelPatience) {
+      // The server does not answer even the cancel: the connection is given
+      // up, and the stop goes on.
+      report("ERR", outage_.lost("statement " + name + " abandoned at the stop"));
+      connection_.reset();
+      throw abandoned();
+    }
+    Clock::time_point wake = Clock::time_point::max();
+    if (!*reported && slowAfter_.count() > 0) wake = std::min(wake, start + slowAfter_);
+    bool stopBegun = stop_ != nullptr && stop_->begun();
+    if (!*cancelled && stopBegun) wake = std::min(wake, stop_->deadline());
+    if (*cancelled) wake = std::min(wake, cancelledAt + kCancelPatience);
+    pollfd watched[2] = {{PQsocket(connection), POLLIN, 0}, {-1, POLLIN, 0}};
+    nfds_t count = 1;
+    if (stop_ != nullptr && !stopBegun && stop_->fd() >= 0) {
+      watched[1].fd = stop_->fd();
+      count = 2;
+    }
+    int ready = ::poll(watched, count, millisecondsUntil(wake, now));
+    // A failed read means a failed connection; the next result says why.
+    if (ready > 0 && watched[0].revents != 0 && PQconsumeInput(connection) == 0) return true;
+  }
+  return true;
+}
+
+bool pgSafeThread::pastStopDeadline() const {
+  return stop_ != nullptr && stop_->begun() && Clock::now() >= stop_->deadline();
+}
+
+void pgSafeThread::cancelRunning(const std::string& name) {
+  report("ERR", "database statement " + name + " still running at the stop's deadline: cancelled");
+  PGcancel* cancel = PQgetCancel(connection_.get());
+  if (cancel == nullptr) return;
+  char error[256];
+  (void)PQcancel(cancel, error, sizeof error);
+  PQfreeCancel(cancel);
 }
 
 bool pgSafeThread::connectedOrReconnected() {
@@ -185,13 +328,15 @@ std::string pgSafeThread::prepareAgain(PGconn* fresh) {
 
 PGresult* pgSafeThread::executeRequest(const std::string& sql) {
   std::unique_lock<std::mutex> hold(mutex_, std::defer_lock);
-  PgResult result = run(hold, [&sql](PGconn* c) { return PQexec(c, sql.c_str()); });
+  PgResult result =
+      run(hold, statementLabel(sql), [&sql](PGconn* c) { return PQsendQuery(c, sql.c_str()); });
   writeStandardOutputLine("\t[PG EXEC] status: " + statusName(result.get()));
   if (succeeded(result.get())) return result.release();
   std::string error = PQerrorMessage(connection_.get());
+  std::string state = sqlStateOf(result.get());
   hold.unlock();
   result.reset();
-  throw PostgresqlException(kExecuteFailed + error);
+  throw PostgresqlException(kExecuteFailed + error, state);
 }
 
 PGresult* pgSafeThread::executeParamRequest(const std::string& sql,
@@ -200,32 +345,34 @@ PGresult* pgSafeThread::executeParamRequest(const std::string& sql,
   writeStandardOutputLine("\t[PG EXEC PARAM] request: " + sql);
   writeParameterLines("\t[PG EXEC PARAM] ", params);
   std::unique_lock<std::mutex> hold(mutex_, std::defer_lock);
-  PgResult result = run(hold, [&sql, &values](PGconn* c) {
-    return PQexecParams(c, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(),
-                        nullptr, nullptr, 0);
+  PgResult result = run(hold, statementLabel(sql), [&sql, &values](PGconn* c) {
+    return PQsendQueryParams(c, sql.c_str(), static_cast<int>(values.size()), nullptr,
+                             values.data(), nullptr, nullptr, 0);
   });
   if (succeeded(result.get())) return result.release();
   writeStandardOutputLine("\t[PG EXEC PARAM] status: " + statusName(result.get()));
   std::string error = PQresultErrorMessage(result.get());
+  std::string state = sqlStateOf(result.get());
   hold.unlock();
   result.reset();
-  throw PostgresqlException(kExecuteParamFailed + error);
+  throw PostgresqlException(kExecuteParamFailed + error, state);
 }
 
 void pgSafeThread::prepareRequest(const std::string& name, const std::string& sql, int nParams) {
   std::unique_lock<std::mutex> hold(mutex_, std::defer_lock);
-  PgResult result = run(hold, [&name, &sql, nParams](PGconn* c) {
-    return PQprepare(c, name.c_str(), sql.c_str(), nParams, nullptr);
+  PgResult result = run(hold, name, [&name, &sql, nParams](PGconn* c) {
+    return PQsendPrepare(c, name.c_str(), sql.c_str(), nParams, nullptr);
   });
   if (succeeded(result.get())) {
     prepared_.push_back({name, sql, nParams});
     return;
   }
   std::string error = PQerrorMessage(connection_.get());
+  std::string state = sqlStateOf(result.get());
   hold.unlock();
   writeStandardOutputLine("\t[PG PREPAREREQUEST] status: " + statusName(result.get()));
   result.reset();
-  throw PostgresqlException(kPrepareFailed + error);
+  throw PostgresqlException(kPrepareFailed + error, state);
 }
 
 void pgSafeThread::prepareRequest(const std::string& name, const std::string& sql) {
@@ -238,30 +385,32 @@ PGresult* pgSafeThread::executePrepareRequest(const std::string& name,
   writeStandardOutputLine("\t[PG EXEC PREPARERESQUEST] request name : " + name);
   writeParameterLines("\t[PG EXEC PREPARERESQUEST] ", params);
   std::unique_lock<std::mutex> hold(mutex_, std::defer_lock);
-  PgResult result = run(hold, [&name, &values](PGconn* c) {
-    return PQexecPrepared(c, name.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
-                          nullptr, 0);
+  PgResult result = run(hold, name, [&name, &values](PGconn* c) {
+    return PQsendQueryPrepared(c, name.c_str(), static_cast<int>(values.size()), values.data(),
+                               nullptr, nullptr, 0);
   });
   if (succeeded(result.get())) return result.release();
   std::string error = PQresultErrorMessage(result.get());
+  std::string state = sqlStateOf(result.get());
   hold.unlock();
   writeStandardOutputLine("\t[PG EXEC PREPARERESQUEST] status: " + statusName(result.get()) + ":" +
                           error);
   result.reset();
-  throw PostgresqlException(kExecutePreparedFailed + error);
+  throw PostgresqlException(kExecutePreparedFailed + error, state);
 }
 
 PGresult* pgSafeThread::executePrepareRequest(const std::string& name) {
   std::unique_lock<std::mutex> hold(mutex_, std::defer_lock);
-  PgResult result = run(hold, [&name](PGconn* c) {
-    return PQexecPrepared(c, name.c_str(), 0, nullptr, nullptr, nullptr, 0);
+  PgResult result = run(hold, name, [&name](PGconn* c) {
+    return PQsendQueryPrepared(c, name.c_str(), 0, nullptr, nullptr, nullptr, 0);
   });
   if (succeeded(result.get())) return result.release();
   std::string error = PQresultErrorMessage(result.get());
+  std::string state = sqlStateOf(result.get());
   hold.unlock();
   writeStandardOutputLine("\t[PG EXEC PREPARERESQUEST] status: " + statusName(result.get()));
   result.reset();
-  throw PostgresqlException(kExecutePreparedFailed + error);
+  throw PostgresqlException(kExecutePreparedFailed + error, state);
 }
 
 std::string pgSafeThread::getClientEncoding() {

@@ -23,6 +23,21 @@
 // attempt to connect holds the mutex, as a statement does; libpq's
 // connect_timeout bounds it.
 //
+// A statement that fails for a passing reason on a working connection (a
+// lock not available, a deadlock, statement_timeout, the server short of
+// connections: kivo::passingFailure) is run again in the same way, after a
+// pause that backs off as reconnection attempts do, the mutex free in
+// between; its lines go to the outage report (kivo::FailureEpisodes). Every
+// other failure goes to the caller at once.
+//
+// Statements are sent and their answers awaited without blocking in libpq,
+// so that the wait sees the clock and the stop: a statement still waiting
+// after the slow-statement time gives one ERR line ("database statement
+// NAME waiting for N s") and, when it ends, one INFO line; once the stop's
+// deadline (StopNotice) has passed, a statement still running is cancelled
+// (libpq's cancel request) and no new one starts: both throw
+// DatabaseUnavailableException, so the stop is never held up by the server.
+//
 // Statements run in autocommit. Parameters go to the server as text without
 // type identifiers (the statements carry casts such as $1::int); an empty
 // string is an empty text, never NULL. Results come back in text format. A
@@ -40,6 +55,7 @@
 #include <libpq-fe.h>
 
 #include "support/connectionOutage.h"
+#include "support/failureEpisodes.h"
 
 #include <functional>
 #include <memory>
@@ -57,6 +73,8 @@ struct PgResultClearer {
 using PgConnection = std::unique_ptr<PGconn, PgConnectionCloser>;
 // Owner of a result: callers wrap the PGresult* that an operation returns.
 using PgResult = std::unique_ptr<PGresult, PgResultClearer>;
+
+class StopNotice;
 
 class pgSafeThread {
  public:
@@ -98,6 +116,10 @@ class pgSafeThread {
   // object.
   void setOutageReport(OutageReport report);
   void setReconnectPolicy(const ConnectionOutage::Policy& policy);
+  // A statement still waiting after slowAfter is reported; 0 never.
+  void setSlowStatementReport(std::chrono::milliseconds slowAfter);
+  // Statements still running at the stop's deadline are cancelled.
+  void setStopNotice(const StopNotice* stop);
 
   // Returns at once while the connection works; blocks while it is down.
   // False when interruptWaits() was called while it is down.
@@ -112,12 +134,26 @@ class pgSafeThread {
     std::string sql;
     int nParams;
   };
-  using Statement = std::function<PGresult*(PGconn*)>;
+  // Sends a statement (a PQsend... call): 1 when sent.
+  using Statement = std::function<int(PGconn*)>;
 
   void connect();
   // Takes the mutex into hold and runs statement until a working connection
-  // has answered it; returns that result, hold locked.
-  PgResult run(std::unique_lock<std::mutex>& hold, const Statement& statement);
+  // has answered it, other than with a passing failure; returns that result,
+  // hold locked. name names the statement in the log lines.
+  PgResult run(std::unique_lock<std::mutex>& hold, const std::string& name,
+               const Statement& statement);
+  // With the mutex held: sends the statement and waits for its answer, as
+  // the class comment says. The last result, as PQexec gives it.
+  PgResult execute(const std::string& name, const Statement& statement);
+  // With the mutex held: waits until the connection's answer can be read
+  // without blocking; false when the connection failed meanwhile.
+  bool awaitAnswer(const std::string& name, std::chrono::steady_clock::time_point start,
+                   bool* reported, bool* cancelled);
+  // With the mutex held: the stop's deadline has passed.
+  bool pastStopDeadline() const;
+  // With the mutex held: cancels the statement running on the connection.
+  void cancelRunning(const std::string& name);
   // With the mutex held: true when the connection works, if need be after an
   // attempt to connect again that was due now.
   bool connectedOrReconnected();
@@ -133,7 +169,10 @@ class pgSafeThread {
   std::vector<PreparedStatement> prepared_;
   std::string encoding_;
   ConnectionOutage outage_;
+  kivo::FailureEpisodes failures_;
   OutageReport report_;
+  std::chrono::milliseconds slowAfter_{10000};
+  const StopNotice* stop_ = nullptr;
 };
 
 // The connection string of the five-argument constructor: the pairs in that

@@ -439,7 +439,10 @@ TEST_F(PgSafeThreadOutageThreadTest, StatementsWaitUntilTheServerIsBack) {
   for (size_t i = 1; i + 1 < lines.size(); ++i) {
     EXPECT_EQ(lines[i].rfind(kStill, 0), 0u) << lines[i];
     EXPECT_NE(lines[i].find("No such file or directory"), std::string::npos) << lines[i];
-    EXPECT_GE(times[i] - times[i - 1], std::chrono::milliseconds(300)) << lines[i];
+    // The first reminder tells the cause at once; the others are spaced.
+    if (i > 1) {
+      EXPECT_GE(times[i] - times[i - 1], std::chrono::milliseconds(300)) << lines[i];
+    }
   }
   EXPECT_EQ(lines.back().rfind(kBack, 0), 0u) << lines.back();
   EXPECT_EQ(output.text().find("secret"), std::string::npos);

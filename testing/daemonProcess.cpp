@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,12 +32,14 @@ DaemonProcess::DaemonProcess(const Options& options) {
   int console = ::open(options.consoleFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (console < 0) throw std::runtime_error("cannot open " + options.consoleFile);
   bool switchUser = options.user != 0 && ::geteuid() == 0;
+  struct rlimit files = {options.fileLimit, options.fileLimit};
 
   pid_ = ::fork();
   if (pid_ == 0) {
     ::dup2(console, STDOUT_FILENO);
     ::dup2(console, STDERR_FILENO);
     ::setpgid(0, 0);
+    if (options.fileLimit != 0 && ::setrlimit(RLIMIT_NOFILE, &files) != 0) _exit(125);
     if (switchUser && (::setgid(options.user) != 0 || ::setuid(options.user) != 0)) _exit(126);
     ::execve(argv[0], argv, envp.data());
     _exit(127);

@@ -20,6 +20,7 @@ class DaemonProcess {
     std::string consoleFile;    // receives the process's stdout and stderr
     uid_t user = 0;             // run as this user when the test runs as root
     std::vector<std::string> environment;  // further NAME=value entries
+    unsigned long fileLimit = 0;           // when not 0, the limit on open files
   };
 
   explicit DaemonProcess(const Options& options);

@@ -1,0 +1,46 @@
+#include "support/failureEpisodes.h"
+
+#include "support/connectionOutage.h"
+
+namespace kivo {
+
+namespace {
+
+std::string wholeSeconds(FailureEpisodes::Clock::duration length) {
+  return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(length).count());
+}
+
+}  // namespace
+
+std::string FailureEpisodes::failed(const std::string& statement, const std::string& error,
+                                    Clock::time_point now) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  auto known = episodes_.find(statement);
+  if (known == episodes_.end()) {
+    episodes_[statement] = Episode{now, now};
+    return "database statement " + statement + " failed, running it again: " +
+           errorTextOnOneLine(error);
+  }
+  if (now - known->second.lastLine < reportEvery_) return "";
+  known->second.lastLine = now;
+  return "database statement " + statement + " still failing after " +
+         wholeSeconds(now - known->second.since) + " s: " + errorTextOnOneLine(error);
+}
+
+std::string FailureEpisodes::succeeded(const std::string& statement, Clock::time_point now) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  auto known = episodes_.find(statement);
+  if (known == episodes_.end()) return "";
+  std::string line = "database statement " + statement + " ran again after " +
+                     wholeSeconds(now - known->second.since) + " s";
+  episodes_.erase(known);
+  return line;
+}
+
+bool passingFailure(const std::string& sqlState) {
+  if (sqlState.size() != 5) return false;
+  std::string kind = sqlState.substr(0, 2);
+  return kind == "40" || kind == "53" || kind == "57" || sqlState == "55P03";
+}
+
+}  // namespace kivo
