@@ -89,18 +89,25 @@ ChildProcess::SpawnResult ChildProcess::spawn(const ArgumentVector& arguments, i
   pid_ = pid;
   // The child cannot have been reaped yet, so the descriptor is surely its.
   // Called through syscall: this C library's header declares pidfd_open
-  // without C linkage. A pidfd is always close-on-exec.
+  // without C linkage. A pidfd is always close-on-exec. Without one (the
+  // descriptors ran out just now) the program still runs: killing it would
+  // cost a second run of what it has begun.
   pidfd_.reset(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-  if (!pidfd_.valid()) {
-    *error = errno;
-    killAndReap();
-    return kNoProcess;
-  }
   return kStarted;
 }
 
 void ChildProcess::signalGroup(int signal) {
   if (pid_ > 0) ::killpg(pid_, signal);
+}
+
+bool ChildProcess::ended() {
+  if (pid_ <= 0) return true;
+  siginfo_t info = {};
+  int result;
+  do {
+    result = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
+  } while (result < 0 && errno == EINTR);
+  return result != 0 || info.si_pid == pid_;
 }
 
 bool ChildProcess::stopped() {

@@ -84,8 +84,13 @@ class ChildProcess {
   pid_t pid() const { return pid_; }
 
   // A descriptor that becomes readable when the child has ended (it does not
-  // for a stop); -1 when none is held.
+  // for a stop); -1 when none is held, or when none could be had for a
+  // started child (the descriptors ran out): ended() then tells.
   int endDescriptor() const { return pidfd_.get(); }
+
+  // True when the child has ended (or cannot be waited for); reaps nothing
+  // and leaves the report for a later wait.
+  bool ended();
 
   // Sends signal to the child's whole process group, unless the child has
   // been reaped already.

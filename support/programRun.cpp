@@ -98,7 +98,10 @@ void ProgramRun::pollOnce(Clock::time_point now) {
     watched[count] = {pipe_.readEnd().get(), POLLIN, 0};
     output = static_cast<int>(count++);
   }
-  if (!programEnded_) {
+  // Without a descriptor for the child's end, its end is looked for often.
+  const int kWithoutEndDescriptor = 10;
+  bool endWatched = child_.endDescriptor() >= 0;
+  if (!programEnded_ && endWatched) {
     watched[count] = {child_.endDescriptor(), POLLIN, 0};
     end = static_cast<int>(count++);
   }
@@ -108,8 +111,14 @@ void ProgramRun::pollOnce(Clock::time_point now) {
     stop = static_cast<int>(count++);
   }
   Clock::time_point deadline = terminating_ ? killDeadline_ : nextDeadline();
+  int timeout = millisecondsUntil(deadline, now);
+  if (!programEnded_ && !endWatched && (timeout < 0 || timeout > kWithoutEndDescriptor)) {
+    timeout = kWithoutEndDescriptor;
+  }
+  int ready = ::poll(watched, count, timeout);
+  if (!programEnded_ && !endWatched && child_.ended()) noteProgramEnd(Clock::now());
   // EINTR or the deadline: the caller looks at the clock again.
-  if (::poll(watched, count, millisecondsUntil(deadline, now)) <= 0) return;
+  if (ready <= 0) return;
   if (stop >= 0 && watched[stop].revents != 0) noteStop();
   if (output >= 0 && watched[output].revents != 0) readOutput();
   if (end >= 0 && watched[end].revents != 0) noteProgramEnd(Clock::now());

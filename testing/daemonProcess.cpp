@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,6 +40,9 @@ DaemonProcess::DaemonProcess(const Options& options) {
     ::dup2(console, STDOUT_FILENO);
     ::dup2(console, STDERR_FILENO);
     ::setpgid(0, 0);
+    // A test process that dies, killed at its time limit say, takes the
+    // daemon with it: no daemon is left spinning in a group of its own.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (options.fileLimit != 0 && ::setrlimit(RLIMIT_NOFILE, &files) != 0) _exit(125);
     if (switchUser && (::setgid(options.user) != 0 || ::setuid(options.user) != 0)) _exit(126);
     ::execve(argv[0], argv, envp.data());
