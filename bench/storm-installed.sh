@@ -22,7 +22,15 @@
 #   bench/storm-installed.sh [RATE...]     rates (default 3000 5000)
 #
 # PROFILE=1 also samples snmptrapd with perf during each run and prints where
-# its time went, by library.
+# its time went, by library. SPOOL_FS=tmpfs puts the spool and the staging
+# directory on a tmpfs of the run's own (in a mount namespace of its own), to
+# tell the file system's share of snmptrapd's time: an ext4 without a journal
+# skips, for every new inode, the inodes freed in the last seconds, which a
+# storm of created and removed spool files makes slow. BUFFER=default
+# drops the snippet's receive buffer, leaving snmptrapd the kernel's default
+# (net.core.rmem_default), which loses traps whenever snmptrapd waits for the
+# processor for more than a few tens of milliseconds: it shows how the nice
+# value shares the processor.
 #
 # Run as root. net.core.rmem_max is put back at the end. The build directory
 # is build-bench (or $BUILD_DIR).
@@ -34,7 +42,7 @@ if [ "${1:-}" != --inside ]; then
     RMEM=$(sed -n 's/^net\.core\.rmem_max *= *//p' packaging/kivotrapd.sysctl)
     sysctl -q -w net.core.rmem_max="$RMEM"
     status=0
-    unshare -n "$0" --inside "$@" || status=$?
+    unshare -n -m "$0" --inside "$@" || status=$?
     sysctl -q -w net.core.rmem_max="$RMEM_BEFORE"
     exit "$status"
 fi
@@ -55,12 +63,17 @@ WORKERS=$(sed -n 's/^thread_number=//p' conf/kivo.conf.sample)
 SNMPTRAPD=
 bench_cleanup_more() {
     [ -n "$SNMPTRAPD" ] && kill -TERM "$SNMPTRAPD" 2>/dev/null && wait "$SNMPTRAPD" 2>/dev/null || true
+    umount "$WORK/spool" 2>/dev/null || true
 }
 . bench/lib.sh
 bench_setup kivo-storm-installed kivoTrapD kivo-bench-trap-storm
 STORM="$ROOT/$BUILD_DIR/kivo-bench-trap-storm"
-SPOOL="$WORK/spool"
+SPOOL="$WORK/spool/kivo"
 LOG="$WORK/kivotrapd.log"
+mkdir -p "$WORK/spool"
+if [ "${SPOOL_FS:-}" = tmpfs ]; then
+    mount -t tmpfs -o size=512m kivo-bench "$WORK/spool"
+fi
 mkdir -p "$SPOOL"
 
 wait_for_line() {
@@ -87,6 +100,9 @@ sql -d kivo_storm -c "INSERT INTO kivo_device (device_id, device_ip_addr)
 # The package's snippet with this checkout's handler and the run's spool.
 sed -e "s|@KIVO_FULL_DATADIR@/kivo-spool-handler.pl|$ROOT/receiver/kivo-spool-handler.pl|" \
     -e "s|/var/spool/kivo/|$SPOOL/|" packaging/snmptrapd-perl.conf.in > "$WORK/snmptrapd-perl.conf"
+if [ "${BUFFER:-}" = default ]; then
+    sed -i '/serverRecvBuf/d' "$WORK/snmptrapd-perl.conf"
+fi
 
 # The daemon at the given nice value, as the unit runs it with Nice=.
 start_daemon() {
@@ -181,6 +197,7 @@ storm() {
 }
 
 echo "$(nproc) cores, load average $(cut -d ' ' -f 1-3 /proc/loadavg);" \
+    "spool on $(stat -f -c %T "$SPOOL"); receive buffer ${BUFFER:-16 MiB};" \
     "net.core.rmem_max $(sysctl -n net.core.rmem_max); $COUNT traps from $DEVICES devices;" \
     "daemon with $WORKERS workers, plug-in $PLUGIN"
 printf '%-8s %4s %7s %8s %8s %6s %10s %10s %8s %8s %10s %10s %8s %9s\n' rate nice sent reached \
