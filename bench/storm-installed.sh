@@ -30,7 +30,8 @@
 # drops the snippet's receive buffer, leaving snmptrapd the kernel's default
 # (net.core.rmem_default), which loses traps whenever snmptrapd waits for the
 # processor for more than a few tens of milliseconds: it shows how the nice
-# value shares the processor.
+# value shares the processor. NICE="N..." runs the daemon at those nice
+# values instead of the unit's and 0.
 #
 # Run as root. net.core.rmem_max is put back at the end. The build directory
 # is build-bench (or $BUILD_DIR).
@@ -204,8 +205,9 @@ printf '%-8s %4s %7s %8s %8s %6s %10s %10s %8s %8s %10s %10s %8s %9s\n' rate nic
     handled lost "median ms" "99th % ms" "drain s" "lag s" "snmptrapd s" "daemon s" dropped \
     "queue KiB"
 for rate in $RATES; do
-    storm "$rate" "$UNIT_NICE"
-    storm "$rate" 0
+    for nice in ${NICE:-$UNIT_NICE 0}; do
+        storm "$rate" "$nice"
+    done
 done
 echo "load average at the end $(cut -d ' ' -f 1-3 /proc/loadavg)"
 if [ -n "${PROFILE:-}" ]; then

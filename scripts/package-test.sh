@@ -109,6 +109,8 @@ lintian --fail-on error "$DEB" >"$WORK/lintian.log" 2>&1 || LINTIAN_STATUS=$?
 grep -v 'running with root privileges' "$WORK/lintian.log" || true
 check "lintian finds no error" is "$LINTIAN_STATUS" 0
 
+# The kernel's default limit, so that the package must raise it.
+sysctl -q -w net.core.rmem_max=212992
 INSTALLED=yes
 DEBIAN_FRONTEND=noninteractive apt-get install -y "$DEB" >"$WORK/apt.log" 2>&1 || {
     cat "$WORK/apt.log" >&2
