@@ -13,9 +13,12 @@
 # For each run it prints the traps sent, those that reached the spool,
 # handled (plug-in started) and lost (never in the spool), the time from
 # sending to the plug-in's start, the drain time (last trap sent to the
-# spool's emptying), the processor time that snmptrapd and the daemon (its
-# plug-ins included) used, and the datagrams that the kernel dropped for a
-# full receive buffer (UdpRcvbufErrors). The whole chain runs in a network
+# spool's emptying), the lag (last trap sent to the last file spooled), the
+# processor time that snmptrapd and the daemon (its plug-ins included) used,
+# the time snmptrapd waited for a processor while it had work (its run-queue
+# wait, /proc/PID/schedstat: what the nice value changes), the datagrams that
+# the kernel dropped for a full receive buffer (UdpRcvbufErrors) and the
+# receive queue's peak. The whole chain runs in a network
 # namespace of its own with only loopback: host-name lookups of the devices
 # fail at once, as without DNS, and the drop counter is the run's alone.
 #
@@ -143,6 +146,8 @@ stop_snmptrapd() {
 # Processor seconds of a process: its own (all threads), or with its reaped
 # children too.
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+# Nanoseconds a process waited on a run queue.
+run_queue_wait() { awk '{ print $2 }' "/proc/$1/schedstat"; }
 cpu_ticks_children() { awk '{ print $14 + $15 + $16 + $17 }' "/proc/$1/stat"; }
 seconds() { awk -v t="$1" -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.1f", t / hz }'; }
 rcvbuf_errors() { awk '/^Udp:/ { if (n++) print $6 }' /proc/net/snmp; }
@@ -172,6 +177,7 @@ storm() {
     sample_queue > "$WORK/queue" &
     SAMPLER=$!
     trapd_before=$(cpu_ticks "$SNMPTRAPD")
+    wait_before=$(run_queue_wait "$SNMPTRAPD")
     daemon_before=$(cpu_ticks_children "$DAEMON")
     if [ -n "${PROFILE:-}" ]; then
         perf record -q -F 499 -p "$SNMPTRAPD" -o "$WORK/perf$RUN.data" > /dev/null 2>&1 &
@@ -185,6 +191,7 @@ storm() {
             grep -v '^#' | grep -v '^$' | head -n 8 > "$WORK/profile$RUN" || true
     fi
     trapd=$(seconds $(( $(cpu_ticks "$SNMPTRAPD") - trapd_before )))
+    waited=$(awk -v ns=$(( $(run_queue_wait "$SNMPTRAPD") - wait_before )) 'BEGIN { printf "%.2f", ns / 1e9 }')
     daemon=$(seconds $(( $(cpu_ticks_children "$DAEMON") - daemon_before )))
     drops=$(( $(rcvbuf_errors) - drops_before ))
     rm -f "$WORK/sampling"
@@ -193,17 +200,17 @@ storm() {
     stop_snmptrapd
     stop_daemon
     # shellcheck disable=SC2086
-    set -- "$1/s" "$2" $result "$trapd" "$daemon" "$drops" "$queue"
-    printf '%-8s %4s %7s %8s %8s %6s %10s %10s %8s %8s %10s %10s %8s %9s\n' "$@"
+    set -- "$1/s" "$2" $result "$trapd" "$waited" "$daemon" "$drops" "$queue"
+    printf '%-8s %4s %7s %8s %8s %6s %10s %10s %8s %6s %11s %8s %9s %8s %9s\n' "$@"
 }
 
 echo "$(nproc) cores, load average $(cut -d ' ' -f 1-3 /proc/loadavg);" \
     "spool on $(stat -f -c %T "$SPOOL"); receive buffer ${BUFFER:-16 MiB};" \
     "net.core.rmem_max $(sysctl -n net.core.rmem_max); $COUNT traps from $DEVICES devices;" \
     "daemon with $WORKERS workers, plug-in $PLUGIN"
-printf '%-8s %4s %7s %8s %8s %6s %10s %10s %8s %8s %10s %10s %8s %9s\n' rate nice sent reached \
-    handled lost "median ms" "99th % ms" "drain s" "lag s" "snmptrapd s" "daemon s" dropped \
-    "queue KiB"
+printf '%-8s %4s %7s %8s %8s %6s %10s %10s %8s %6s %11s %8s %9s %8s %9s\n' rate nice sent reached \
+    handled lost "median ms" "99th % ms" "drain s" "lag s" "snmptrapd s" "waited s" "daemon s" \
+    dropped "queue KiB"
 for rate in $RATES; do
     for nice in ${NICE:-$UNIT_NICE 0}; do
         storm "$rate" "$nice"
