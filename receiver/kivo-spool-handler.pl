@@ -25,6 +25,11 @@
 # hard-linked into the spool under its final name (never replacing a file)
 # and then removed. Nothing is left in the spool directory itself.
 #
+# Every file is readable by the spool directory's group (the daemon's),
+# whatever snmptrapd's umask: it gets the mode 0640, and the group from the
+# staging directory's setgid bit. A staging directory that the handler makes
+# itself gets the spool directory's group and the setgid bit (mode 2750).
+#
 # It runs inside snmptrapd, which waits for it before reading the next trap:
 # it starts no process and does a few system calls per trap. The host name is
 # looked up as snmptrapd does for traphandle (not at all when snmptrapd runs
@@ -48,6 +53,10 @@ use Time::HiRes qw(gettimeofday);
 my $kLogPrefix = 'kivo-spool-handler.pl: ';
 # Bounds the retries on a name that another writer took.
 my $kMaxAttempts = 100;
+# Spool files: read by the spool directory's group. The staging directory:
+# setgid, so that its files get its group.
+my $kFileMode = 0640;
+my $kStagingMode = 02750;
 # How long a looked-up host name is used, and how many are kept.
 my $kHostCacheSeconds = 60;
 my $kHostCacheMax = 4096;
@@ -180,17 +189,42 @@ sub spool_content {
     return $content . 'date ' . strftime('%Y-%m-%d %H:%M:%S', localtime($seconds)) . "\n";
 }
 
+# Makes the staging directory with the spool directory's group and the
+# setgid bit. The group is reported and left as it is when snmptrapd's user
+# may not give it; another handler that made the directory first wins.
+sub make_staging_directory {
+    if (!mkdir($staging, 0700)) {
+        return if $!{EEXIST};
+        die "can't make staging directory $staging: $!\n";
+    }
+    my $group = (stat $spool)[5];
+    if (defined $group && !chown(-1, $group, $staging)) {
+        report("can't give staging directory $staging the group of $spool: $!");
+    }
+    chmod($kStagingMode, $staging) or die "can't make staging directory $staging setgid: $!\n";
+}
+
+sub open_staging_file {
+    my ($path) = @_;
+    my $file;
+    return $file if sysopen($file, $path, O_WRONLY | O_CREAT | O_TRUNC, $kFileMode);
+    return undef unless $!{ENOENT};
+    make_staging_directory();
+    return sysopen($file, $path, O_WRONLY | O_CREAT | O_TRUNC, $kFileMode) ? $file : undef;
+}
+
 # Writes content to the staging file; makes the staging directory when it is
 # missing. Returns the staging path, or dies with the reason.
 sub write_staging_file {
     my ($content) = @_;
     my $path = "$staging/$$";
-    my $file;
-    if (!sysopen($file, $path, O_WRONLY | O_CREAT | O_TRUNC, 0644)) {
-        die "can't write staging file $path: $!\n" unless $!{ENOENT};
-        mkdir($staging, 0700) or $!{EEXIST} or die "can't make staging directory $staging: $!\n";
-        sysopen($file, $path, O_WRONLY | O_CREAT | O_TRUNC, 0644)
-            or die "can't write staging file $path: $!\n";
+    my $file = open_staging_file($path) or die "can't write staging file $path: $!\n";
+    # The mode that sysopen gave is less snmptrapd's umask.
+    if (!chmod($kFileMode, $file)) {
+        my $reason = "$!";
+        close $file;
+        unlink $path;
+        die "can't write staging file $path: $reason\n";
     }
     my $written = 0;
     while ($written < length $content) {

@@ -6,7 +6,7 @@ set -eu
 
 PACKAGES="
   g++ cmake ninja-build pkg-config
-  dpkg-dev file
+  dpkg-dev file lintian
   libpq-dev libboost-dev libgtest-dev
   postgresql postgresql-client
   snmptrapd snmp libsnmp-perl

@@ -18,8 +18,11 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$JOBS"
 ctest --test-dir build --output-on-failure -j "$JOBS" --timeout 600
 
+# A failing package test does not hide the sanitizer runs: its status is
+# the script's at the end.
+PACKAGE_STATUS=0
 if [ "$(id -u)" -eq 0 ]; then
-    scripts/package-test.sh
+    scripts/package-test.sh || PACKAGE_STATUS=$?
 fi
 
 # The daemon under test is the sanitized one too; a fault or a leak ends it
@@ -36,3 +39,8 @@ cmake --build build-tsan -j "$JOBS"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
     setarch "$(uname -m)" -R \
     ctest --test-dir build-tsan --output-on-failure -j "$JOBS" --timeout 900 -R 'ThreadTest\.'
+
+if [ "$PACKAGE_STATUS" -ne 0 ]; then
+    echo "test.sh: the package test failed (status $PACKAGE_STATUS)" >&2
+    exit "$PACKAGE_STATUS"
+fi
