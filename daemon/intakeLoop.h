@@ -3,8 +3,8 @@
 //
 // A pass looks at the whole directory when it must: the first one, when
 // the directory was not watched or events were lost, after the ledger was
-// full, after a file could not be read for lack of resources, and at least
-// every sleep seconds (when sleep is above 0). Otherwise it looks only at
+// full, after a file could not be read for lack of resources, and once a
+// minute should anything have escaped the watch. Otherwise it looks only at
 // the names that the spool watch reported, so that entries left alone in
 // the spool cost nothing per arriving trap. The pause after a pass lasts at
 // most sleep seconds and ends early when a file arrives, when the workers

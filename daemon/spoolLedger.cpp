@@ -33,24 +33,25 @@ bool SpoolLedger::inHand(const std::string& name) {
 
 bool SpoolLedger::full() {
   std::lock_guard<std::mutex> hold(mutex_);
-  if (admitted_ < limit_) return false;
+  if (counts_[kInHand] < limit_) return false;
   wantRoom_ = true;
   return true;
 }
 
 size_t SpoolLedger::admitted() {
   std::lock_guard<std::mutex> hold(mutex_);
-  return admitted_;
+  return counts_[kInHand];
 }
 
 size_t SpoolLedger::skipped() {
   std::lock_guard<std::mutex> hold(mutex_);
-  return skipped_;
+  return counts_[kSkipped];
 }
 
 std::vector<std::string> SpoolLedger::names(State state) {
   std::lock_guard<std::mutex> hold(mutex_);
   std::vector<std::string> found;
+  if (counts_[state] == 0) return found;
   for (const auto& entry : entries_) {
     if (entry.second.state == state) found.push_back(entry.first);
   }
@@ -58,8 +59,7 @@ std::vector<std::string> SpoolLedger::names(State state) {
 }
 
 void SpoolLedger::erase(std::map<std::string, Entry>::iterator at) {
-  if (at->second.state == kInHand) --admitted_;
-  if (at->second.state == kSkipped) --skipped_;
+  --counts_[at->second.state];
   entries_.erase(at);
 }
 
@@ -67,8 +67,7 @@ void SpoolLedger::put(const std::string& name, const Entry& entry) {
   auto known = entries_.find(name);
   if (known != entries_.end()) erase(known);
   entries_[name] = entry;
-  if (entry.state == kInHand) ++admitted_;
-  if (entry.state == kSkipped) ++skipped_;
+  ++counts_[entry.state];
 }
 
 void SpoolLedger::admit(const SpoolOrigin& origin) {
@@ -141,7 +140,7 @@ void SpoolLedger::finish(const SpoolOrigin& origin, bool done) {
       entry.identity = FileIdentity{origin.device, origin.inode};
       put(origin.name, entry);
     }
-    if (wantRoom_ && admitted_ <= limit_ / 2) {
+    if (wantRoom_ && counts_[kInHand] <= limit_ / 2) {
       wantRoom_ = false;
       wake = true;
     }

@@ -95,8 +95,9 @@ class SpoolLedger {
   IntakeWakeup& wakeup_;
   std::mutex mutex_;
   size_t limit_;
-  size_t admitted_ = 0;
-  size_t skipped_ = 0;
+  // Entries by state, so that a pass asks for the few waiting ones without
+  // going over the many left alone.
+  size_t counts_[4] = {0, 0, 0, 0};
   bool wantRoom_ = false;
   std::map<std::string, Entry> entries_;
 

@@ -17,7 +17,7 @@ namespace {
 // directory. The handlers publish complete files, so their name appears
 // with their content. A change of mode may make an entry readable.
 const uint32_t kArrivalEvents = IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE;
-const uint32_t kWatchedEvents = kArrivalEvents | IN_ATTRIB;
+const uint32_t kWatchedEvents = kArrivalEvents | IN_ATTRIB | IN_MOVE_SELF;
 
 // A name created empty is a file still being written in place: its close
 // is the arrival. A linked file comes with its content.
@@ -85,8 +85,14 @@ void SpoolWatch::readEvents() {
       // added again once the directory is back. A pass reports the outage
       // at once. An overflow lost events: a pass over the whole directory
       // finds whatever they were about.
+      // A directory moved away keeps its watch: the watch is dropped, so
+      // that the directory now at the path is watched instead.
+      if ((event->mask & IN_MOVE_SELF) != 0) {
+        ::inotify_rm_watch(inotify_.get(), event->wd);
+        watchDescriptor_.store(-1);
+      }
       if (((event->mask & IN_IGNORED) != 0 && event->wd == watchDescriptor_.load()) ||
-          (event->mask & IN_Q_OVERFLOW) != 0) {
+          (event->mask & (IN_Q_OVERFLOW | IN_MOVE_SELF)) != 0) {
         if ((event->mask & IN_IGNORED) != 0) watchDescriptor_.store(-1);
         lost_ = true;
         arrived = true;
