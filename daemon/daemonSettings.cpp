@@ -1,5 +1,7 @@
 #include "daemon/daemonSettings.h"
 
+#include <sstream>
+
 namespace kivo {
 
 namespace {
@@ -33,6 +35,9 @@ DaemonSettings readDaemonSettings(SettingsReader& reader) {
   settings.queueMax = positiveCount(reader, "queue_max", settings.queueMax);
   settings.spoolSettle =
       static_cast<int>(reader.count("KIVO", "spool_settle", settings.spoolSettle));
+  settings.fold.windowSeconds = static_cast<int>(reader.count("KIVO", "fold_window", 0));
+  std::istringstream ignored(reader.text("KIVO", "fold_ignore"));
+  for (std::string oid; ignored >> oid;) settings.fold.ignoredOids.insert(oid);
   settings.run = readRunSettings(reader);
   settings.findings = reader.findings();
   return settings;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "daemon/foldWindows.h"
 #include "daemon/runSettings.h"
 #include "daemon/settingsReader.h"
 
@@ -29,6 +30,7 @@ struct DaemonSettings {
   size_t spoolFileMax = 1024 * 1024;
   size_t queueMax = 1000;
   int spoolSettle = 10;
+  FoldWindows::Settings fold;
   RunSettings run;
   // ERR lines owed for values that are not numbers.
   std::vector<std::string> findings;

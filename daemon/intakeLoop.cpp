@@ -34,11 +34,11 @@ timespec asTimespec(std::chrono::nanoseconds length) {
 }  // namespace
 
 IntakeLoop::IntakeLoop(std::string directory, const Settings& settings,
-                       ExecuteQueue<snmpTrap>& queue, SpoolLedger& ledger, SpoolLock& lock,
+                       ServiceGate& gate, SpoolLedger& ledger, SpoolLock& lock,
                        IntakeWakeup& wakeup, const std::atomic<int>& stop)
     : directory_(directory),
       settings_(settings),
-      intake_(std::move(directory), settings.intake, queue, ledger, lock),
+      intake_(std::move(directory), settings.intake, gate, ledger, lock),
       wakeup_(wakeup),
       stop_(stop) {}
 

@@ -31,7 +31,7 @@ class IntakeLoop {
     SpoolIntake::Settings intake;
   };
 
-  IntakeLoop(std::string directory, const Settings& settings, ExecuteQueue<snmpTrap>& queue,
+  IntakeLoop(std::string directory, const Settings& settings, ServiceGate& gate,
              SpoolLedger& ledger, SpoolLock& lock, IntakeWakeup& wakeup,
              const std::atomic<int>& stop);
   IntakeLoop(const IntakeLoop&) = delete;

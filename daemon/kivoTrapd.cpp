@@ -5,11 +5,14 @@
 
 #include "daemon/daemonSettings.h"
 #include "daemon/databaseStartup.h"
+#include "daemon/foldWindows.h"
 #include "daemon/intakeLoop.h"
 #include "daemon/intakeWakeup.h"
 #include "daemon/priorityFile.h"
 #include "daemon/runSettings.h"
+#include "daemon/serviceGate.h"
 #include "daemon/serviceLoader.h"
+#include "daemon/serviceStates.h"
 #include "daemon/spoolIntake.h"
 #include "daemon/spoolLedger.h"
 #include "daemon/spoolLock.h"
@@ -38,6 +41,8 @@ std::mutex mutex_vec_thread;
 ExecuteQueue<snmpTrap> fifo_trap;
 IntakeWakeup intake_wakeup{die_kivo};
 SpoolLedger spool_ledger{intake_wakeup, 1000};
+kivo::ServiceGate service_gate{fifo_trap};
+std::unique_ptr<kivo::FoldWindows> fold_windows;
 
 namespace {
 
@@ -96,11 +101,15 @@ int startLogAndDatabase(iniConfig& config, const StartupSettings& settings) {
   return threadNumber;
 }
 
-// Services first: they are complete before the first worker exists.
-void startServicesAndWorkers(int threadNumber) {
+// Services first: they are complete before the first worker exists, and so
+// are their last states and their fold windows.
+void startServicesAndWorkers(int threadNumber, const StartupSettings& settings) {
   LoadTrapService(trapServiceQuery());
   map_service_trap.show();
   write_log("INFO", "load Trap service ");
+  kivo::service_states.load(*pgSQL);
+  fold_windows.reset(new kivo::FoldWindows(
+      settings.fold, [](const snmpTrap& close) { service_gate.offer(close); }));
   startWorkers(workerCount(threadNumber));
 }
 
@@ -111,7 +120,7 @@ bool runIntakeLoop(const StartupSettings& settings, SpoolLock& lock) {
   loopSettings.sleepSeconds = static_cast<int>(temps.tv_sec);
   loopSettings.intake.maxFileSize = settings.spoolFileMax;
   loopSettings.intake.settleSeconds = settings.spoolSettle;
-  kivo::IntakeLoop loop(spoolDirectory, loopSettings, fifo_trap, spool_ledger, lock,
+  kivo::IntakeLoop loop(spoolDirectory, loopSettings, service_gate, spool_ledger, lock,
                         intake_wakeup, die_kivo);
   return loop.run();
 }
@@ -135,6 +144,7 @@ void stopWorkers(TermSignal& termSignal) {
 void stopDaemon(TermSignal& termSignal) {
   // Traps still queued need nothing: their files are still in the spool.
   stopWorkers(termSignal);
+  fold_windows.reset();
   write_log("INFO", " kivoTrapD is stopping ... SIGTERM");
   pgSQL.reset();
   flog_trap_receive.reset();
@@ -194,7 +204,7 @@ int kivoTrapdMain() {
       write_log("INFO", "spool_directory has no final \"/\": using " + spoolDirectory);
     }
     spool_ledger.setLimit(settings.queueMax);
-    startServicesAndWorkers(threadNumber);
+    startServicesAndWorkers(threadNumber, settings);
     if (!runIntakeLoop(settings, spoolLock)) status = 1;
   } catch (const FileException& e) {
     writeStandardOutputLine("File error" + std::string(e.what()));

@@ -26,6 +26,10 @@
 class IntakeWakeup;
 class pgSafeThread;
 class SpoolLedger;
+namespace kivo {
+class FoldWindows;
+class ServiceGate;
+}  // namespace kivo
 
 // One started worker.
 struct thread_kivo {
@@ -52,6 +56,11 @@ extern ExecuteQueue<snmpTrap> fifo_trap;
 extern IntakeWakeup intake_wakeup;
 // The spool files whose traps are queued or being handled.
 extern SpoolLedger spool_ledger;
+// Between the intake and fifo_trap: one trap of a service at a time.
+extern kivo::ServiceGate service_gate;
+// The services' fold windows, made at the start before the workers and
+// gone after them.
+extern std::unique_ptr<kivo::FoldWindows> fold_windows;
 
 // The settings file: $KIVO_CONF when set and not empty, else
 // /etc/kivo/kivo.conf.

@@ -86,6 +86,8 @@ TEST_F(DaemonTest, StartupLinesThenStopLines) {
       "INFO#spool dir: " + config.spool,
       "\t[PG EXEC] status: PGRES_TUPLES_OK",
       "INFO#load Trap service ",
+      // The services' last states.
+      "\t[PG EXEC] status: PGRES_TUPLES_OK",
       "ERR#thread_number 0: no worker thread starts, no trap will be handled",
       "INFO# stop kivoTrapD... SIGTERM",
       "INFO# kivoTrapD is stopping ... SIGTERM",

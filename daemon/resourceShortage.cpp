@@ -13,9 +13,10 @@ ResourceShortage resource_shortage;
 void ResourceShortage::failed(const std::string& what, const std::string& why) {
   {
     std::lock_guard<std::mutex> hold(mutex_);
+    lastFailure_ = std::chrono::steady_clock::now();
     if (short_) return;
     short_ = true;
-    since_ = std::chrono::steady_clock::now();
+    since_ = lastFailure_;
   }
   write_log("ERR", "kivo can't start " + what + " for lack of resources: " + why +
                        ": its trap waits and is tried again");
@@ -24,10 +25,13 @@ void ResourceShortage::failed(const std::string& what, const std::string& why) {
 void ResourceShortage::succeeded() {
   std::chrono::steady_clock::duration length;
   {
+    const std::chrono::seconds kQuiet{5};
     std::lock_guard<std::mutex> hold(mutex_);
     if (!short_) return;
+    auto now = std::chrono::steady_clock::now();
+    if (now - lastFailure_ < kQuiet) return;
     short_ = false;
-    length = std::chrono::steady_clock::now() - since_;
+    length = now - since_;
   }
   long seconds = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(length).count());
   write_log("INFO", "programs start again after " + std::to_string(seconds) + " s");

@@ -27,7 +27,9 @@ class ResourceShortage {
   // A start of what failed for why: writes the ERR line when this begins an
   // episode.
   void failed(const std::string& what, const std::string& why);
-  // A start succeeded: an episode that was on ends with an INFO line.
+  // A start succeeded: an episode that was on ends, with an INFO line, once
+  // no start has failed for a few seconds (while workers contend for what
+  // is short, starts fail and succeed by turns: that is one episode).
   void succeeded();
   // Waits before the next try. False when the stop began: the trap is then
   // left for the next start.
@@ -38,6 +40,7 @@ class ResourceShortage {
   std::mutex mutex_;
   bool short_ = false;
   std::chrono::steady_clock::time_point since_;
+  std::chrono::steady_clock::time_point lastFailure_;
 };
 
 // The daemon's one.

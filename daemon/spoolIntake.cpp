@@ -26,10 +26,10 @@ SpoolLedger::FileIdentity identityOf(const struct stat& status) {
 }  // namespace
 
 SpoolIntake::SpoolIntake(std::string directory, const Settings& settings,
-                         ExecuteQueue<snmpTrap>& queue, SpoolLedger& ledger, SpoolLock& lock)
+                         kivo::ServiceGate& gate, SpoolLedger& ledger, SpoolLock& lock)
     : directory_(std::move(directory)),
       settings_(settings),
-      queue_(queue),
+      gate_(gate),
       ledger_(ledger),
       lock_(lock) {}
 
@@ -191,7 +191,7 @@ void SpoolIntake::takeReadable(const std::string& name, const std::string& path,
   // Admitted before it is queued, so a worker that finishes it at once
   // always finds it in the ledger.
   ledger_.admit(trap.origin());
-  queue_.push(trap);
+  gate_.offer(trap);
 }
 
 // The trap of this file is done; only its removal failed before.

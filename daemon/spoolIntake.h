@@ -4,7 +4,8 @@
 // Used by the main thread only. A pass over the whole directory lists it,
 // sorts the names byte-wise, and queues the trap of each file in that order
 // that is not already in the daemon's hands, until the ledger is full; the
-// rest wait for a later pass. A pass over some names (those that the spool
+// rest wait for a later pass. Traps go to the workers through the service
+// gate, which keeps each service's traps in the order taken here. A pass over some names (those that the spool
 // watch reported) does the same for just those names, so that a directory
 // holding many entries costs nothing per arriving trap. A file is not
 // removed here: the worker removes it once its trap is done (SpoolLedger),
@@ -32,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "daemon/serviceGate.h"
 #include "daemon/spoolLedger.h"
 #include "daemon/spoolLock.h"
 #include "trap/ExecuteQueue.h"
@@ -56,7 +58,7 @@ class SpoolIntake {
   // directory is used as a prefix: a file's path is directory + its name.
   // lock is the daemon's claim on the directory, taken here when start-up
   // could not take it.
-  SpoolIntake(std::string directory, const Settings& settings, ExecuteQueue<snmpTrap>& queue,
+  SpoolIntake(std::string directory, const Settings& settings, kivo::ServiceGate& gate,
               SpoolLedger& ledger, SpoolLock& lock);
   SpoolIntake(const SpoolIntake&) = delete;
   SpoolIntake& operator=(const SpoolIntake&) = delete;
@@ -93,7 +95,7 @@ class SpoolIntake {
 
   std::string directory_;
   Settings settings_;
-  ExecuteQueue<snmpTrap>& queue_;
+  kivo::ServiceGate& gate_;
   SpoolLedger& ledger_;
   SpoolLock& lock_;
   bool unreadable_ = false;

@@ -41,6 +41,7 @@ class SpoolIntakeTest : public ::testing::Test {
       snmpTrap trap = queue.pop();
       hosts.push_back(trap.getHost());
       taken.push_back(trap);
+      gate.done(kivo::ServiceGate::keyOf(trap));
     }
     return hosts;
   }
@@ -53,7 +54,8 @@ class SpoolIntakeTest : public ::testing::Test {
   SpoolLedger ledger{wakeup, 3};
   SpoolLock lock;
   ExecuteQueue<snmpTrap> queue;
-  SpoolIntake intake{spool, SpoolIntake::Settings{4096, 10}, queue, ledger, lock};
+  kivo::ServiceGate gate{queue};
+  SpoolIntake intake{spool, SpoolIntake::Settings{4096, 10}, gate, ledger, lock};
   std::vector<snmpTrap> taken;
 };
 

@@ -4,16 +4,14 @@
 
 #include <system_error>
 
-#include "daemon/errorJournal.h"
+#include "daemon/foldWindows.h"
 #include "daemon/kivoTrapd.h"
-#include "daemon/resourceShortage.h"
 #include "daemon/runSettings.h"
-#include "daemon/spoolLedger.h"
-#include "daemon/trapLog.h"
-#include "daemon/trapParameters.h"
+#include "daemon/serviceGate.h"
+#include "daemon/serviceStates.h"
+#include "daemon/trapHandler.h"
 #include "support/convertTo.h"
 #include "support/exceptions.h"
-#include "support/logText.h"
 #include "support/pgSafeThread.h"
 
 namespace {
@@ -38,158 +36,18 @@ bool takeTrap(snmpTrap& trap) {
   }
 }
 
-// Runs start, trying again while programs cannot be started for lack of
-// resources. StopException when the stop comes first: the trap is then not
-// done.
-template <class Start>
-auto startWhenPossible(const std::string& what, Start start) -> decltype(start()) {
-  for (;;) {
-    try {
-      auto result = start();
-      kivo::resource_shortage.succeeded();
-      return result;
-    } catch (const kivo::ResourceShortageException& e) {
-      kivo::resource_shortage.failed(what, e.what());
-      if (!kivo::resource_shortage.pause(stop_notice)) {
-        throw StopException(what + " not started: the daemon is stopping");
-      }
-    }
-  }
-}
-
-// StopException, when the stop cuts the program short, goes to treatTrap.
-// The alerting program runs only with the record it names.
-void alert(service& s, const char* message) {
-  double errorId = getHappenError(s);
-  if (errorId < 0) {
-    write_log("ERR", "alerting program of service " + s.Getname() +
-                         " not run: no open error record of the service was found");
-    return;
-  }
-  write_log("INFO", message);
-  service::AlertingEnd end =
-      startWhenPossible("the alerting program of service " + s.Getname(),
-                        [&] { return s.executeAlertingSoftware(errorId, alertingLimits()); });
-  if (end == service::kAlertingTimedOut) {
-    write_log("ERR", "alerting program of service " + s.Getname() + " timed out after " +
-                         intToString(run_settings.alertingTimeout) + " s: " +
-                         s.GetAlertingSoftware());
-  }
-}
-
-// A warning, critical or unknown run: the previous record is acknowledged,
-// one of this kind opened, and the alerting program run when wanted.
-void openRecord(service& s, int previous, int code, bool wanted, const char* message) {
-  AcquitteError(s, previous);
-  bool written = kivo::insertErrorRecord(s, code);
-  if (!wanted) return;
-  if (!written) {
-    write_log("ERR", "alerting program of service " + s.Getname() +
-                         " not run: its error record could not be written");
-    return;
-  }
-  alert(s, message);
-}
-
 }  // namespace
-
-void recordStateChange(service& s, int previous, int code) {
-  switch (code) {
-    case 0:
-      if (!getErrorId(previous).empty()) AcquitteError(s, previous);
-      break;
-    case 1:
-      openRecord(s, previous, 1, s.GetAlertingWarning(), "Execute alerting software");
-      break;
-    case 2:
-      openRecord(s, previous, 2, s.GetAlertingCritical(), "Execute alerting software");
-      break;
-    case 3:
-      // This message ends with a blank.
-      openRecord(s, previous, 3, s.GetAlertingUnknown(), "Execute alerting software ");
-      break;
-    default:
-      break;
-  }
-}
-
-namespace {
-
-// The plug-in's run and everything after it. False when the stop cut the
-// trap short: a program still running at the end of the stop's grace, or
-// the database work while the server is unreachable.
-bool runAndRecord(const snmpTrap& trap, service& s) {
-  write_log("EXEC", kivo::escapeControls(s.Getpath() + " " + s.Getparameter()));
-  int previous = s.GetReturnCode();
-  int code;
-  try {
-    code = startWhenPossible("the plug-in of service " + s.Getname(),
-                             [&] { return s.execute(pluginLimits()); });
-  } catch (const serviceException& e) {
-    write_log("ERR", "ServiceException " + kivo::escapeControls(trap.getOid() + " " + trap.getHostAddr()) +
-                         e.what());
-    return true;
-  } catch (const StopException& e) {
-    // Nothing of the run is kept: the next start handles the trap again.
-    write_log("ERR", e.what());
-    return false;
-  }
-  if (s.GetTimedOut()) {
-    write_log("ERR", "plug-in of service " + s.Getname() + " timed out after " +
-                         intToString(run_settings.pluginTimeout) + " s: " +
-                         kivo::escapeControls(s.Getpath() + " " + s.Getparameter()));
-  }
-  try {
-    // A failure here must not cost the trap its error record and alert, so
-    // it is reported and the trap goes on.
-    kivo::storeRun(s);
-    write_log("EXEC", "RETURN exec " + intToString(code));
-    if (code != previous) recordStateChange(s, previous, code);
-  } catch (const StopException& e) {
-    write_log("ERR", e.what());
-    return false;
-  } catch (const DatabaseUnavailableException& e) {
-    // Its spool file stays: the next start handles the trap again.
-    write_log("ERR", "trap from " + kivo::escapeControls(trap.getHostAddr()) +
-                         " left for the next start: " + e.what());
-    return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-bool treatTrap(const snmpTrap& trap) {
-  if (log_enable == 1) write_trap_log(trap);
-  std::string address = trap.getHostAddr();
-  int position = map_service_trap.searchServiceByOID(address, trap.getOid());
-  if (position == -1) {
-    write_log("INFO", "there isn't passive service for OID" +
-                          kivo::escapeControls(trap.getOid() + " on this host " + trap.getHost() +
-                                               "(" + address + ")"));
-    return true;
-  }
-  service s = map_service_trap.getServiceByPosition(address, position);
-  kivo::FilledText filled = kivo::fillParameters(s.Getparameter(), trap, s);
-  s.SetFilledParameter(filled.text, kivo::splitFilledArguments(filled));
-  return runAndRecord(trap, s);
-}
 
 void* thread_treat_trap(void*) {
   // Named, so that ps -L and top show how many workers run.
   ::pthread_setname_np(::pthread_self(), "kivo-worker");
+  kivo::DaemonActions actions;
+  kivo::TrapHandler handler(actions, kivo::service_states, fold_windows.get());
   snmpTrap trap;
   while (die_kivo.load() == 0 && databaseUsable() && takeTrap(trap)) {
-    bool done = true;
-    try {
-      done = treatTrap(trap);
-    } catch (const std::exception& e) {
-      // Whatever one trap does, the worker lives on for the next.
-      write_log("ERR", "trap from " + kivo::escapeControls(trap.getHostAddr()) + " failed: " +
-                           e.what());
-    }
-    // Its spool file goes only now that the trap is done.
-    spool_ledger.finish(trap.origin(), done);
+    handler.handle(trap);
+    // The service's next trap may go now.
+    service_gate.done(kivo::ServiceGate::keyOf(trap));
   }
   return nullptr;
 }

@@ -11,19 +11,9 @@
 #include "services/service.h"
 #include "trap/snmpTrap.h"
 
-// The body of a worker thread; returns when die_kivo is set.
+// The body of a worker thread (kivo::TrapHandler does the work for each
+// record); returns when die_kivo is set.
 void* thread_treat_trap(void*);
-
-// Handles one trap from the trap log line to the alerting program. Nothing
-// that goes wrong with the trap escapes: it is reported in the system log.
-// Returns true when the trap is done, so that its spool file may go; false
-// when the stop cut it short and the next start must handle it again.
-bool treatTrap(const snmpTrap& trap);
-
-// The error journal's part after a run that ended with code, the service
-// having had previous before it. Throws StopException when the stop cut the
-// alerting program short.
-void recordStateChange(service& s, int previous, int code);
 
 // Starts count workers into vec_thread. A thread that cannot be created is
 // reported; the daemon goes on with those that started. Returns how many run.

@@ -16,6 +16,7 @@
 namespace {
 
 const char* const kTrapOid = ".1.3.6.1.4.1.99.0.1";
+const char* const kOtherOid = ".1.3.6.1.4.1.99.0.2";
 const char* const kCheckDummy = "/usr/lib/nagios/plugins/check_dummy";
 
 std::string testdata(const std::string& name) {
@@ -60,13 +61,15 @@ class WorkerLimitsTest : public ::testing::Test {
     config.entries["KIVO"]["stop_grace"] = "60";
   }
 
-  void addService(const std::string& plugin, const std::string& parameter) {
+  void addService(const std::string& plugin, const std::string& parameter, int id = 1,
+                  const std::string& oid = kTrapOid) {
+    const std::string key = std::to_string(id);
     database.execute("INSERT INTO kivo_plugins(plugin_id, plugin_path, plugin_type, "
-                     "plugin_trap_oid) VALUES (1, " + sqlQuoted(plugin) + ", 'trap', " +
-                     sqlQuoted(kTrapOid) + ");"
+                     "plugin_trap_oid) VALUES (" + key + ", " + sqlQuoted(plugin) + ", 'trap', " +
+                     sqlQuoted(oid) + ");"
                      "INSERT INTO kivo_services(service_id, service_name, service_parameter, "
-                     "service_plugin_id, service_device_id) VALUES (1, 'service 1', " +
-                     sqlQuoted(parameter) + ", 1, 1)");
+                     "service_plugin_id, service_device_id) VALUES (" + key + ", 'service " +
+                     key + "', " + sqlQuoted(parameter) + ", " + key + ", 1)");
   }
 
   // An alerting program for service 1 on every error state.
@@ -95,9 +98,10 @@ class WorkerLimitsTest : public ::testing::Test {
 
   // A complete trap file in the spool whose two variables are first and
   // second; it appears whole, as the spool handler writes it.
-  void spoolTrap(const std::string& name, const std::string& first, const std::string& second) {
+  void spoolTrap(const std::string& name, const std::string& first, const std::string& second,
+                 const std::string& oid = kTrapOid) {
     writeFile(dir.file(name), "localhost\nUDP: [127.0.0.1]:40000->[127.0.0.1]:162\n"
-                              ".1.3.6.1.6.3.1.1.4.1.0 " + std::string(kTrapOid) + "\n"
+                              ".1.3.6.1.6.3.1.1.4.1.0 " + oid + "\n"
                               "date 2026-12-07 10:00:00\n"
                               ".1.3.6.1.4.1.99.1 \"" + first + "\"\n"
                               ".1.3.6.1.4.1.99.2 \"" + second + "\"\n");
@@ -204,7 +208,8 @@ TEST_F(WorkerLimitsTest, ThreadNumberOutOfRange) {
       ::unlink((config.spool + name).c_str());
     }
     start(c.setting);
-    EXPECT_EQ(config.count(c.line), 1) << c.setting;
+    // Written just after the services are loaded.
+    EXPECT_TRUE(waitFor([&] { return config.count(c.line) == 1; })) << c.setting;
     spoolTrap("trap", "0", "fine");
     if (c.handles) {
       EXPECT_TRUE(waitForRuns(1)) << c.setting;
@@ -230,17 +235,21 @@ TEST_F(WorkerLimitsThreadTest, StopKillsHungPluginsAndTheirTrapsWaitForTheNextSt
   config.entries["KIVO"]["plugin_timeout"] = "0";
   config.entries["KIVO"]["stop_grace"] = "1";
   const std::string plugin = testdata("hang_once.sh");
+  // Two services: the traps of one service run one at a time.
   addService(plugin, "$1 \"$2\"");
+  addService(plugin, "$1 \"$2\"", 2, kOtherOid);
   start(2);
   const std::vector<std::string> marks = {dir.file("mark-a"), dir.file("mark-b")};
   spoolTrap("trap-a", marks[0], "a");
-  spoolTrap("trap-b", marks[1], "b");
+  spoolTrap("trap-b", marks[1], "b", kOtherOid);
   ASSERT_TRUE(waitFor([&] { return fileExists(marks[0]) && fileExists(marks[1]); }))
       << "both plug-ins hang, one per worker";
   stop();
-  for (const std::string& mark : marks) {
-    EXPECT_EQ(config.count("ERR#plug-in of service service 1 cut short by the stop: " + plugin +
-                           " " + mark + " \"" + mark.substr(mark.size() - 1) + "\""),
+  for (size_t i = 0; i < marks.size(); ++i) {
+    const std::string& mark = marks[i];
+    EXPECT_EQ(config.count("ERR#plug-in of service service " + std::to_string(i + 1) +
+                           " cut short by the stop: " + plugin + " " + mark + " \"" +
+                           mark.substr(mark.size() - 1) + "\""),
               1)
         << readFile(config.systemLog);
     EXPECT_TRUE(waitFor([&] { return processGone(mark); })) << mark;

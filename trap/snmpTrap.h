@@ -80,6 +80,18 @@ class snmpTrap {
   const SpoolOrigin& origin() const { return origin_; }
   void setOrigin(SpoolOrigin origin) { origin_ = std::move(origin); }
 
+  // A record that stands for the close of a service's fold window rather
+  // than for a received trap: it carries the service's device address and
+  // trap OID, so that it takes its place in the service's order.
+  bool windowClose() const { return windowClose_; }
+  int windowServiceId() const { return windowServiceId_; }
+  void setWindowClose(std::string address, std::string trapOid, int serviceId) {
+    hostAddr = std::move(address);
+    oid = std::move(trapOid);
+    windowClose_ = true;
+    windowServiceId_ = serviceId;
+  }
+
  private:
   void readLines(std::istream& in);
   void readTransportLine(const std::string& line);
@@ -93,6 +105,8 @@ class snmpTrap {
   std::string deviceUptime;
   std::vector<trap_variable> variables;
   SpoolOrigin origin_;
+  bool windowClose_ = false;
+  int windowServiceId_ = 0;
 };
 
 #endif
