@@ -59,6 +59,12 @@ class service {
   std::vector<std::string> getVectorAlertingParam() const { return vectorAlertingParam; }
 
   int GetReturnCode() const { return returnCode; }
+  // The result of a run made without execute (a stand-in for the plug-in).
+  void SetResult(int code, std::string output) {
+    returnCode = code;
+    stdOut = std::move(output);
+    timedOut = false;
+  }
   std::string GetStdout() const { return stdOut; }
   // True when the last execute ran out of time.
   bool GetTimedOut() const { return timedOut; }
