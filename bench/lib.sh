@@ -19,6 +19,16 @@
 #   bench_config FILE DIR SPOOL DB WORKERS SLEEP
 #                                kivo.conf for it, the logs in DIR
 #   now                          seconds since the epoch, with nanoseconds
+#   wait_for_line FILE TEXT      true once FILE holds TEXT; false after
+#                                WAIT_TENTHS tenths of a second (300)
+#   stop_daemon, stop_snmptrapd  SIGTERM to DAEMON or SNMPTRAPD, and wait
+#   bench_snmptrapd HANDLER BUFFER
+#                                snmptrapd on a free loopback port
+#                                (TRAP_PORT) with the handler's sample
+#                                settings, this checkout's paths, the
+#                                spool SPOOL and the receive buffer BUFFER
+#                                (empty: snmptrapd's default), its log in
+#                                WORK/snmptrapd.log, into SNMPTRAPD
 #
 # KEEP_WORK=1 keeps the work folder for a look after the run.
 
@@ -89,4 +99,48 @@ PGSQL_db=$4
 PGSQL_username=postgres
 PGSQL_pwd=
 CONF
+}
+
+wait_for_line() {
+    i=0
+    until grep -q -- "$2" "$1" 2>/dev/null; do
+        i=$((i + 1))
+        [ "$i" -le "${WAIT_TENTHS:-300}" ] || return 1
+        sleep 0.1
+    done
+}
+
+stop_daemon() {
+    kill -TERM "$DAEMON"
+    wait "$DAEMON" || true
+    DAEMON=
+}
+
+stop_snmptrapd() {
+    kill -TERM "$SNMPTRAPD"
+    wait "$SNMPTRAPD" || true
+    SNMPTRAPD=
+}
+
+bench_snmptrapd() {
+    handler=$1 buffer=$2
+    sed -e "s|/var/spool/kivo/|$SPOOL/|" \
+        -e "s|/usr/local/bin/kivo-spool-handler|$ROOT/$BUILD_DIR/kivo-spool-handler|" \
+        -e "s|/usr/share/kivo/kivo-spool-handler.pl|$ROOT/receiver/kivo-spool-handler.pl|" \
+        -e "/serverRecvBuf/d" \
+        "conf/snmptrapd-$handler.conf.sample" > "$WORK/snmptrapd.conf"
+    [ -z "$buffer" ] || echo "[snmp] serverRecvBuf $buffer" >> "$WORK/snmptrapd.conf"
+    for attempt in 1 2 3 4 5; do
+        TRAP_PORT=$((20000 + $(od -An -N2 -tu2 /dev/urandom) % 40000))
+        : > "$WORK/snmptrapd.log"
+        snmptrapd -f -m "" -C -c "$WORK/snmptrapd.conf" -LF i "$WORK/snmptrapd.log" \
+            "udp:127.0.0.1:$TRAP_PORT" > "$WORK/snmptrapd.out" 2>&1 &
+        SNMPTRAPD=$!
+        wait_for_line "$WORK/snmptrapd.log" "NET-SNMP version" && return 0
+        kill -KILL "$SNMPTRAPD" 2>/dev/null || true
+        wait "$SNMPTRAPD" 2>/dev/null || true
+        SNMPTRAPD=
+    done
+    echo "snmptrapd did not start" >&2
+    exit 1
 }

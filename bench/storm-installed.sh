@@ -80,15 +80,6 @@ if [ "${SPOOL_FS:-}" = tmpfs ]; then
 fi
 mkdir -p "$SPOOL"
 
-wait_for_line() {
-    i=0
-    until grep -q -- "$2" "$1" 2>/dev/null; do
-        i=$((i + 1))
-        [ "$i" -le "$WAIT_TENTHS" ] || return 1
-        sleep 0.1
-    done
-}
-
 # Device d (0 to DEVICES-1) has the address 127.10.(d / 200).(d % 200 + 1),
 # as the sender gives it, and one trap service.
 sql -d postgres -c "CREATE DATABASE kivo_storm TEMPLATE kivo_template"
@@ -117,12 +108,6 @@ start_daemon() {
     wait_for_line "$LOG" "load Trap service" || { echo "the daemon did not start" >&2; exit 1; }
 }
 
-stop_daemon() {
-    kill -TERM "$DAEMON"
-    wait "$DAEMON" || true
-    DAEMON=
-}
-
 # snmptrapd with the drop-in's command line: its own settings and the
 # snippet, logging into a file (not standard output) and listening on
 # loopback.
@@ -135,12 +120,6 @@ start_snmptrapd() {
     SNMP_PERSISTENT_DIR="$WORK/snmp-persistent" $command > "$WORK/snmptrapd.out" 2>&1 &
     SNMPTRAPD=$!
     wait_for_line "$WORK/snmptrapd.log" "NET-SNMP version" || { echo "snmptrapd did not start" >&2; exit 1; }
-}
-
-stop_snmptrapd() {
-    kill -TERM "$SNMPTRAPD"
-    wait "$SNMPTRAPD" || true
-    SNMPTRAPD=
 }
 
 # Processor seconds of a process: its own (all threads), or with its reaped

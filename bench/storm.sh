@@ -51,16 +51,6 @@ SPOOL="$WORK/spool"
 LOG="$WORK/kivotrapd.log"
 mkdir -p "$SPOOL"
 
-# True once the file holds the text; false after WAIT_TENTHS.
-wait_for_line() {
-    i=0
-    until grep -q -- "$2" "$1" 2>/dev/null; do
-        i=$((i + 1))
-        [ "$i" -le "$WAIT_TENTHS" ] || return 1
-        sleep 0.1
-    done
-}
-
 bench_database kivo_storm "$PLUGIN" '$1 "$2"'
 
 if sysctl -q -w net.core.rmem_max="$BUFFER" 2>/dev/null; then
@@ -77,49 +67,12 @@ start_daemon() {
     wait_for_line "$LOG" "load Trap service" || { echo "the daemon did not start" >&2; exit 1; }
 }
 
-stop_daemon() {
-    kill -TERM "$DAEMON"
-    wait "$DAEMON" || true
-    DAEMON=
-}
-
-# snmptrapd with the handler's sample configuration, this checkout's paths,
-# and the receive buffer given (empty: snmptrapd's default).
-start_snmptrapd() {
-    handler=$1 buffer=$2
-    sed -e "s|/var/spool/kivo/|$SPOOL/|" \
-        -e "s|/usr/local/bin/kivo-spool-handler|$ROOT/$BUILD_DIR/kivo-spool-handler|" \
-        -e "s|/usr/share/kivo/kivo-spool-handler.pl|$ROOT/receiver/kivo-spool-handler.pl|" \
-        -e "/serverRecvBuf/d" \
-        "conf/snmptrapd-$handler.conf.sample" > "$WORK/snmptrapd.conf"
-    [ -z "$buffer" ] || echo "[snmp] serverRecvBuf $buffer" >> "$WORK/snmptrapd.conf"
-    for attempt in 1 2 3 4 5; do
-        TRAP_PORT=$((20000 + $(od -An -N2 -tu2 /dev/urandom) % 40000))
-        : > "$WORK/snmptrapd.log"
-        snmptrapd -f -m "" -C -c "$WORK/snmptrapd.conf" -LF i "$WORK/snmptrapd.log" \
-            "udp:127.0.0.1:$TRAP_PORT" > "$WORK/snmptrapd.out" 2>&1 &
-        SNMPTRAPD=$!
-        wait_for_line "$WORK/snmptrapd.log" "NET-SNMP version" && return 0
-        kill -KILL "$SNMPTRAPD" 2>/dev/null || true
-        wait "$SNMPTRAPD" 2>/dev/null || true
-        SNMPTRAPD=
-    done
-    echo "snmptrapd did not start" >&2
-    exit 1
-}
-
-stop_snmptrapd() {
-    kill -TERM "$SNMPTRAPD"
-    wait "$SNMPTRAPD" || true
-    SNMPTRAPD=
-}
-
 RUN=0
 # One storm: handler, rate, number of traps, receive buffer (empty: the
 # default), and "burst" or nothing for the label.
 storm() {
     RUN=$((RUN + 1))
-    start_snmptrapd "$1" "$4"
+    bench_snmptrapd "$1" "$4"
     result=$("$STORM" send "$TRAP_PORT" "$2" "$3" "storm$RUN" "$LOG" "$LIMIT" "$SPOOL")
     stop_snmptrapd
     label="$2/s"

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Traps per second through the real daemon, for 1, 2 and 4 workers: fills a
-# spool directory with N trap files, starts kivoTrapD on a throwaway
-# PostgreSQL cluster with one service whose plug-in is check_dummy (OK), and
+# spool directory with N trap files, spread over 16 services as a real
+# network's are, starts kivoTrapD on a throwaway PostgreSQL cluster whose
+# services all run the plug-in check_dummy (OK), and
 # measures from the first file taken out of the spool to the service row
 # written for the last trap. In the same run it measures how many times per
 # second W parallel launchers start and reap the same plug-in, the ceiling
@@ -35,11 +36,17 @@ run_daemon() {
     SPOOL="$RUN/spool"
     mkdir -p "$SPOOL"
     bench_database "$DB" "$PLUGIN" '$1 ok'
+    # Fifteen more services of the device, on the trap OIDs .2 to .16.
+    sql -d "$DB" -c "INSERT INTO kivo_plugins (plugin_id, plugin_path, plugin_type, plugin_trap_oid)
+            SELECT s, '$PLUGIN', 'trap', '.1.3.6.1.4.1.99.0.' || s FROM generate_series(2, 16) AS s;
+        INSERT INTO kivo_services (service_id, service_name, service_parameter,
+                service_plugin_id, service_device_id)
+            SELECT s, 'bench ' || s, '\$1 ok', s, 1 FROM generate_series(2, 16) AS s;"
     bench_config "$RUN/kivo.conf" "$RUN" "$SPOOL" "$DB" "$W" 1
     i=0
     while [ "$i" -lt "$N" ]; do
-        printf 'localhost\nUDP: [127.0.0.1]:40000->[127.0.0.1]:162\n.1.3.6.1.2.1.1.3.0 0:0:01:02.03\n.1.3.6.1.6.3.1.1.4.1.0 .1.3.6.1.4.1.99.0.1\n.1.3.6.1.4.1.99.1 0\n.1.3.6.1.4.1.99.2 "trap %d"\ndate 2026-12-07 10:00:00\n' \
-            "$i" > "$SPOOL/trap-$(printf '%08d' "$i")"
+        printf 'localhost\nUDP: [127.0.0.1]:40000->[127.0.0.1]:162\n.1.3.6.1.2.1.1.3.0 0:0:01:02.03\n.1.3.6.1.6.3.1.1.4.1.0 .1.3.6.1.4.1.99.0.%d\n.1.3.6.1.4.1.99.1 0\n.1.3.6.1.4.1.99.2 "trap %d"\ndate 2026-12-07 10:00:00\n' \
+            $((i % 16 + 1)) "$i" > "$SPOOL/trap-$(printf '%08d' "$i")"
         i=$((i + 1))
     done
 
@@ -51,7 +58,7 @@ run_daemon() {
     # takes little from the daemon.
     wait_until '[ "$(grep -c "#EXEC#RETURN exec 0" "$RUN/kivotrapd.log")" -ge "$N" ]' 0.5 ||
         { echo "the daemon did not handle $N traps in ${LIMIT}s" >&2; exit 1; }
-    END=$(sql -d "$DB" -c "SELECT extract(epoch FROM service_last_exec_time) FROM kivo_services")
+    END=$(sql -d "$DB" -c "SELECT extract(epoch FROM max(service_last_exec_time)) FROM kivo_services")
     kill -TERM "$DAEMON"
     wait "$DAEMON" || true
     DAEMON=

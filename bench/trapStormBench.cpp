@@ -7,6 +7,9 @@
 //       Without SOURCES they all come from 127.0.0.1; with SOURCES, trap i
 //       comes from device i % SOURCES, whose address is sourceAddress() below
 //       (127.10.0.1, 127.10.0.2, ...), one bound socket each.
+//   kivo-bench-trap-storm repeat PORT RATE COUNT TAG LOG LIMIT SPOOL [SOURCES]
+//       the same, but every trap is one critical trap with the text TAG,
+//       the same but for its uptime: a flapping device.
 //   kivo-bench-trap-storm files SPOOL INTERVAL_MS COUNT TAG LOG LIMIT
 //       puts COUNT trap files into SPOOL, one every INTERVAL_MS, each written
 //       beside it first and renamed in.
@@ -108,11 +111,12 @@ std::string varbind(const std::string& oid, const std::string& value) {
   return tlv(0x30, berOid(oid) + value);
 }
 
-// One SNMPv2-Trap message: uptime, trap OID, state 0, message text.
-std::string trapMessage(long long requestId, const std::string& text) {
-  std::string variables = varbind("1.3.6.1.2.1.1.3.0", berInteger(0x43, 12345)) +
+// One SNMPv2-Trap message: uptime, trap OID, state, message text.
+std::string trapMessage(long long requestId, const std::string& text, long long uptime = 12345,
+                        int state = 0) {
+  std::string variables = varbind("1.3.6.1.2.1.1.3.0", berInteger(0x43, uptime)) +
                           varbind("1.3.6.1.6.3.1.1.4.1.0", berOid("1.3.6.1.4.1.99.0.1")) +
-                          varbind("1.3.6.1.4.1.99.1", berInteger(0x02, 0)) +
+                          varbind("1.3.6.1.4.1.99.1", berInteger(0x02, state)) +
                           varbind("1.3.6.1.4.1.99.2", tlv(0x04, text));
   std::string pdu = berInteger(0x02, requestId) + berInteger(0x02, 0) + berInteger(0x02, 0) +
                     tlv(0x30, variables);
@@ -286,13 +290,16 @@ std::vector<FileDescriptor> senderSockets(int port, long sources) {
   return sockets;
 }
 
+// With repeat, every trap is the same critical one but for its uptime: a
+// flapping device.
 void sendTraps(const std::vector<FileDescriptor>& sockets, double rate, long count,
-               const std::string& tag, std::atomic<long long>* lastSent, long* sent) {
+               const std::string& tag, bool repeat, std::atomic<long long>* lastSent, long* sent) {
   timespec start;
   clock_gettime(CLOCK_MONOTONIC, &start);
   for (long i = 0; i < count; ++i) {
     sleepUntil(start, static_cast<long long>(i * 1e9 / rate));
-    std::string message = trapMessage(i + 1, trapText(tag, i));
+    std::string message =
+        repeat ? trapMessage(i + 1, tag, 100 + i, 2) : trapMessage(i + 1, trapText(tag, i));
     int socket = sockets[static_cast<size_t>(i) % sockets.size()].get();
     if (send(socket, message.data(), message.size(), 0) == static_cast<ssize_t>(message.size())) {
       ++*sent;
@@ -334,7 +341,7 @@ double percentile(std::vector<double> values, double fraction) {
 
 int usage(const char* program) {
   fprintf(stderr,
-          "usage: %s send PORT RATE COUNT TAG LOG LIMIT SPOOL [SOURCES]\n"
+          "usage: %s send|repeat PORT RATE COUNT TAG LOG LIMIT SPOOL [SOURCES]\n"
           "       %s files SPOOL INTERVAL_MS COUNT TAG LOG LIMIT\n",
           program, program);
   return 2;
@@ -348,7 +355,8 @@ int main(int argc, char** argv) {
   long count = atol(argv[4]);
   std::string tag = argv[5];
   int limit = atoi(argv[7]);
-  bool send = mode == "send" && (argc == 9 || argc == 10);
+  bool repeat = mode == "repeat";
+  bool send = (mode == "send" || repeat) && (argc == 9 || argc == 10);
   bool files = mode == "files" && argc == 8;
   if ((!send && !files) || count < 1 || limit < 1) return usage(argv[0]);
   std::string spool = send ? argv[8] : argv[2];
@@ -361,7 +369,7 @@ int main(int argc, char** argv) {
   long sent = 0;
   std::thread sender([&] {
     if (send) {
-      sendTraps(sockets, atof(argv[3]), count, tag, &lastSent, &sent);
+      sendTraps(sockets, atof(argv[3]), count, tag, repeat, &lastSent, &sent);
     } else {
       writeTrapFiles(argv[2], atol(argv[3]), count, tag, &lastSent, &sent);
     }

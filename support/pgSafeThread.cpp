@@ -75,12 +75,17 @@ std::vector<const char*> parameterValues(const std::vector<std::string>& params)
   return values;
 }
 
-// The count line and one line per parameter, each after prefix.
-void writeParameterLines(const std::string& prefix, const std::vector<std::string>& params) {
-  writeStandardOutputLine(prefix + "nbr param: " + std::to_string(params.size()));
+// The first line, the count line and one line per parameter, each after
+// prefix, in one write: lines of other threads may come before or after
+// them, never between.
+void writeRequestLines(const std::string& prefix, const std::string& first,
+                       const std::vector<std::string>& params) {
+  std::string lines = prefix + first + "\n";
+  lines += prefix + "nbr param: " + std::to_string(params.size()) + "\n";
   for (size_t i = 0; i < params.size(); ++i) {
-    writeStandardOutputLine(prefix + "param " + std::to_string(i) + " : " + params[i]);
+    lines += prefix + "param " + std::to_string(i) + " : " + params[i] + "\n";
   }
+  writeStandardOutput(lines);
 }
 
 bool isBlank(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
@@ -342,8 +347,7 @@ PGresult* pgSafeThread::executeRequest(const std::string& sql) {
 PGresult* pgSafeThread::executeParamRequest(const std::string& sql,
                                             const std::vector<std::string>& params) {
   std::vector<const char*> values = parameterValues(params);
-  writeStandardOutputLine("\t[PG EXEC PARAM] request: " + sql);
-  writeParameterLines("\t[PG EXEC PARAM] ", params);
+  writeRequestLines("\t[PG EXEC PARAM] ", "request: " + sql, params);
   std::unique_lock<std::mutex> hold(mutex_, std::defer_lock);
   PgResult result = run(hold, statementLabel(sql), [&sql, &values](PGconn* c) {
     return PQsendQueryParams(c, sql.c_str(), static_cast<int>(values.size()), nullptr,
@@ -382,8 +386,7 @@ void pgSafeThread::prepareRequest(const std::string& name, const std::string& sq
 PGresult* pgSafeThread::executePrepareRequest(const std::string& name,
                                               const std::vector<std::string>& params) {
   std::vector<const char*> values = parameterValues(params);
-  writeStandardOutputLine("\t[PG EXEC PREPARERESQUEST] request name : " + name);
-  writeParameterLines("\t[PG EXEC PREPARERESQUEST] ", params);
+  writeRequestLines("\t[PG EXEC PREPARERESQUEST] ", "request name : " + name, params);
   std::unique_lock<std::mutex> hold(mutex_, std::defer_lock);
   PgResult result = run(hold, name, [&name, &values](PGconn* c) {
     return PQsendQueryPrepared(c, name.c_str(), static_cast<int>(values.size()), values.data(),
