@@ -47,12 +47,20 @@ std::string seedSql(const std::string& alertFile) {
          "  FOR EACH ROW EXECUTE FUNCTION keep_state();";
 }
 
-// Trap i reports warning or critical, so that each one leaves a state, a
-// record and an alert.
-int stateOf(int i) { return 1 + i % 2; }
-std::string outputOf(int i) {
-  return std::string(stateOf(i) == 1 ? "WARNING" : "CRITICAL") + ": trap " + std::to_string(i) +
-         "\n";
+// Further services 2 to count of the same device on the trap OIDs .2 to
+// .count, alike in all else.
+std::string moreServicesSql(int count) {
+  const std::string last = std::to_string(count);
+  return "INSERT INTO kivo_plugins(plugin_id, plugin_path, plugin_type, plugin_trap_oid)"
+         "  SELECT s, '/usr/lib/nagios/plugins/check_dummy', 'trap', '.1.3.6.1.4.1.99.0.' || s"
+         "  FROM generate_series(2, " + last + ") AS s;"
+         "INSERT INTO kivo_services(service_id, service_name, service_parameter,"
+         "  service_plugin_id, service_device_id)"
+         "  SELECT s, 'link ' || s, '$1 \"$2\"', s, 1 FROM generate_series(2, " + last + ") AS s;"
+         "INSERT INTO kivo_service_response_program(response_service_id, response_program_id,"
+         "  response_unknown, response_warning, response_critical, response_parameter)"
+         "  SELECT s, 1, true, true, true, response_parameter FROM generate_series(2, " + last +
+         ") AS s, kivo_service_response_program WHERE response_service_id = 1;";
 }
 
 class DatabaseOutageThreadTest : public ::testing::Test {
@@ -69,15 +77,26 @@ class DatabaseOutageThreadTest : public ::testing::Test {
     primary.reset();
   }
 
+  // Trap i goes to service 1 + i % services and reports warning or
+  // critical by turns for each service, so that each one leaves a state, a
+  // record and an alert.
+  int serviceOf(int i) const { return 1 + i % services; }
+  int stateOf(int i) const { return 1 + (i / services) % 2; }
+  std::string outputOf(int i) const {
+    return std::string(stateOf(i) == 1 ? "WARNING" : "CRITICAL") + ": trap " +
+           std::to_string(i) + "\n";
+  }
+
   void startDaemon(int workers, const std::string& host, const std::string& port,
-                   const std::string& options) {
+                   const std::string& options, int connections = 1) {
     config.entries["KIVO"]["thread_number"] = std::to_string(workers);
     config.entries["POSTGRESQL"] = {{"PGSQL_host", host},
                                     {"PGSQL_port", port},
                                     {"PGSQL_db", kDatabase},
                                     {"PGSQL_username", "postgres"},
                                     {"PGSQL_pwd", ""},
-                                    {"PGSQL_options", options}};
+                                    {"PGSQL_options", options},
+                                    {"PGSQL_connections", std::to_string(connections)}};
     config.write();
     ::unlink(config.systemLog.c_str());
     DaemonProcess::Options process;
@@ -100,7 +119,7 @@ class DatabaseOutageThreadTest : public ::testing::Test {
     snprintf(name, sizeof name, "trap-%06d", i);
     writeFile(dir.file("partial"),
               "localhost\nUDP: [127.0.0.1]:40000->[127.0.0.1]:162\n"
-              ".1.3.6.1.6.3.1.1.4.1.0 .1.3.6.1.4.1.99.0.1\n"
+              ".1.3.6.1.6.3.1.1.4.1.0 .1.3.6.1.4.1.99.0." + std::to_string(serviceOf(i)) + "\n"
               "date 2026-12-07 10:00:00\n"
               ".1.3.6.1.4.1.99.1 " + std::to_string(stateOf(i)) + "\n"
               ".1.3.6.1.4.1.99.2 \"trap " + std::to_string(i) + "\"\n");
@@ -155,6 +174,7 @@ class DatabaseOutageThreadTest : public ::testing::Test {
   std::unique_ptr<OwnCluster> primary;
   std::unique_ptr<OwnCluster> standby;
   std::unique_ptr<DaemonProcess> daemon;
+  int services = 1;
 };
 
 TEST_F(DatabaseOutageThreadTest, RestartMidStreamLosesNoTrap) {
@@ -174,6 +194,32 @@ TEST_F(DatabaseOutageThreadTest, RestartMidStreamLosesNoTrap) {
   daemon->signal(SIGTERM);
   ASSERT_TRUE(daemon->waitExit());
   EXPECT_EQ(daemon->exitStatus(), 0);
+}
+
+TEST_F(DatabaseOutageThreadTest, FourConnectionsLoseNothingAndTellTheRestartOnce) {
+  const int kTraps = 40;
+  services = 8;
+  primary->execute(kDatabase, moreServicesSql(services));
+  startDaemon(8, primary->socket(), primary->port(), "", 4);
+  EXPECT_EQ(logged("\t[PG CONSTRUCT] connexion"), 4);
+  std::thread writer([&] { stream(0, kTraps, std::chrono::milliseconds(50)); });
+  bool started = waitFor([&] { return logged("EXEC#RETURN exec ") >= 8; });
+  if (started) {
+    primary->halt();
+    primary->resume();
+  }
+  writer.join();
+  ASSERT_TRUE(started) << readFile(config.systemLog);
+  expectEveryTrapStored(*primary, kTraps);
+  std::vector<std::string> alerts = splitLines(readFile(alertFile));
+  EXPECT_EQ(std::set<std::string>(alerts.begin(), alerts.end()).size(), alerts.size())
+      << "every alert its own record";
+  EXPECT_EQ(logged(kLost), 1) << readFile(config.systemLog);
+  EXPECT_EQ(logged(kBack), 1);
+  daemon->signal(SIGTERM);
+  ASSERT_TRUE(daemon->waitExit());
+  EXPECT_EQ(daemon->exitStatus(), 0);
+  EXPECT_EQ(logged("\t[PG DESCONSTRUCT]fin de connexion"), 4);
 }
 
 TEST_F(DatabaseOutageThreadTest, TwentySecondOutageDuringAStreamLosesNoTrap) {

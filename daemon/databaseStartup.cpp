@@ -8,6 +8,7 @@
 #include "daemon/kivoTrapd.h"
 #include "daemon/runSettings.h"
 #include "daemon/settingsReader.h"
+#include "support/connectionPool.h"
 #include "support/iniConfig.h"
 #include "support/pgSafeThread.h"
 
@@ -35,6 +36,12 @@ ConnectionOutage::Policy reconnectPolicy() {
   return policy;
 }
 
+int databaseConnections(kivo::SettingsReader& reader) {
+  long count = reader.count("POSTGRESQL", "PGSQL_connections", 1);
+  if (count < 1) return 1;
+  return count > kMostConnections ? kMostConnections : static_cast<int>(count);
+}
+
 void startDatabase(iniConfig& config) {
   std::string conninfo = databaseConnectionString(config);
   write_log("INFO", "Connection database....");
@@ -44,10 +51,13 @@ void startDatabase(iniConfig& config) {
   pgSQL->setReconnectPolicy(reconnectPolicy());
   kivo::SettingsReader reader(config);
   long slowSeconds = reader.count("POSTGRESQL", "PGSQL_slow_statement", 10);
+  int connections = databaseConnections(reader);
   for (const std::string& finding : reader.findings()) write_log("ERR", finding);
   pgSQL->setSlowStatementReport(std::chrono::seconds(slowSeconds));
   pgSQL->setStopNotice(&stop_notice);
   write_log("INFO", "Connection database sucessful. Encoding: " + pgSQL->getClientEncoding());
   prepareJournalStatements(*pgSQL);
+  // The others like the first, its statements prepared on each.
+  connection_pool.grow(*pgSQL, connections);
   loadErrorKinds(*pgSQL);
 }

@@ -3,6 +3,7 @@
 #include "daemon/kivoTrapd.h"
 #include "support/convertTo.h"
 #include "support/exceptions.h"
+#include "support/connectionPool.h"
 #include "support/errorRepeats.h"
 #include "support/pgSafeThread.h"
 #include "support/utf8Text.h"
@@ -38,6 +39,9 @@ const std::vector<JournalStatement> kStatements = {
      2},
 };
 
+// The connection of the trap at hand: the one its worker leased, or pgSQL.
+pgSafeThread& db() { return kivo::currentConnection(*pgSQL); }
+
 // The journal's failures that last are told once per statement and kind.
 kivo::ErrorRepeats journal_repeats;
 
@@ -58,14 +62,14 @@ void reportSuccess(const char* statement) {
 
 // Open records of the service: at most one row, the newest.
 PgResult checkErrorHappen(service const& s) {
-  return PgResult(pgSQL->executePrepareRequest(
+  return PgResult(db().executePrepareRequest(
       kCheckErrorHappen, {intToString(s.GetDevice_id()), intToString(s.GetService_id())}));
 }
 
 // A plug-in's output as the server takes it: a stray byte must not cost the
 // run its state or its record.
 std::string storedOutput(service const& s) {
-  return textForEncoding(s.GetStdout(), pgSQL->getClientEncoding());
+  return textForEncoding(s.GetStdout(), db().getClientEncoding());
 }
 
 }  // namespace
@@ -92,7 +96,7 @@ void loadErrorKinds(pgSafeThread& db) {
 }
 
 void updateService(service const& s) {
-  PgResult result(pgSQL->executePrepareRequest(
+  PgResult result(db().executePrepareRequest(
       kUpdateState,
       {intToString(s.GetReturnCode()), storedOutput(s), intToString(s.GetService_id())}));
 }
@@ -113,7 +117,7 @@ bool kivo::storeRun(service const& s) {
 
 bool kivo::insertErrorRecord(service const& s, int code) {
   try {
-    PgResult result(pgSQL->executePrepareRequest(
+    PgResult result(db().executePrepareRequest(
         kInsertErrorHappen, {getErrorId(code), intToString(s.GetDevice_id()),
                              intToString(s.GetService_id()), storedOutput(s)}));
     reportSuccess(kInsertErrorHappen);
@@ -134,7 +138,7 @@ void AcquitteError(service const& s, int previous) {
     if (PQntuples(open.get()) > 0) {
       statement = kAcquitteErrorHappen;
       PgResult acknowledged(
-          pgSQL->executePrepareRequest(kAcquitteErrorHappen, {PQgetvalue(open.get(), 0, 0)}));
+          db().executePrepareRequest(kAcquitteErrorHappen, {PQgetvalue(open.get(), 0, 0)}));
     }
     reportSuccess(statement);
   } catch (const PostgresqlException& e) {

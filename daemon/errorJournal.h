@@ -2,9 +2,9 @@
 // in the database, through the four statements that start-up prepares on
 // pgSQL, and the error-kind map map_error that start-up fills.
 //
-// The journal functions run on every worker thread at once. Each statement
-// is serialized by the connection's own mutex; nothing holds a lock across
-// the statements of one call or of one trap. map_error is read without a
+// The journal functions run on every worker thread at once, each on the
+// connection its worker leased for the trap at hand (kivo::ConnectionPool),
+// or on pgSQL. Each statement is serialized by the connection's own mutex. map_error is read without a
 // lock: start-up fills it before the first worker starts. All of them need
 // pgSQL connected, with the statements prepared.
 #ifndef KIVO_DAEMON_ERRORJOURNAL_H

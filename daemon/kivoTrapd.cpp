@@ -21,6 +21,7 @@
 #include "daemon/trapWorker.h"
 #include "support/convertTo.h"
 #include "support/exceptions.h"
+#include "support/connectionPool.h"
 #include "support/iniConfig.h"
 #include "support/pgSafeThread.h"
 #include "support/posixIo.h"
@@ -43,6 +44,7 @@ IntakeWakeup intake_wakeup{die_kivo};
 SpoolLedger spool_ledger{intake_wakeup, 1000};
 kivo::ServiceGate service_gate{fifo_trap};
 std::unique_ptr<kivo::FoldWindows> fold_windows;
+kivo::ConnectionPool connection_pool;
 
 namespace {
 
@@ -146,6 +148,7 @@ void stopDaemon(TermSignal& termSignal) {
   stopWorkers(termSignal);
   fold_windows.reset();
   write_log("INFO", " kivoTrapD is stopping ... SIGTERM");
+  connection_pool.clear();
   pgSQL.reset();
   flog_trap_receive.reset();
 }

@@ -27,6 +27,7 @@ class IntakeWakeup;
 class pgSafeThread;
 class SpoolLedger;
 namespace kivo {
+class ConnectionPool;
 class FoldWindows;
 class ServiceGate;
 }  // namespace kivo
@@ -58,6 +59,9 @@ extern IntakeWakeup intake_wakeup;
 extern SpoolLedger spool_ledger;
 // Between the intake and fifo_trap: one trap of a service at a time.
 extern kivo::ServiceGate service_gate;
+// pgSQL and the further connections of PGSQL_connections, leased by the
+// workers one trap at a time.
+extern kivo::ConnectionPool connection_pool;
 // The services' fold windows, made at the start before the workers and
 // gone after them.
 extern std::unique_ptr<kivo::FoldWindows> fold_windows;

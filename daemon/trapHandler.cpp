@@ -9,6 +9,7 @@
 #include "daemon/spoolLedger.h"
 #include "daemon/trapLog.h"
 #include "daemon/trapParameters.h"
+#include "support/connectionPool.h"
 #include "support/convertTo.h"
 #include "support/exceptions.h"
 #include "support/logText.h"
@@ -28,6 +29,11 @@ void DaemonActions::acknowledge(const service& s, int previous) { AcquitteError(
 bool DaemonActions::openRecord(const service& s, int code) { return insertErrorRecord(s, code); }
 
 double DaemonActions::openRecordId(const service& s) { return getHappenError(s); }
+
+std::shared_ptr<void> DaemonActions::holdDatabase() {
+  return std::shared_ptr<void>(connection_pool.lease().release(),
+                               [](void* lease) { delete static_cast<ConnectionPool::Lease*>(lease); });
+}
 
 namespace {
 
@@ -151,12 +157,19 @@ bool TrapHandler::run(const snmpTrap& trap, service& s) {
                          escapeControls(s.Getpath() + " " + s.Getparameter()));
   }
   try {
-    // A failure here must not cost the trap its error record and alert, so
-    // it is reported and the trap goes on.
-    actions_.storeRun(s);
-    states_.ran(s.GetService_id(), code);
-    write_log("EXEC", "RETURN exec " + intToString(code));
-    if (code != previous) recordStateChange(s, previous, code);
+    std::optional<Alert> wanted;
+    {
+      // One connection for the trap's statements, free again before its
+      // alerting program runs.
+      std::shared_ptr<void> connection = actions_.holdDatabase();
+      // A failure here must not cost the trap its error record and alert,
+      // so it is reported and the trap goes on.
+      actions_.storeRun(s);
+      states_.ran(s.GetService_id(), code);
+      write_log("EXEC", "RETURN exec " + intToString(code));
+      if (code != previous) wanted = recordStateChange(s, previous, code);
+    }
+    if (wanted) alert(s, *wanted);
   } catch (const StopException& e) {
     write_log("ERR", e.what());
     return false;
@@ -169,53 +182,54 @@ bool TrapHandler::run(const snmpTrap& trap, service& s) {
   return true;
 }
 
-void TrapHandler::recordStateChange(service& s, int previous, int code) {
+std::optional<TrapHandler::Alert> TrapHandler::recordStateChange(service& s, int previous,
+                                                                 int code) {
   switch (code) {
     case 0:
       if (!getErrorId(previous).empty()) actions_.acknowledge(s, previous);
-      break;
+      return std::nullopt;
     case 1:
-      openRecord(s, previous, 1, s.GetAlertingWarning(), "Execute alerting software");
-      break;
+      return openRecord(s, previous, 1, s.GetAlertingWarning(), "Execute alerting software");
     case 2:
-      openRecord(s, previous, 2, s.GetAlertingCritical(), "Execute alerting software");
-      break;
+      return openRecord(s, previous, 2, s.GetAlertingCritical(), "Execute alerting software");
     case 3:
       // This message ends with a blank.
-      openRecord(s, previous, 3, s.GetAlertingUnknown(), "Execute alerting software ");
-      break;
+      return openRecord(s, previous, 3, s.GetAlertingUnknown(), "Execute alerting software ");
     default:
-      break;
+      return std::nullopt;
   }
 }
 
 // A warning, critical or unknown run: the previous record is acknowledged,
 // one of this kind opened, and the alerting program run when wanted, with
 // the record it names.
-void TrapHandler::openRecord(service& s, int previous, int code, bool wanted,
-                             const char* message) {
+std::optional<TrapHandler::Alert> TrapHandler::openRecord(service& s, int previous, int code,
+                                                         bool wanted, const char* message) {
   actions_.acknowledge(s, previous);
   bool written = actions_.openRecord(s, code);
-  if (!wanted) return;
+  if (!wanted) return std::nullopt;
   if (!written) {
     write_log("ERR", "alerting program of service " + s.Getname() +
                          " not run: its error record could not be written");
-    return;
+    return std::nullopt;
   }
-  alert(s, message);
-}
-
-// StopException, when the stop cuts the program short, goes to run().
-void TrapHandler::alert(service& s, const char* message) {
+  // The service's traps run one at a time, so its newest open record is the
+  // one just opened.
   double errorId = actions_.openRecordId(s);
   if (errorId < 0) {
     write_log("ERR", "alerting program of service " + s.Getname() +
                          " not run: no open error record of the service was found");
-    return;
+    return std::nullopt;
   }
-  write_log("INFO", message);
-  service::AlertingEnd end = startWhenPossible("the alerting program of service " + s.Getname(),
-                                               [&] { return actions_.runAlerting(s, errorId); });
+  return Alert{errorId, message};
+}
+
+// StopException, when the stop cuts the program short, goes to run().
+void TrapHandler::alert(service& s, const Alert& wanted) {
+  write_log("INFO", wanted.message);
+  service::AlertingEnd end =
+      startWhenPossible("the alerting program of service " + s.Getname(),
+                        [&] { return actions_.runAlerting(s, wanted.errorId); });
   if (end == service::kAlertingTimedOut) {
     write_log("ERR", "alerting program of service " + s.Getname() + " timed out after " +
                          intToString(run_settings.alertingTimeout) + " s: " +

@@ -18,6 +18,8 @@
 #ifndef KIVO_DAEMON_TRAPHANDLER_H
 #define KIVO_DAEMON_TRAPHANDLER_H
 
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "services/service.h"
@@ -44,6 +46,9 @@ class TrapActions {
   virtual bool openRecord(const service& s, int code) = 0;
   // getHappenError: the newest open record's id, or -1.
   virtual double openRecordId(const service& s) = 0;
+  // Holds one database connection for the statements of one trap until the
+  // returned object goes; null when there is nothing to hold.
+  virtual std::shared_ptr<void> holdDatabase() { return nullptr; }
 };
 
 // The daemon's actions: the real programs, within the run settings' limits,
@@ -56,6 +61,7 @@ class DaemonActions : public TrapActions {
   void acknowledge(const service& s, int previous) override;
   bool openRecord(const service& s, int code) override;
   double openRecordId(const service& s) override;
+  std::shared_ptr<void> holdDatabase() override;
 };
 
 class TrapHandler {
@@ -68,10 +74,16 @@ class TrapHandler {
 
   void handle(const snmpTrap& record);
 
+  // An alerting program to run once the journal is written.
+  struct Alert {
+    double errorId;
+    const char* message;
+  };
+
   // The error journal's part after a run that ended with code, the service
-  // having had previous before it. Throws StopException when the stop cut
-  // the alerting program short.
-  void recordStateChange(service& s, int previous, int code);
+  // having had previous before it: the alert to run, when one is wanted and
+  // its record is there.
+  std::optional<Alert> recordStateChange(service& s, int previous, int code);
 
  private:
   void arrive(const snmpTrap& trap);
@@ -81,8 +93,10 @@ class TrapHandler {
   // The plug-in's run and everything after it. False when the stop cut the
   // trap short.
   bool run(const snmpTrap& trap, service& s);
-  void openRecord(service& s, int previous, int code, bool wanted, const char* message);
-  void alert(service& s, const char* message);
+  std::optional<Alert> openRecord(service& s, int previous, int code, bool wanted,
+                                  const char* message);
+  // Throws StopException when the stop cut the program short.
+  void alert(service& s, const Alert& alert);
   // Runs start, trying again while programs cannot be started for lack of
   // resources; StopException when the stop comes first.
   template <class Start>

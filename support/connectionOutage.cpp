@@ -38,6 +38,7 @@ std::string ConnectionOutage::lost(const std::string& error, Clock::time_point n
   std::lock_guard<std::mutex> hold(mutex_);
   if (down_) return "";
   down_ = true;
+  ++epoch_;
   causeReported_ = false;
   since_ = now;
   lastLine_ = now;
@@ -76,6 +77,11 @@ std::string ConnectionOutage::restored(Clock::time_point now) {
 bool ConnectionOutage::down() {
   std::lock_guard<std::mutex> hold(mutex_);
   return down_;
+}
+
+unsigned long ConnectionOutage::epoch() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return epoch_;
 }
 
 bool ConnectionOutage::attemptDue(Clock::time_point now) {

@@ -13,6 +13,9 @@
 // interrupt() is for the stop: from then on every wait that the connection
 // being down would prolong returns false at once. It cannot be undone.
 //
+// Several connections to the same server may share one outage, so that it
+// is told once for all of them.
+//
 // Thread-safe: every method takes the object's own mutex, never while
 // calling out. The object owns no connection.
 #ifndef KIVO_SUPPORT_CONNECTIONOUTAGE_H
@@ -51,6 +54,9 @@ class ConnectionOutage {
   std::string restored(Clock::time_point now = Clock::now());
 
   bool down();
+  // Counts the outages so far: a connection made before the latest one
+  // began may be broken without knowing it.
+  unsigned long epoch();
   // True while down and an attempt is due.
   bool attemptDue(Clock::time_point now = Clock::now());
   Clock::time_point nextAttempt();
@@ -73,6 +79,7 @@ class ConnectionOutage {
   std::condition_variable changed_;
   Policy policy_;
   bool down_ = false;
+  unsigned long epoch_ = 0;
   bool causeReported_ = false;
   bool interrupted_ = false;
   Clock::time_point since_;

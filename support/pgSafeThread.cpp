@@ -135,12 +135,29 @@ std::string maskPasswordWords(const std::string& text, const std::string& connin
   return result;
 }
 
-pgSafeThread::pgSafeThread(std::string conninfo) : conninfo_(std::move(conninfo)) { connect(); }
+pgSafeThread::pgSafeThread(std::string conninfo)
+    : conninfo_(std::move(conninfo)),
+      outage_(std::make_shared<ConnectionOutage>()),
+      failures_(std::make_shared<kivo::FailureEpisodes>()) {
+  connect();
+}
 
 pgSafeThread::pgSafeThread(std::string host, int port, std::string dbname, std::string user,
                            std::string password)
-    : conninfo_(pgConnectionString(host, std::to_string(port), dbname, user, password)) {
+    : pgSafeThread(pgConnectionString(host, std::to_string(port), dbname, user, password)) {}
+
+pgSafeThread::pgSafeThread(const pgSafeThread& first, SharingOutage)
+    : conninfo_(first.conninfo_),
+      outage_(first.outage_),
+      failures_(first.failures_),
+      report_(first.report_),
+      slowAfter_(first.slowAfter_),
+      stop_(first.stop_) {
+  epoch_ = outage_->epoch();
   connect();
+  for (const PreparedStatement& statement : first.prepared_) {
+    prepareRequest(statement.name, statement.sql, statement.nParams);
+  }
 }
 
 void pgSafeThread::connect() {
@@ -166,7 +183,7 @@ pgSafeThread::~pgSafeThread() {
 void pgSafeThread::setOutageReport(OutageReport report) { report_ = std::move(report); }
 
 void pgSafeThread::setReconnectPolicy(const ConnectionOutage::Policy& policy) {
-  outage_.setPolicy(policy);
+  outage_->setPolicy(policy);
 }
 
 void pgSafeThread::setSlowStatementReport(std::chrono::milliseconds slowAfter) {
@@ -175,9 +192,9 @@ void pgSafeThread::setSlowStatementReport(std::chrono::milliseconds slowAfter) {
 
 void pgSafeThread::setStopNotice(const StopNotice* stop) { stop_ = stop; }
 
-bool pgSafeThread::waitUntilConnected() { return outage_.waitUntilUp(); }
+bool pgSafeThread::waitUntilConnected() { return outage_->waitUntilUp(); }
 
-void pgSafeThread::interruptWaits() { outage_.interrupt(); }
+void pgSafeThread::interruptWaits() { outage_->interrupt(); }
 
 void pgSafeThread::report(const std::string& level, const std::string& line) {
   if (line.empty()) return;
@@ -198,23 +215,24 @@ PgResult pgSafeThread::run(std::unique_lock<std::mutex>& hold, const std::string
     if (connectedOrReconnected()) {
       PgResult result = execute(name, statement);
       if (succeeded(result.get())) {
-        report("INFO", failures_.succeeded(name));
+        report("INFO", failures_->succeeded(name));
         return result;
       }
       if (PQstatus(connection_.get()) != CONNECTION_OK) {
-        report("ERR", outage_.lost(PQerrorMessage(connection_.get())));
+        broken_ = true;
+        report("ERR", outage_->lost(PQerrorMessage(connection_.get())));
       } else if (!kivo::passingFailure(sqlStateOf(result.get()))) {
         return result;
       } else {
-        report("ERR", failures_.failed(name, PQresultErrorMessage(result.get())));
+        report("ERR", failures_->failed(name, PQresultErrorMessage(result.get())));
         hold.unlock();
-        if (!outage_.sleepFor(pause)) throw abandoned();
-        pause = std::min(pause * 2, outage_.policy().maxDelay);
+        if (!outage_->sleepFor(pause)) throw abandoned();
+        pause = std::min(pause * 2, outage_->policy().maxDelay);
         continue;
       }
     }
     hold.unlock();
-    if (!outage_.waitForAttempt()) throw abandoned();
+    if (!outage_->waitForAttempt()) throw abandoned();
   }
 }
 
@@ -265,7 +283,8 @@ bool pgSafeThread::awaitAnswer(const std::string& name, Clock::time_point start,
     if (*cancelled && now - cancelledAt >= kCancelPatience) {
       // The server does not answer even the cancel: the connection is given
       // up, and the stop goes on.
-      report("ERR", outage_.lost("statement " + name + " abandoned at the stop"));
+      broken_ = true;
+      report("ERR", outage_->lost("statement " + name + " abandoned at the stop"));
       connection_.reset();
       throw abandoned();
     }
@@ -301,19 +320,29 @@ void pgSafeThread::cancelRunning(const std::string& name) {
 }
 
 bool pgSafeThread::connectedOrReconnected() {
-  if (!outage_.down()) return true;
+  bool down = outage_->down();
+  // A connection made before the latest outage began may be broken too;
+  // it is made again quietly, unless the outage still lasts.
+  if (!down && !broken_ && epoch_ == outage_->epoch()) return true;
   // After the stop began nobody waits for an attempt any more.
-  if (outage_.interrupted() || !outage_.attemptDue()) return false;
+  if (down && (outage_->interrupted() || !outage_->attemptDue())) return false;
+  unsigned long epoch = outage_->epoch();
   PgConnection fresh(PQconnectdb(conninfo_.c_str()));
   std::string failure = PQstatus(fresh.get()) == CONNECTION_OK ? prepareAgain(fresh.get())
                                                                 : PQerrorMessage(fresh.get());
   if (!failure.empty()) {
-    report("ERR", outage_.attemptFailed(failure));
+    broken_ = true;
+    // Found gone by a connection that had not failed itself: the outage
+    // begins here.
+    report("ERR", outage_->lost(failure));
+    report("ERR", outage_->attemptFailed(failure));
     return false;
   }
   connection_ = std::move(fresh);
+  broken_ = false;
+  epoch_ = epoch;
   encoding_ = pg_encoding_to_char(PQclientEncoding(connection_.get()));
-  report("INFO", outage_.restored());
+  report("INFO", outage_->restored());
   return true;
 }
 

@@ -85,6 +85,13 @@ class pgSafeThread {
   // constructor trace lines and throws PostgresqlException: libpq's text, a
   // line feed, and the connection string with its password masked.
   explicit pgSafeThread(std::string conninfo);
+  // Another connection on first's connection string, with the statements
+  // prepared on first prepared on it too, sharing first's outage (it is told
+  // once for both, and a connection made before an outage is made again
+  // before its next statement), its reports and its settings. Throws like
+  // the constructor above, or PostgresqlException "prepare failed:  "...
+  enum SharingOutage { kSharingOutage };
+  pgSafeThread(const pgSafeThread& first, SharingOutage);
   // Connects with "host=H port=P dbname=D user=U password=W", the values
   // inserted as they are.
   pgSafeThread(std::string host, int port, std::string dbname, std::string user,
@@ -114,6 +121,8 @@ class pgSafeThread {
   // Where the outage's lines go; by default raw lines ("ERR message") on
   // standard output. Both setters are for before other threads use the
   // object.
+  // These setters are for before other threads use the object, and before
+  // other connections share it.
   void setOutageReport(OutageReport report);
   void setReconnectPolicy(const ConnectionOutage::Policy& policy);
   // A statement still waiting after slowAfter is reported; 0 never.
@@ -168,8 +177,13 @@ class pgSafeThread {
   // Guarded by mutex_: what prepareAgain needs, and the last encoding seen.
   std::vector<PreparedStatement> prepared_;
   std::string encoding_;
-  ConnectionOutage outage_;
-  kivo::FailureEpisodes failures_;
+  // Shared with the other connections made from this one.
+  std::shared_ptr<ConnectionOutage> outage_;
+  std::shared_ptr<kivo::FailureEpisodes> failures_;
+  // Guarded by mutex_: the connection failed, or was made before the
+  // outage's latest epoch; either way it is made again before it is used.
+  bool broken_ = false;
+  unsigned long epoch_ = 0;
   OutageReport report_;
   std::chrono::milliseconds slowAfter_{10000};
   const StopNotice* stop_ = nullptr;
