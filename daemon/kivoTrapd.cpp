@@ -5,6 +5,7 @@
 
 #include "daemon/databaseStartup.h"
 #include "daemon/intakeWakeup.h"
+#include "daemon/metricsPublisher.h"
 #include "daemon/priorityFile.h"
 #include "daemon/runSettings.h"
 #include "daemon/serviceLoader.h"
@@ -18,6 +19,7 @@
 #include "support/convertTo.h"
 #include "support/exceptions.h"
 #include "support/iniConfig.h"
+#include "support/metrics.h"
 #include "support/pgSafeThread.h"
 #include "support/posixIo.h"
 #include "support/standardOutput.h"
@@ -119,6 +121,7 @@ int startLogAndDatabase(iniConfig& config, const StartupSettings& settings) {
 // Services first: they are complete before the first worker exists.
 void startServicesAndWorkers(int threadNumber) {
   LoadTrapService(trapServiceQuery());
+  kivo::metrics().servicesLoaded(map_service_trap.size());
   map_service_trap.show();
   write_log("INFO", "load Trap service ");
   startWorkers(workerCount(threadNumber));
@@ -195,6 +198,8 @@ int kivoTrapdMain() {
   SystemLog systemLog;
   TermSignal termSignal;
   SpoolLock spoolLock;
+  // Its last metrics file is written when it goes, after the workers.
+  kivo::MetricsPublisher metricsPublisher;
   // A stop caused by a failure ends with 1, so that a service manager
   // restarts the daemon.
   int status = 0;
@@ -225,6 +230,7 @@ int kivoTrapdMain() {
     }
     spool_ledger.setLimit(settings.queueMax);
     startServicesAndWorkers(threadNumber);
+    metricsPublisher.start(config);
     if (!runIntakeLoop(settings, spoolLock)) status = 1;
   } catch (const FileException& e) {
     writeStandardOutputLine("File error" + std::string(e.what()));

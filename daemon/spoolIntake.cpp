@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "daemon/kivoTrapd.h"
+#include "support/metrics.h"
 #include "support/posixIo.h"
 #include "trap/spoolEntry.h"
 
@@ -32,6 +33,7 @@ SpoolIntake::PassResult SpoolIntake::runPass() {
     takeEntry(name);
   }
   forgetVanished(names);
+  kivo::metrics().spoolPassed(names.size() - rejected_.size(), rejected_.size());
   return result;
 }
 
@@ -88,6 +90,7 @@ void SpoolIntake::takeEntry(const std::string& name) {
   // Admitted before it is queued, so a worker that finishes it at once
   // always finds it in the ledger.
   ledger_.admit(trap.origin());
+  kivo::metrics().trapTaken(name, status.st_mtime);
   queue_.push(trap);
 }
 

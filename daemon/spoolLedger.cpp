@@ -8,6 +8,7 @@
 
 #include "daemon/intakeWakeup.h"
 #include "daemon/kivoTrapd.h"
+#include "support/metrics.h"
 
 SpoolLedger::SpoolLedger(IntakeWakeup& wakeup, size_t limit)
     : wakeup_(wakeup), limit_(std::max<size_t>(limit, 1)) {}
@@ -48,11 +49,13 @@ size_t SpoolLedger::admitted() {
 
 void SpoolLedger::finish(const SpoolOrigin& origin, bool done) {
   if (origin.name.empty()) return;
+  kivo::metrics().trapReleased(origin.name);
   // The file goes before the entry: until the entry is gone the intake skips
   // the name, so it can never take the file a second time.
   int error = 0;
   bool removed = !done || removeSpoolFile(origin, &error);
   if (!removed) write_log("ERR", "kivo can't delete " + origin.path);
+  if (!removed) kivo::metrics().spoolFileUndeletable();
   bool wake = false;
   {
     std::lock_guard<std::mutex> hold(mutex_);

@@ -12,6 +12,7 @@
 #include "daemon/trapParameters.h"
 #include "support/convertTo.h"
 #include "support/exceptions.h"
+#include "support/metrics.h"
 #include "support/pgSafeThread.h"
 
 namespace {
@@ -97,16 +98,19 @@ bool runAndRecord(const snmpTrap& trap, service& s) {
   write_log("EXEC", s.Getpath() + " " + s.Getparameter());
   int previous = s.GetReturnCode();
   int code;
+  const kivo::Metrics::Clock::time_point started = kivo::Metrics::Clock::now();
   try {
     code = s.execute(pluginLimits());
   } catch (const serviceException& e) {
     write_log("ERR", "ServiceException " + trap.getOid() + " " + trap.getHostAddr() + e.what());
+    kivo::metrics().pluginFailed(started);
     return true;
   } catch (const StopException& e) {
     // Nothing of the run is kept: the next start handles the trap again.
     write_log("ERR", e.what());
     return false;
   }
+  kivo::metrics().pluginEnded(code, s.GetTimedOut(), started);
   if (s.GetTimedOut()) {
     write_log("ERR", "plug-in of service " + s.Getname() + " timed out after " +
                          intToString(run_settings.pluginTimeout) + " s: " + s.Getpath() + " " +
@@ -124,6 +128,7 @@ bool runAndRecord(const snmpTrap& trap, service& s) {
     write_log("ERR", "trap from " + trap.getHostAddr() + " left for the next start: " + e.what());
     return false;
   }
+  kivo::metrics().trapDone(kivo::Metrics::kRun);
   return true;
 }
 
@@ -136,6 +141,7 @@ bool treatTrap(const snmpTrap& trap) {
   if (position == -1) {
     write_log("INFO", "there isn't passive service for OID" + trap.getOid() + " on this host " +
                           trap.getHost() + "(" + address + ")");
+    kivo::metrics().trapDone(kivo::Metrics::kNoService);
     return true;
   }
   service s = map_service_trap.getServiceByPosition(address, position);
@@ -146,8 +152,10 @@ bool treatTrap(const snmpTrap& trap) {
 void* thread_treat_trap(void*) {
   // Named, so that ps -L and top show how many workers run.
   ::pthread_setname_np(::pthread_self(), "kivo-worker");
+  kivo::CountedWorker counted(kivo::metrics());
   snmpTrap trap;
   while (die_kivo.load() == 0 && databaseUsable() && takeTrap(trap)) {
+    kivo::BusyWorker busy(kivo::metrics());
     bool done = true;
     try {
       done = treatTrap(trap);

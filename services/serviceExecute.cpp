@@ -17,6 +17,7 @@
 #include "support/childProcess.h"
 #include "support/programRun.h"
 #include "support/convertTo.h"
+#include "support/metrics.h"
 #include "support/posixIo.h"
 #include "support/standardOutput.h"
 
@@ -129,10 +130,12 @@ bool service::executeAlertingSoftware(double errorId, const RunLimits& limits) {
     int error = errno;
     writeStandardOutputLine("ERR can't start alerting program " + alertingSoftware + ": " +
                             errnoText(error));
+    kivo::metrics().alertEnded(kivo::Metrics::kAlertFailed);
     return true;
   }
   if (started == ChildProcess::kProgramFailed) {
     reportExecFailure(errno);
+    kivo::metrics().alertEnded(kivo::Metrics::kAlertFailed);
     return true;
   }
   // Its exit status is not looked at, nor a failed wait: the holder still
@@ -142,5 +145,7 @@ bool service::executeAlertingSoftware(double errorId, const RunLimits& limits) {
     throw StopException("alerting program of service " + name + " cut short by the stop: " +
                         alertingSoftware);
   }
+  kivo::metrics().alertEnded(end == ProgramRun::kTimedOut ? kivo::Metrics::kAlertTimedOut
+                                                            : kivo::Metrics::kAlertOk);
   return end != ProgramRun::kTimedOut;
 }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "support/exceptions.h"
+#include "support/metrics.h"
 #include "support/standardOutput.h"
 
 namespace {
@@ -144,8 +145,12 @@ PgResult pgSafeThread::run(std::unique_lock<std::mutex>& hold, const Statement& 
     hold.lock();
     if (connectedOrReconnected()) {
       PgResult result(statement(connection_.get()));
+      if (!succeeded(result.get()) && PQstatus(connection_.get()) == CONNECTION_OK) {
+        kivo::metrics().databaseStatementRefused();
+      }
       if (succeeded(result.get()) || PQstatus(connection_.get()) == CONNECTION_OK) return result;
       report("ERR", outage_.lost(PQerrorMessage(connection_.get())));
+      kivo::metrics().databaseLost();
     }
     hold.unlock();
     if (!outage_.waitForAttempt()) throw abandoned();
@@ -166,6 +171,7 @@ bool pgSafeThread::connectedOrReconnected() {
   connection_ = std::move(fresh);
   encoding_ = pg_encoding_to_char(PQclientEncoding(connection_.get()));
   report("INFO", outage_.restored());
+  kivo::metrics().databaseBack();
   return true;
 }
 
