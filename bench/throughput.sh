@@ -67,7 +67,7 @@ run_daemon() {
     DAEMON=$!
     SCRAPER=
     if [ -n "${2:-}" ]; then
-        wait_until 'grep -q "#INFO#metrics served on " "$RUN/kivotrapd.log"' 0.005 ||
+        wait_until 'grep -qs "#INFO#metrics served on " "$RUN/kivotrapd.log"' 0.005 ||
             { echo "the listener did not start" >&2; exit 1; }
         URL=$(sed -n 's|.*#INFO#metrics served on ||p' "$RUN/kivotrapd.log")
         scrape "$URL" &

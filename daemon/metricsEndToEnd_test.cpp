@@ -68,7 +68,7 @@ std::string promtoolProblems(const TempDir& dir, const std::string& text) {
   return output;
 }
 
-class MetricsEndToEndTest : public ::testing::Test {
+class MetricsEndToEndThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
     config.entries["KIVO"]["metrics_file"] = metricsFile;
@@ -129,7 +129,7 @@ class MetricsEndToEndTest : public ::testing::Test {
   std::unique_ptr<DaemonProcess> daemon;
 };
 
-TEST_F(MetricsEndToEndTest, ListenerAndFileCountTheTrapsAlike) {
+TEST_F(MetricsEndToEndThreadTest, ListenerAndFileCountTheTrapsAlike) {
   TestDatabase database;
   database.execute(kSeedSql);
   config.useDatabase(database);
@@ -193,7 +193,7 @@ TEST_F(MetricsEndToEndTest, ListenerAndFileCountTheTrapsAlike) {
   EXPECT_EQ(fileSamples()["kivotrapd_workers"], 0) << "the last file, after the workers";
 }
 
-TEST_F(MetricsEndToEndTest, DatabaseAwayTurnsTheCheckCriticalAndBack) {
+TEST_F(MetricsEndToEndThreadTest, DatabaseAwayTurnsTheCheckCriticalAndBack) {
   OwnCluster server(dir, "server");
   server.createDatabase("kivo");
   server.execute("kivo", kSeedSql);
@@ -226,7 +226,7 @@ TEST_F(MetricsEndToEndTest, DatabaseAwayTurnsTheCheckCriticalAndBack) {
   stopDaemon();
 }
 
-TEST_F(MetricsEndToEndTest, AKilledDaemonLeavesAStaleFile) {
+TEST_F(MetricsEndToEndThreadTest, AKilledDaemonLeavesAStaleFile) {
   TestDatabase database;
   config.useDatabase(database);
   startDaemon();
@@ -249,7 +249,7 @@ TEST_F(MetricsEndToEndTest, AKilledDaemonLeavesAStaleFile) {
       << readFile(dir.file("check"));
 }
 
-TEST_F(MetricsEndToEndTest, ABusyPortAndAnUnwritableDirectoryCostOneLineEach) {
+TEST_F(MetricsEndToEndThreadTest, ABusyPortAndAnUnwritableDirectoryCostOneLineEach) {
   // A port held by the test.
   FileDescriptor holder(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in address = {};

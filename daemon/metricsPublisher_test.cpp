@@ -19,7 +19,7 @@ namespace {
 // No server listens here: every probe fails at once.
 const char kNoServer[] = "host=/nonexistent/kivo-socket port=5432 dbname=kivo user=kivo";
 
-class MetricsPublisherTest : public ::testing::Test {
+class MetricsPublisherThreadTest : public ::testing::Test {
  protected:
   int count(const std::string& message) const {
     std::vector<std::string> lines = logMessages(output.text());
@@ -43,7 +43,7 @@ class MetricsPublisherTest : public ::testing::Test {
   kivo::MetricsSettings settings;
 };
 
-TEST_F(MetricsPublisherTest, SettingsAndTheirDefaults) {
+TEST_F(MetricsPublisherThreadTest, SettingsAndTheirDefaults) {
   struct Case {
     const char* entries;
     const char* listen;
@@ -69,7 +69,7 @@ TEST_F(MetricsPublisherTest, SettingsAndTheirDefaults) {
   }
 }
 
-TEST_F(MetricsPublisherTest, FileIsWrittenAtOnceThenEveryIntervalAndAtTheEnd) {
+TEST_F(MetricsPublisherThreadTest, FileIsWrittenAtOnceThenEveryIntervalAndAtTheEnd) {
   settings.file = dir.file("kivotrapd.prom");
   settings.interval = std::chrono::milliseconds(10);
   {
@@ -87,7 +87,7 @@ TEST_F(MetricsPublisherTest, FileIsWrittenAtOnceThenEveryIntervalAndAtTheEnd) {
   EXPECT_EQ(countStartingWith("ERR#"), 0);
 }
 
-TEST_F(MetricsPublisherTest, AFileThatCannotBeWrittenCostsOneLine) {
+TEST_F(MetricsPublisherThreadTest, AFileThatCannotBeWrittenCostsOneLine) {
   settings.file = dir.file("gone/kivotrapd.prom");
   {
     kivo::MetricsPublisher publisher;
@@ -98,7 +98,7 @@ TEST_F(MetricsPublisherTest, AFileThatCannotBeWrittenCostsOneLine) {
             1);
 }
 
-TEST_F(MetricsPublisherTest, AFileWrittenAgainSaysSo) {
+TEST_F(MetricsPublisherThreadTest, AFileWrittenAgainSaysSo) {
   settings.file = dir.file("late/kivotrapd.prom");
   settings.interval = std::chrono::milliseconds(10);
   kivo::MetricsPublisher publisher;
@@ -110,7 +110,7 @@ TEST_F(MetricsPublisherTest, AFileWrittenAgainSaysSo) {
   EXPECT_EQ(countStartingWith("ERR#"), 1);
 }
 
-TEST_F(MetricsPublisherTest, ListenerServesTheMetricsAndABusyPortCostsOneLine) {
+TEST_F(MetricsPublisherThreadTest, ListenerServesTheMetricsAndABusyPortCostsOneLine) {
   settings.listen = "127.0.0.1:0";
   kivo::MetricsPublisher publisher;
   publisher.start(settings, kNoServer, metrics);
@@ -140,7 +140,7 @@ TEST_F(MetricsPublisherTest, ListenerServesTheMetricsAndABusyPortCostsOneLine) {
       << output.text();
 }
 
-TEST_F(MetricsPublisherTest, NothingAskedNothingDone) {
+TEST_F(MetricsPublisherThreadTest, NothingAskedNothingDone) {
   kivo::MetricsPublisher publisher;
   publisher.start(settings, kNoServer, metrics);
   EXPECT_EQ(publisher.listeningPort(), 0);
