@@ -80,9 +80,10 @@ void MetricsPublisher::start(const MetricsSettings& settings, const std::string&
   if (!settings.listen.empty()) serve(settings.listen);
   if (!settings.file.empty()) {
     file_.reset(new MetricsFile(settings.file));
-    writeFile();
+    // Before the first write, whose failure it would otherwise contradict.
     write_log("INFO", "metrics file " + settings.file + " written every " +
                           std::to_string(seconds) + " s");
+    writeFile();
     writer_.reset(new PeriodicThread("kivo-metrics", settings.interval, [this] { writeFile(); }));
   }
 }
