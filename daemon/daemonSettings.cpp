@@ -38,6 +38,7 @@ DaemonSettings readDaemonSettings(SettingsReader& reader) {
   settings.fold.windowSeconds = static_cast<int>(reader.count("KIVO", "fold_window", 0));
   std::istringstream ignored(reader.text("KIVO", "fold_ignore"));
   for (std::string oid; ignored >> oid;) settings.fold.ignoredOids.insert(oid);
+  settings.metrics = readMetricsSettings(reader);
   settings.run = readRunSettings(reader);
   settings.findings = reader.findings();
   return settings;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "daemon/foldWindows.h"
+#include "daemon/metricsPublisher.h"
 #include "daemon/runSettings.h"
 #include "daemon/settingsReader.h"
 
@@ -31,6 +32,7 @@ struct DaemonSettings {
   size_t queueMax = 1000;
   int spoolSettle = 10;
   FoldWindows::Settings fold;
+  MetricsSettings metrics;
   RunSettings run;
   // ERR lines owed for values that are not numbers.
   std::vector<std::string> findings;

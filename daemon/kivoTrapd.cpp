@@ -8,6 +8,7 @@
 #include "daemon/foldWindows.h"
 #include "daemon/intakeLoop.h"
 #include "daemon/intakeWakeup.h"
+#include "daemon/metricsPublisher.h"
 #include "daemon/priorityFile.h"
 #include "daemon/runSettings.h"
 #include "daemon/serviceGate.h"
@@ -23,6 +24,7 @@
 #include "support/exceptions.h"
 #include "support/connectionPool.h"
 #include "support/iniConfig.h"
+#include "support/metrics.h"
 #include "support/pgSafeThread.h"
 #include "support/posixIo.h"
 #include "support/standardOutput.h"
@@ -107,6 +109,7 @@ int startLogAndDatabase(iniConfig& config, const StartupSettings& settings) {
 // are their last states and their fold windows.
 void startServicesAndWorkers(int threadNumber, const StartupSettings& settings) {
   LoadTrapService(trapServiceQuery());
+  kivo::metrics().servicesLoaded(map_service_trap.size());
   map_service_trap.show();
   write_log("INFO", "load Trap service ");
   kivo::service_states.load(*pgSQL);
@@ -173,6 +176,8 @@ int kivoTrapdMain() {
   SystemLog systemLog;
   TermSignal termSignal;
   SpoolLock spoolLock;
+  // Its last metrics file is written when it goes, after the workers.
+  kivo::MetricsPublisher metricsPublisher;
   // A stop caused by a failure ends with 1, so that a service manager
   // restarts the daemon.
   int status = 0;
@@ -208,6 +213,7 @@ int kivoTrapdMain() {
     }
     spool_ledger.setLimit(settings.queueMax);
     startServicesAndWorkers(threadNumber, settings);
+    metricsPublisher.start(settings.metrics, config);
     if (!runIntakeLoop(settings, spoolLock)) status = 1;
   } catch (const FileException& e) {
     writeStandardOutputLine("File error" + std::string(e.what()));

@@ -8,6 +8,7 @@
 
 #include "daemon/kivoTrapd.h"
 #include "support/logText.h"
+#include "support/metrics.h"
 #include "support/posixIo.h"
 
 namespace {
@@ -40,6 +41,8 @@ SpoolIntake::PassResult SpoolIntake::runPass() {
   if (!claimDirectory()) return kLockedOut;
   PassResult result = takeEntries(names, &listed);
   ledger_.forgetVanished(names);
+  size_t skipped = ledger_.skipped();
+  kivo::metrics().spoolPassed(names.size() - skipped, skipped);
   return result;
 }
 
@@ -53,7 +56,13 @@ SpoolIntake::PassResult SpoolIntake::runPass(const std::vector<std::string>& cha
   }
   std::sort(names.begin(), names.end());
   names.erase(std::unique(names.begin(), names.end()), names.end());
-  return takeEntries(names, nullptr);
+  PassResult result = takeEntries(names, nullptr);
+  // Between whole listings, with room for every trap file: each file in the
+  // spool is in hand, waiting to settle or to be removed.
+  kivo::metrics().spoolPassed(ledger_.admitted() + ledger_.names(SpoolLedger::kSettling).size() +
+                                  ledger_.names(SpoolLedger::kUndeletable).size(),
+                              ledger_.skipped());
+  return result;
 }
 
 SpoolIntake::PassResult SpoolIntake::takeEntries(const std::vector<std::string>& names,
@@ -191,6 +200,8 @@ void SpoolIntake::takeReadable(const std::string& name, const std::string& path,
   // Admitted before it is queued, so a worker that finishes it at once
   // always finds it in the ledger.
   ledger_.admit(trap.origin());
+  // Counted before it is queued, so that a worker cannot let it go first.
+  kivo::metrics().trapTaken(name, entry.modified.tv_sec);
   gate_.offer(trap);
 }
 

@@ -9,6 +9,7 @@
 #include "daemon/intakeWakeup.h"
 #include "daemon/kivoTrapd.h"
 #include "support/logText.h"
+#include "support/metrics.h"
 
 SpoolLedger::SpoolLedger(IntakeWakeup& wakeup, size_t limit)
     : wakeup_(wakeup), limit_(std::max<size_t>(limit, 1)) {}
@@ -125,10 +126,14 @@ void SpoolLedger::forgetVanished(const std::vector<std::string>& sortedNames) {
 
 void SpoolLedger::finish(const SpoolOrigin& origin, bool done) {
   if (origin.name.empty()) return;
+  kivo::metrics().trapReleased(origin.name);
   // The file goes before the entry: until the entry is gone the intake skips
   // the name, so it can never take the file a second time.
   bool removed = !done || removeSpoolFile(origin) == 0;
-  if (!removed) write_log("ERR", "kivo can't delete " + kivo::escapeControls(origin.path));
+  if (!removed) {
+    write_log("ERR", "kivo can't delete " + kivo::escapeControls(origin.path));
+    kivo::metrics().spoolFileUndeletable();
+  }
   bool wake = false;
   {
     std::lock_guard<std::mutex> hold(mutex_);

@@ -13,6 +13,7 @@
 #include "support/convertTo.h"
 #include "support/exceptions.h"
 #include "support/logText.h"
+#include "support/metrics.h"
 
 namespace kivo {
 
@@ -46,6 +47,7 @@ bool findService(const snmpTrap& trap, service& s) {
     write_log("INFO", "there isn't passive service for OID" +
                           escapeControls(trap.getOid() + " on this host " + trap.getHost() + "(" +
                                          address + ")"));
+    metrics().trapDone(Metrics::kNoService);
     return false;
   }
   s = map_service_trap.getServiceByPosition(address, position);
@@ -85,12 +87,16 @@ void TrapHandler::arrive(const snmpTrap& trap) {
   FoldWindows::Verdict verdict = windows_->arrive(s.GetService_id(), s.Getname(), trap);
   if (!verdict.closedLine.empty()) write_log("INFO", verdict.closedLine);
   if (verdict.runFirst) runReleased(*verdict.runFirst);
-  if (verdict.dropped) finish(*verdict.dropped, true);
+  if (verdict.dropped) {
+    metrics().trapDone(Metrics::kFolded);
+    finish(*verdict.dropped, true);
+  }
   switch (verdict.decision) {
     case FoldWindows::kRun:
       finish(trap, run(trap, s));
       break;
     case FoldWindows::kFold:
+      metrics().trapDone(Metrics::kFolded);
       finish(trap, true);
       break;
     case FoldWindows::kHold:
@@ -139,18 +145,21 @@ bool TrapHandler::run(const snmpTrap& trap, service& s) {
   write_log("EXEC", escapeControls(s.Getpath() + " " + s.Getparameter()));
   int previous = states_.previous(s.GetService_id());
   int code;
+  const Metrics::Clock::time_point started = Metrics::Clock::now();
   try {
     code = startWhenPossible("the plug-in of service " + s.Getname(),
                              [&] { return actions_.runPlugin(s); });
   } catch (const serviceException& e) {
     write_log("ERR", "ServiceException " + escapeControls(trap.getOid() + " " + trap.getHostAddr()) +
                          e.what());
+    metrics().pluginFailed(started);
     return true;
   } catch (const StopException& e) {
     // Nothing of the run is kept: the next start handles the trap again.
     write_log("ERR", e.what());
     return false;
   }
+  metrics().pluginEnded(code, s.GetTimedOut(), started);
   if (s.GetTimedOut()) {
     write_log("ERR", "plug-in of service " + s.Getname() + " timed out after " +
                          intToString(run_settings.pluginTimeout) + " s: " +
@@ -169,6 +178,7 @@ bool TrapHandler::run(const snmpTrap& trap, service& s) {
       write_log("EXEC", "RETURN exec " + intToString(code));
       if (code != previous) wanted = recordStateChange(s, previous, code);
     }
+    metrics().trapDone(Metrics::kRun);
     if (wanted) alert(s, *wanted);
   } catch (const StopException& e) {
     write_log("ERR", e.what());

@@ -3,6 +3,7 @@
 #include "daemon/kivoTrapd.h"
 #include "support/exceptions.h"
 #include "support/logText.h"
+#include "support/metrics.h"
 
 std::string trapLogLine(const snmpTrap& trap) {
   std::string line = trap.getdateReceive() + "#" + trap.getOid() + "#" + trap.getHost() + "#" +
@@ -22,5 +23,6 @@ void write_trap_log(snmpTrap trap) {
     flog_trap_receive->write(trapLogLine(trap));
   } catch (const FileException&) {
     write_log("ERR", "write error trap log file: " + flog_trap_receive->getFileName());
+    kivo::metrics().trapLogWriteFailed();
   }
 }

@@ -12,6 +12,7 @@
 #include "daemon/trapHandler.h"
 #include "support/convertTo.h"
 #include "support/exceptions.h"
+#include "support/metrics.h"
 #include "support/pgSafeThread.h"
 
 namespace {
@@ -41,10 +42,12 @@ bool takeTrap(snmpTrap& trap) {
 void* thread_treat_trap(void*) {
   // Named, so that ps -L and top show how many workers run.
   ::pthread_setname_np(::pthread_self(), "kivo-worker");
+  kivo::CountedWorker counted(kivo::metrics());
   kivo::DaemonActions actions;
   kivo::TrapHandler handler(actions, kivo::service_states, fold_windows.get());
   snmpTrap trap;
   while (die_kivo.load() == 0 && databaseUsable() && takeTrap(trap)) {
+    kivo::BusyWorker busy(kivo::metrics());
     handler.handle(trap);
     // The service's next trap may go now.
     service_gate.done(kivo::ServiceGate::keyOf(trap));

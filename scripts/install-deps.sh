@@ -8,6 +8,8 @@ PACKAGES="
   g++ cmake ninja-build pkg-config
   dpkg-dev file lintian
   libpq-dev libboost-dev libgtest-dev
+  prometheus-cpp-dev libcurl4-openssl-dev
+  prometheus curl
   postgresql postgresql-client
   snmptrapd snmp libsnmp-perl
   monitoring-plugins-basic

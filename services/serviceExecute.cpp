@@ -18,6 +18,7 @@
 #include "support/programRun.h"
 #include "support/convertTo.h"
 #include "support/logText.h"
+#include "support/metrics.h"
 #include "support/posixIo.h"
 #include "support/standardOutput.h"
 
@@ -135,10 +136,12 @@ service::AlertingEnd service::executeAlertingSoftware(double errorId, const RunL
     if (lacksResources(error)) throw kivo::ResourceShortageException(errnoText(error));
     writeStandardOutputLine("ERR can't start alerting program " + alertingSoftware + ": " +
                             errnoText(error));
+    kivo::metrics().alertEnded(kivo::Metrics::kAlertFailed);
     return kAlertingFailed;
   }
   if (started == ChildProcess::kProgramFailed) {
     reportExecFailure(error);
+    kivo::metrics().alertEnded(kivo::Metrics::kAlertFailed);
     return kAlertingFailed;
   }
   // Its exit status is not looked at, nor a failed wait: the holder still
@@ -148,5 +151,7 @@ service::AlertingEnd service::executeAlertingSoftware(double errorId, const RunL
     throw StopException("alerting program of service " + name + " cut short by the stop: " +
                         alertingSoftware);
   }
+  kivo::metrics().alertEnded(end == ProgramRun::kTimedOut ? kivo::Metrics::kAlertTimedOut
+                                                          : kivo::Metrics::kAlertOk);
   return end == ProgramRun::kTimedOut ? kAlertingTimedOut : kAlertingEnded;
 }

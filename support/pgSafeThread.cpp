@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "support/exceptions.h"
+#include "support/metrics.h"
 #include "support/standardOutput.h"
 #include "support/stopNotice.h"
 
@@ -196,6 +197,18 @@ bool pgSafeThread::waitUntilConnected() { return outage_->waitUntilUp(); }
 
 void pgSafeThread::interruptWaits() { outage_->interrupt(); }
 
+void pgSafeThread::reportLost(const std::string& line) {
+  if (line.empty()) return;
+  kivo::metrics().databaseLost();
+  report("ERR", line);
+}
+
+void pgSafeThread::reportRestored(const std::string& line) {
+  if (line.empty()) return;
+  kivo::metrics().databaseBack();
+  report("INFO", line);
+}
+
 void pgSafeThread::report(const std::string& level, const std::string& line) {
   if (line.empty()) return;
   if (report_) {
@@ -220,10 +233,12 @@ PgResult pgSafeThread::run(std::unique_lock<std::mutex>& hold, const std::string
       }
       if (PQstatus(connection_.get()) != CONNECTION_OK) {
         broken_ = true;
-        report("ERR", outage_->lost(PQerrorMessage(connection_.get())));
+        reportLost(outage_->lost(PQerrorMessage(connection_.get())));
       } else if (!kivo::passingFailure(sqlStateOf(result.get()))) {
+        kivo::metrics().databaseStatementRefused();
         return result;
       } else {
+        kivo::metrics().databaseStatementRefused();
         report("ERR", failures_->failed(name, PQresultErrorMessage(result.get())));
         hold.unlock();
         if (!outage_->sleepFor(pause)) throw abandoned();
@@ -284,7 +299,7 @@ bool pgSafeThread::awaitAnswer(const std::string& name, Clock::time_point start,
       // The server does not answer even the cancel: the connection is given
       // up, and the stop goes on.
       broken_ = true;
-      report("ERR", outage_->lost("statement " + name + " abandoned at the stop"));
+      reportLost(outage_->lost("statement " + name + " abandoned at the stop"));
       connection_.reset();
       throw abandoned();
     }
@@ -334,7 +349,7 @@ bool pgSafeThread::connectedOrReconnected() {
     broken_ = true;
     // Found gone by a connection that had not failed itself: the outage
     // begins here.
-    report("ERR", outage_->lost(failure));
+    reportLost(outage_->lost(failure));
     report("ERR", outage_->attemptFailed(failure));
     return false;
   }
@@ -342,7 +357,7 @@ bool pgSafeThread::connectedOrReconnected() {
   broken_ = false;
   epoch_ = epoch;
   encoding_ = pg_encoding_to_char(PQclientEncoding(connection_.get()));
-  report("INFO", outage_->restored());
+  reportRestored(outage_->restored());
   return true;
 }
 

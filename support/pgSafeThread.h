@@ -170,6 +170,9 @@ class pgSafeThread {
   // connection broke meanwhile, else "".
   std::string prepareAgain(PGconn* fresh);
   void report(const std::string& level, const std::string& line);
+  // The lines that begin and end an outage, which the metrics count too.
+  void reportLost(const std::string& line);
+  void reportRestored(const std::string& line);
 
   PgConnection connection_;
   const std::string conninfo_;
