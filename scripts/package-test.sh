@@ -134,7 +134,9 @@ for f in /usr/share/kivo/schema.sql /usr/share/kivo/grants.sql /etc/kivo/snmptra
          "$SYSCTL_FILE" /usr/share/doc/kivotrapd/copyright /usr/share/doc/kivotrapd/changelog.gz; do
     check "$f installed" test -s "$f"
 done
-for page in man8/kivoTrapD.8 man5/kivo.conf.5 man8/kivo-spool-handler.8; do
+check "self-check plug-in installed" is "$(owner_mode /usr/lib/nagios/plugins/check_kivotrapd)" \
+    root:root:755
+for page in man8/kivoTrapD.8 man5/kivo.conf.5 man8/kivo-spool-handler.8 man8/check_kivotrapd.8; do
     check "man page $page compressed" sh -c "zcat /usr/share/man/$page.gz | grep -q '^\.TH '"
 done
 check "copyright is machine-readable" grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
@@ -232,6 +234,12 @@ KIVO_CONF="$WORK/kivo.conf" setpriv --reuid=kivo --regid=kivo --init-groups \
 DAEMON=$!
 wait_for log_has "#INFO#load Trap service " || { cat "$LOG" "$WORK/console" >&2; exit 1; }
 check "daemon connects as role kivo by peer authentication" log_has "#INFO#Connection database sucessful"
+METRICS=/var/lib/kivo/kivotrapd.prom
+wait_for test -s "$METRICS" || true
+check "metrics file written by the daemon" is "$(owner_mode "$METRICS")" kivo:kivo:644
+wait_for sh -c "/usr/lib/nagios/plugins/check_kivotrapd -f $METRICS | grep -q '^KIVOTRAPD OK - '" || true
+check "the installed check finds the installed daemon OK" sh -c \
+    "/usr/lib/nagios/plugins/check_kivotrapd -f $METRICS | grep -q '^KIVOTRAPD OK - '"
 wait_for log_has 'EXEC#RETURN exec 1' || { cat "$LOG" "$WORK/snmp/snmptrapd.log" >&2; exit 1; }
 wait_for test -s "$WORK/alerts/alerts.log" || true
 check "in-process handler: plug-in ran with the trap's values" \
@@ -286,6 +294,10 @@ wait "$DAEMON" || STATUS=$?
 DAEMON=
 check "SIGTERM stops with status 0" is "$STATUS" 0
 check "stop lines written" log_has "#INFO# kivoTrapD is stopping ... SIGTERM"
+check "last metrics file: no worker" grep -q '^kivotrapd_workers 0$' "$METRICS"
+STATUS=0
+/usr/lib/nagios/plugins/check_kivotrapd -f "$METRICS" >/dev/null || STATUS=$?
+check "the check is CRITICAL on a stopped daemon" is "$STATUS" 2
 
 # A failed start ends with status 1, so that the unit restarts it; the log
 # of the run before is kept.
