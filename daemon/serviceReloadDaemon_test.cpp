@@ -79,16 +79,19 @@ TEST(ServiceReloadDaemonThreadTest, UnreachableDatabaseKeepsTheOldServicesWithOn
   DaemonProcess::Options options;
   options.environment = {"KIVO_TEST_RECONNECT_MAX_MS=200"};
   harness.start(1, options);
+  // A trap done: the start-up's statements are behind it.
+  harness.spool("trap-1", DaemonHarness::trapText(kDevice, kOid, {{".1.3.6.1.4.1.99.1", "a"}}));
+  ASSERT_TRUE(harness.waitForLog(kReturn, 1)) << readFile(harness.config.systemLog);
 
   cluster.execute("kivo", service(2, kNewOid));
   cluster.halt();
   harness.daemon->signal(SIGHUP);
   ASSERT_TRUE(harness.waitForLog(kNotReloaded)) << readFile(harness.config.systemLog);
   cluster.resume();
-  harness.spool("trap-1", DaemonHarness::trapText(kDevice, kOid, {{".1.3.6.1.4.1.99.1", "a"}}));
-  ASSERT_TRUE(harness.waitForLog(kReturn)) << "the old services go on\n"
-                                           << readFile(harness.config.systemLog);
-  harness.spool("trap-2", DaemonHarness::trapText(kDevice, kNewOid, {}));
+  harness.spool("trap-2", DaemonHarness::trapText(kDevice, kOid, {{".1.3.6.1.4.1.99.1", "b"}}));
+  ASSERT_TRUE(harness.waitForLog(kReturn, 2)) << "the old services go on\n"
+                                              << readFile(harness.config.systemLog);
+  harness.spool("trap-3", DaemonHarness::trapText(kDevice, kNewOid, {}));
   ASSERT_TRUE(harness.waitForLog(std::string("INFO#there isn't passive service for OID") +
                                  kNewOid))
       << "nothing reloaded meanwhile";
