@@ -13,6 +13,7 @@
 #include "daemon/runSettings.h"
 #include "daemon/serviceGate.h"
 #include "daemon/serviceLoader.h"
+#include "daemon/serviceReload.h"
 #include "daemon/serviceStates.h"
 #include "daemon/spoolIntake.h"
 #include "daemon/spoolLedger.h"
@@ -146,9 +147,11 @@ void stopWorkers(TermSignal& termSignal) {
   joinWorkers();
 }
 
-void stopDaemon(TermSignal& termSignal) {
+void stopDaemon(TermSignal& termSignal, kivo::ServiceReload& serviceReload) {
   // Traps still queued need nothing: their files are still in the spool.
   stopWorkers(termSignal);
+  // A reload under way ends before the connection and the fold windows go.
+  serviceReload.finish();
   fold_windows.reset();
   write_log("INFO", " kivoTrapD is stopping ... SIGTERM");
   connection_pool.clear();
@@ -174,6 +177,9 @@ int kivoTrapdMain() {
   // Declared first: the signal thread, which may reopen the log, is joined
   // before the log goes.
   SystemLog systemLog;
+  // SIGHUP's reload of the services: asked for by the signal thread, so it
+  // outlives that thread.
+  kivo::ServiceReload serviceReload(kivo::reloadServices);
   TermSignal termSignal;
   SpoolLock spoolLock;
   // Its last metrics file is written when it goes, after the workers.
@@ -201,7 +207,10 @@ int kivoTrapdMain() {
     }
     int threadNumber = startLogAndDatabase(config, settings);
     CreatePriorityTrap();
-    if (!termSignal.install([&systemLog] { reopenSystemLog(systemLog); })) {
+    if (!termSignal.install([&systemLog, &serviceReload] {
+          reopenSystemLog(systemLog);
+          serviceReload.request();
+        })) {
       writeStandardOutputLine("error SIGTERM");
       redirectStandardOutput(-1);
       return 1;
@@ -214,6 +223,8 @@ int kivoTrapdMain() {
     spool_ledger.setLimit(settings.queueMax);
     startServicesAndWorkers(threadNumber, settings);
     metricsPublisher.start(settings.metrics, config);
+    // Only now: a reload must not race the first load.
+    serviceReload.start();
     if (!runIntakeLoop(settings, spoolLock)) status = 1;
   } catch (const FileException& e) {
     writeStandardOutputLine("File error" + std::string(e.what()));
@@ -226,6 +237,6 @@ int kivoTrapdMain() {
     writeStandardOutputLine("POSTGRESQL EXCEPTION" + std::string(e.what()));
     status = 1;
   }
-  stopDaemon(termSignal);
+  stopDaemon(termSignal, serviceReload);
   return status;
 }

@@ -2,7 +2,8 @@
 //
 // The globals live for the whole process. Those written at start-up (the
 // settings, map_error, map_service_trap) are complete before the first worker
-// starts and only read afterwards. die_kivo goes from 0 to 1 once, under the
+// starts and only read afterwards, but for map_service_trap, whose whole
+// content a reload on SIGHUP replaces under its own lock. die_kivo goes from 0 to 1 once, under the
 // queue's mutex. Shared containers carry their own locks.
 #ifndef KIVO_DAEMON_KIVOTRAPD_H
 #define KIVO_DAEMON_KIVOTRAPD_H

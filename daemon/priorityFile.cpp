@@ -24,23 +24,29 @@ std::string priorityQuery() {
          " WHERE plugin_type='trap' AND plugin_trap_oid IS NOT NULL ;";
 }
 
+void writePriorityFile(const PGresult* rows) {
+  try {
+    FileDescriptor file = openPriorityFile(trap_pqueue_file);
+    // A failed write after a successful open goes unnoticed: the file only
+    // informs, and the daemon goes on either way.
+    (void)writeAll(file.get(), "[TRAP]\n");
+    for (int row = 0; row < PQntuples(rows); ++row) {
+      std::string oid = PQgetvalue(rows, row, 0);
+      std::string priority = PQgetvalue(rows, row, 1);
+      write_log("INFO", oid + " priority " + priority);
+      (void)writeAll(file.get(), oid + "=" + priority + "\n");
+    }
+  } catch (const FileException&) {
+    writeStandardOutputLine("error to open kivo.conf in /etc/kivo/kivo.conf");
+  }
+}
+
 void CreatePriorityTrap() {
   try {
     // The query comes first, so that a failing one leaves the file alone.
     PgResult result(pgSQL->executeRequest(priorityQuery()));
-    FileDescriptor file = openPriorityFile(trap_pqueue_file);
-    // A failed write after a successful open goes unnoticed: the file only
-    // informs, and start-up goes on either way.
-    (void)writeAll(file.get(), "[TRAP]\n");
-    for (int row = 0; row < PQntuples(result.get()); ++row) {
-      std::string oid = PQgetvalue(result.get(), row, 0);
-      std::string priority = PQgetvalue(result.get(), row, 1);
-      write_log("INFO", oid + " priority " + priority);
-      (void)writeAll(file.get(), oid + "=" + priority + "\n");
-    }
+    writePriorityFile(result.get());
   } catch (const PostgresqlException& e) {
     writeStandardOutputLine("POSTGRESQL EXECPETION" + std::string(e.what()));
-  } catch (const FileException&) {
-    writeStandardOutputLine("error to open kivo.conf in /etc/kivo/kivo.conf");
   }
 }

@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <set>
+
 #include "daemon/kivoTrapd.h"
 #include "support/convertTo.h"
 #include "support/pgSafeThread.h"
@@ -70,8 +72,41 @@ std::string deviceAddressKey(const std::string& ipAddr) {
 
 void LoadTrapService(std::string query) {
   PgResult result(pgSQL->executeRequest(query));
-  for (int row = 0; row < PQntuples(result.get()); ++row) {
-    map_service_trap.addTrapService(deviceAddressKey(PQgetvalue(result.get(), row, kDeviceIpAddr)),
-                                    serviceOfRow(result.get(), row));
+  for (const kivo::TrapServiceRow& row : kivo::trapServiceRows(result.get())) {
+    map_service_trap.addTrapService(deviceAddressKey(row.address), row.s);
   }
 }
+
+namespace kivo {
+
+std::vector<TrapServiceRow> trapServiceRows(const PGresult* result) {
+  std::vector<TrapServiceRow> rows;
+  for (int row = 0; row < PQntuples(result); ++row) {
+    TrapServiceRow entry;
+    entry.address = PQgetvalue(result, row, kDeviceIpAddr);
+    entry.addressNull = PQgetisnull(result, row, kDeviceIpAddr) != 0;
+    entry.s = serviceOfRow(result, row);
+    rows.push_back(std::move(entry));
+  }
+  return rows;
+}
+
+std::vector<TrapServiceRow> readTrapServiceRows(const std::string& conninfo) {
+  pgSafeThread database(conninfo);
+  PgResult result(database.executeRequestWithoutWaiting(trapServiceQuery()));
+  return trapServiceRows(result.get());
+}
+
+MapTrapService::Services servicesByAddress(const std::vector<TrapServiceRow>& rows) {
+  MapTrapService::Services services;
+  for (const TrapServiceRow& row : rows) services[deviceAddressKey(row.address)].push_back(row.s);
+  return services;
+}
+
+size_t distinctServices(const std::vector<TrapServiceRow>& rows) {
+  std::set<int> ids;
+  for (const TrapServiceRow& row : rows) ids.insert(row.s.GetService_id());
+  return ids.size();
+}
+
+}  // namespace kivo

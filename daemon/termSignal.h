@@ -5,7 +5,8 @@
 // stop the daemon: the system log line " stop kivoTrapD... SIGTERM",
 // die_kivo set to 1 under the queue's mutex, a broadcast to the workers, and
 // the end of the main thread's pause. SIGHUP runs the hang-up action given
-// to install() (main reopens the system log) and never stops anything.
+// to install() (main reopens the system log and asks for a reload of the
+// services) and never stops anything.
 // Doing this in the handler itself could deadlock on a lock that the
 // interrupted thread holds.
 #ifndef KIVO_DAEMON_TERMSIGNAL_H

@@ -1,5 +1,7 @@
 #include "daemon/trapHandler.h"
 
+#include <optional>
+
 #include "daemon/errorJournal.h"
 #include "daemon/foldWindows.h"
 #include "daemon/kivoTrapd.h"
@@ -39,18 +41,20 @@ std::shared_ptr<void> DaemonActions::holdDatabase() {
 namespace {
 
 // The service of the device that sent the trap for its OID; false, with
-// the line that says so, when there is none.
+// the line that says so, when there is none. A copy, taken in one step: a
+// reload swapping the services meanwhile leaves the trap with the service
+// it found.
 bool findService(const snmpTrap& trap, service& s) {
   std::string address = trap.getHostAddr();
-  int position = map_service_trap.searchServiceByOID(address, trap.getOid());
-  if (position == -1) {
+  std::optional<service> found = map_service_trap.findServiceByOID(address, trap.getOid());
+  if (!found) {
     write_log("INFO", "there isn't passive service for OID" +
                           escapeControls(trap.getOid() + " on this host " + trap.getHost() + "(" +
                                          address + ")"));
     metrics().trapDone(Metrics::kNoService);
     return false;
   }
-  s = map_service_trap.getServiceByPosition(address, position);
+  s = *found;
   return true;
 }
 
@@ -140,8 +144,7 @@ auto TrapHandler::startWhenPossible(const std::string& what, Start start) -> dec
 }
 
 bool TrapHandler::run(const snmpTrap& trap, service& s) {
-  FilledText filled = fillParameters(s.Getparameter(), trap, s);
-  s.SetFilledParameter(filled.text, splitFilledArguments(filled));
+  fillServiceParameters(s, trap);
   write_log("EXEC", escapeControls(s.Getpath() + " " + s.Getparameter()));
   int previous = states_.previous(s.GetService_id());
   int code;

@@ -81,6 +81,11 @@ kivo::FilledText kivo::fillParameters(const std::string& parameterTemplate, cons
   return filled;
 }
 
+void kivo::fillServiceParameters(service& s, const snmpTrap& trap) {
+  FilledText filled = fillParameters(s.Getparameter(), trap, s);
+  s.SetFilledParameter(filled.text, splitFilledArguments(filled));
+}
+
 std::string buildParameters(const std::string& parameterTemplate, const snmpTrap& trap,
                             const service& s) {
   return kivo::fillParameters(parameterTemplate, trap, s).text;

@@ -22,6 +22,10 @@ namespace kivo {
 FilledText fillParameters(const std::string& parameterTemplate, const snmpTrap& trap,
                           const service& s);
 
+// Fills s's parameter template with trap's values and gives s the filled
+// text and its arguments (splitFilledArguments): s as a worker runs it.
+void fillServiceParameters(service& s, const snmpTrap& trap);
+
 }  // namespace kivo
 
 // The text of fillParameters.

@@ -42,6 +42,28 @@ service MapTrapService::getServiceByPosition(std::string key, int pos) {
   return entry->second[static_cast<size_t>(pos)];
 }
 
+std::optional<service> MapTrapService::findServiceByOID(const std::string& key,
+                                                        const std::string& trapOid) {
+  std::lock_guard<std::mutex> hold(lock);
+  auto entry = services.find(key);
+  if (entry == services.end()) return std::nullopt;
+  for (const service& s : entry->second) {
+    if (s.GetOID() == trapOid) return s;
+  }
+  return std::nullopt;
+}
+
+MapTrapService::Services MapTrapService::exchange(Services fresh) {
+  std::lock_guard<std::mutex> hold(lock);
+  services.swap(fresh);
+  return fresh;
+}
+
+MapTrapService::Services MapTrapService::content() {
+  std::lock_guard<std::mutex> hold(lock);
+  return services;
+}
+
 void MapTrapService::show() {
   std::lock_guard<std::mutex> hold(lock);
   std::string text;

@@ -2,14 +2,17 @@
 // watch (dotted-decimal IPv4 text), each device's services in load order.
 //
 // All members are guarded by the object's mutex, taken by every operation
-// for its whole length. The daemon fills the map before its workers start and
-// only reads it afterwards, so a position returned by searchServiceByOID stays
-// valid for getServiceByPosition.
+// for its whole length. The daemon fills the map before its workers start;
+// afterwards only a reload changes it, and then in one step (exchange). A
+// position returned by searchServiceByOID may thus name another service by
+// the time getServiceByPosition reads it: workers use findServiceByOID,
+// which searches and copies under one hold.
 #ifndef KIVO_SERVICES_MAPTRAPSERVICE_H
 #define KIVO_SERVICES_MAPTRAPSERVICE_H
 
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,9 @@
 
 class MapTrapService {
  public:
+  // The whole content: each key's services in load order.
+  using Services = std::map<std::string, std::vector<service>>;
+
   MapTrapService() = default;
   virtual ~MapTrapService() = default;
   MapTrapService(const MapTrapService&) = delete;
@@ -33,6 +39,12 @@ class MapTrapService {
   // A copy of the service at pos under key; a default record for an unknown
   // key or a position outside its services.
   service getServiceByPosition(std::string key, int pos);
+  // A copy of the first service of key whose OID equals trapOid exactly.
+  std::optional<service> findServiceByOID(const std::string& key, const std::string& trapOid);
+  // Replaces the whole content with fresh and returns the content before.
+  Services exchange(Services fresh);
+  // A copy of the whole content.
+  Services content();
   // Writes one line per key to standard output: "clé: " key ", valeur:" and
   // each service id followed by a blank.
   void show();
@@ -42,7 +54,7 @@ class MapTrapService {
 
  private:
   std::mutex lock;
-  std::map<std::string, std::vector<service>> services;
+  Services services;
 };
 
 #endif

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 namespace {
 
 service makeService(int id, const std::string& oid) {
@@ -20,6 +23,33 @@ TEST(MapTrapService, FirstServiceWithTheOidWins) {
   EXPECT_EQ(map.searchServiceByOID("192.0.2.7", ".1.3.6.1.4.1.99.0.2"), 1);
   EXPECT_EQ(map.getServiceByPosition("192.0.2.7", 1).GetService_id(), 15);
   EXPECT_EQ(map.searchServiceByOID("192.0.2.7", ".1.3.6.1.4.1.99.0.1"), 0);
+}
+
+TEST(MapTrapService, FindCopiesTheFirstServiceWithTheOid) {
+  MapTrapService map;
+  map.addTrapService("192.0.2.7", makeService(12, ".1.3.6.1.4.1.99.0.1"));
+  map.addTrapService("192.0.2.7", makeService(15, ".1.3.6.1.4.1.99.0.2"));
+  map.addTrapService("192.0.2.7", makeService(16, ".1.3.6.1.4.1.99.0.2"));
+  std::optional<service> found = map.findServiceByOID("192.0.2.7", ".1.3.6.1.4.1.99.0.2");
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->GetService_id(), 15);
+  EXPECT_FALSE(map.findServiceByOID("192.0.2.7", ".1.3.6.1.4.1.99.0.9"));
+  EXPECT_FALSE(map.findServiceByOID("192.0.2.8", ".1.3.6.1.4.1.99.0.1"));
+}
+
+TEST(MapTrapService, ExchangeReplacesTheWholeContent) {
+  MapTrapService map;
+  map.addTrapService("192.0.2.7", makeService(12, ".1"));
+  map.addTrapService("10.0.0.1", makeService(13, ".1"));
+  MapTrapService::Services fresh;
+  fresh["192.0.2.7"].push_back(makeService(20, ".2"));
+  MapTrapService::Services before = map.exchange(fresh);
+  EXPECT_EQ(before.size(), 2u);
+  EXPECT_EQ(before["10.0.0.1"].at(0).GetService_id(), 13);
+  EXPECT_FALSE(map.findServiceByOID("10.0.0.1", ".1")) << "keys that went are gone";
+  EXPECT_FALSE(map.findServiceByOID("192.0.2.7", ".1"));
+  EXPECT_EQ(map.findServiceByOID("192.0.2.7", ".2")->GetService_id(), 20);
+  EXPECT_EQ(map.content().size(), 1u);
 }
 
 TEST(MapTrapService, NoMatchGivesMinusOne) {
@@ -82,6 +112,40 @@ TEST(MapTrapService, EmptyMapShowsNothing) {
   CapturedOutput output;
   map.show();
   EXPECT_EQ(output.text(), "");
+}
+
+}  // namespace
+
+namespace {
+
+// Workers search while a reload swaps the content back and forth: every
+// search finds one of the two services whole, never nothing, never a mix.
+TEST(MapTrapServiceThreadTest, SearchesDuringExchangesFindAWholeService) {
+  MapTrapService map;
+  MapTrapService::Services first;
+  MapTrapService::Services second;
+  service a = makeService(1, ".1");
+  a.Setparameter("-a first");
+  service b = makeService(2, ".1");
+  b.Setparameter("-b second");
+  first["192.0.2.7"] = {makeService(9, ".9"), a};
+  second["192.0.2.7"] = {b};
+  map.exchange(first);
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> searchers;
+  for (int t = 0; t < 3; ++t) {
+    searchers.emplace_back([&] {
+      for (int i = 0; i < 2000; ++i) {
+        std::optional<service> found = map.findServiceByOID("192.0.2.7", ".1");
+        bool whole = found && ((found->GetService_id() == 1 && found->Getparameter() == "-a first") ||
+                               (found->GetService_id() == 2 && found->Getparameter() == "-b second"));
+        if (!whole) ++wrong;
+      }
+    });
+  }
+  for (int i = 0; i < 500; ++i) map.exchange(i % 2 == 0 ? second : first);
+  for (std::thread& searcher : searchers) searcher.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace

@@ -32,8 +32,9 @@ class PostgresqlException : public MessageException<struct PostgresqlExceptionTa
   std::string sqlState;
 };
 // A statement gave up waiting for an unreachable server because the daemon
-// is stopping. Not a PostgresqlException on purpose: the handlers that report
-// a failed statement and go on must let it through to the trap's caller.
+// is stopping, or would not wait for it at all (a reload's statements). Not a
+// PostgresqlException on purpose: the handlers that report a failed statement
+// and go on must let it through to the trap's caller.
 using DatabaseUnavailableException = MessageException<struct DatabaseUnavailableTag>;
 // A trap variable was asked for by a number the trap does not have.
 using VariableNoFoundException = MessageException<struct VariableNoFoundTag>;

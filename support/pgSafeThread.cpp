@@ -59,6 +59,10 @@ DatabaseUnavailableException abandoned() {
       "statement abandoned: the database is unreachable and the daemon is stopping");
 }
 
+DatabaseUnavailableException unreachable(const std::string& error) {
+  return DatabaseUnavailableException("the database is unreachable: " + errorTextOnOneLine(error));
+}
+
 bool succeeded(const PGresult* result) {
   ExecStatusType status = PQresultStatus(result);
   return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
@@ -386,6 +390,49 @@ PGresult* pgSafeThread::executeRequest(const std::string& sql) {
   hold.unlock();
   result.reset();
   throw PostgresqlException(kExecuteFailed + error, state);
+}
+
+PGresult* pgSafeThread::executeRequestWithoutWaiting(const std::string& sql) {
+  const std::string name = statementLabel(sql);
+  std::unique_lock<std::mutex> hold(mutex_);
+  if (pastStopDeadline()) throw abandoned();
+  if (outage_->down()) throw unreachable("the connection is down, waiting for the server");
+  bool reconnected = false;
+  for (;;) {
+    // As connectedOrReconnected sees it, but with one attempt and no outage.
+    if (broken_ || epoch_ != outage_->epoch() || PQstatus(connection_.get()) != CONNECTION_OK) {
+      if (reconnected) throw unreachable(PQerrorMessage(connection_.get()));
+      reconnectOnce();
+      reconnected = true;
+    }
+    PgResult result = execute(name, [&sql](PGconn* c) { return PQsendQuery(c, sql.c_str()); });
+    if (PQstatus(connection_.get()) != CONNECTION_OK) {
+      broken_ = true;
+      continue;
+    }
+    writeStandardOutputLine("\t[PG EXEC] status: " + statusName(result.get()));
+    if (succeeded(result.get())) return result.release();
+    std::string error = PQerrorMessage(connection_.get());
+    std::string state = sqlStateOf(result.get());
+    hold.unlock();
+    result.reset();
+    throw PostgresqlException(kExecuteFailed + error, state);
+  }
+}
+
+void pgSafeThread::reconnectOnce() {
+  unsigned long epoch = outage_->epoch();
+  PgConnection fresh(PQconnectdb(conninfo_.c_str()));
+  std::string failure = PQstatus(fresh.get()) == CONNECTION_OK ? prepareAgain(fresh.get())
+                                                                : PQerrorMessage(fresh.get());
+  if (!failure.empty()) {
+    broken_ = true;
+    throw unreachable(maskPasswordWords(failure, conninfo_));
+  }
+  connection_ = std::move(fresh);
+  broken_ = false;
+  epoch_ = epoch;
+  encoding_ = pg_encoding_to_char(PQclientEncoding(connection_.get()));
 }
 
 PGresult* pgSafeThread::executeParamRequest(const std::string& sql,

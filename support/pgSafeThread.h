@@ -103,6 +103,17 @@ class pgSafeThread {
 
   // Runs sql. The result belongs to the caller.
   PGresult* executeRequest(const std::string& sql);
+  // Runs sql as executeRequest does, for a caller that would rather fail
+  // than wait for an unreachable server (a reload, a check): when the
+  // connection is broken, or breaks during the statement, it connects again
+  // once and runs sql once more; when that fails too, or while an outage
+  // that other statements wait on is under way, it throws
+  // DatabaseUnavailableException ("the database is unreachable: " and
+  // libpq's text) at once. It neither begins nor ends that outage and
+  // writes no outage line: a connection it leaves broken is found by the
+  // next statement, which waits as usual. For statements that may run
+  // twice. The result belongs to the caller.
+  PGresult* executeRequestWithoutWaiting(const std::string& sql);
   // Runs sql with params[0] as $1, params[1] as $2 and so on. The result
   // belongs to the caller.
   PGresult* executeParamRequest(const std::string& sql, const std::vector<std::string>& params);
@@ -166,6 +177,9 @@ class pgSafeThread {
   // With the mutex held: true when the connection works, if need be after an
   // attempt to connect again that was due now.
   bool connectedOrReconnected();
+  // With the mutex held: one attempt to connect again, outside any outage.
+  // DatabaseUnavailableException when it fails.
+  void reconnectOnce();
   // Prepares the statements of prepared_ on fresh. libpq's text when the
   // connection broke meanwhile, else "".
   std::string prepareAgain(PGconn* fresh);

@@ -476,6 +476,27 @@ TEST_F(PgSafeThreadOutageThreadTest, TheStopEndsEveryWaitForTheServer) {
   EXPECT_EQ(reports.count(kBack), 0);
 }
 
+// A reload's statement: fails at once while the server is away, without
+// an outage for the others to wait on, and connects again on its own later.
+TEST_F(PgSafeThreadOutageThreadTest, WithoutWaitingFailsAtOnceAndConnectsAgainLater) {
+  cluster->halt();
+  try {
+    PgResult(db->executeRequestWithoutWaiting("SELECT 1"));
+    ADD_FAILURE() << "the server is away";
+  } catch (const DatabaseUnavailableException& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("the database is unreachable: ", 0), 0u) << e.what();
+    EXPECT_EQ(std::string(e.what()).find('\n'), std::string::npos) << e.what();
+  }
+  EXPECT_TRUE(db->waitUntilConnected()) << "no outage begun: workers go on taking traps";
+  EXPECT_THROW(PgResult(db->executeRequestWithoutWaiting("SELECT 1")),
+               DatabaseUnavailableException);
+  cluster->resume();
+  EXPECT_EQ(onlyValue(db->executeRequestWithoutWaiting("SELECT 6 * 7")), "42");
+  EXPECT_EQ(onlyValue(db->executePrepareRequest("sum", {"1", "2"})), "3") << "prepared again";
+  EXPECT_TRUE(reports.lines().empty()) << "no outage lines";
+  EXPECT_EQ(output.text().find("secret"), std::string::npos);
+}
+
 // Two threads on one connection, each with its own statements and results.
 TEST(PgSafeThreadThreadTest, TwoThreadsShareTheConnection) {
   CapturedOutput output;

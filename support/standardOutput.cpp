@@ -1,5 +1,7 @@
 #include "support/standardOutput.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,3 +32,17 @@ void redirectStandardOutput(int fd) {
 }
 
 int standardOutputDescriptor() { return output_fd.load(); }
+
+DiscardedStandardOutput::DiscardedStandardOutput() {
+  int fd;
+  do {
+    fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  null_.reset(fd);
+  // Without /dev/null the lines go to descriptor 1 as before.
+  if (null_.valid()) redirectStandardOutput(null_.get());
+}
+
+DiscardedStandardOutput::~DiscardedStandardOutput() {
+  if (null_.valid()) redirectStandardOutput(-1);
+}

@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "support/posixIo.h"
+
 // Appends text (which should end with a line feed) to standard output.
 void writeStandardOutput(const std::string& text);
 
@@ -24,5 +26,20 @@ void redirectStandardOutput(int fd);
 // The descriptor that standard output currently goes to. A forked child
 // writes its messages there directly, since it may take no lock.
 int standardOutputDescriptor();
+
+// Sends standard output to /dev/null for the life of the holder, then back
+// to descriptor 1: for the commands that print their own report on
+// descriptor 1 and must write no log line. Owns its descriptor; one holder
+// at a time, made and dropped by the main thread.
+class DiscardedStandardOutput {
+ public:
+  DiscardedStandardOutput();
+  ~DiscardedStandardOutput();
+  DiscardedStandardOutput(const DiscardedStandardOutput&) = delete;
+  DiscardedStandardOutput& operator=(const DiscardedStandardOutput&) = delete;
+
+ private:
+  FileDescriptor null_;
+};
 
 #endif

@@ -77,6 +77,20 @@ int DaemonHarness::stop(std::chrono::milliseconds limit) {
   return daemon->exitStatus();
 }
 
+int DaemonHarness::runCommand(const std::vector<std::string>& arguments, std::string* output,
+                              uid_t user) {
+  config.write();
+  DaemonProcess::Options options;
+  options.configuration = config.path;
+  options.consoleFile = dir.file("command");
+  options.arguments = arguments;
+  options.user = user;
+  DaemonProcess command(options);
+  int status = command.waitExit() ? command.exitStatus() : -1;
+  *output = readFile(options.consoleFile);
+  return status;
+}
+
 int DaemonHarness::count(const std::string& prefix) const {
   int found = 0;
   for (const std::string& line : config.messages()) found += line.compare(0, prefix.size(), prefix) == 0;

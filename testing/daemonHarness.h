@@ -50,6 +50,13 @@ class DaemonHarness {
   // within limit.
   int stop(std::chrono::milliseconds limit = std::chrono::seconds(30));
 
+  // Writes the settings and runs the binary with arguments (a command such
+  // as --check) as user (0: this process's), to its end. Returns the exit
+  // status, or -1 when it did not end within 30 s; output gets what it
+  // wrote on standard output and error.
+  int runCommand(const std::vector<std::string>& arguments, std::string* output,
+                 uid_t user = 0);
+
   // System log messages (without their time stamp) that start with prefix.
   int count(const std::string& prefix) const;
   // Waits until at least n such messages are there.

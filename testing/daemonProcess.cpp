@@ -29,7 +29,10 @@ DaemonProcess::DaemonProcess(const Options& options) {
   std::vector<char*> envp;
   for (std::string& entry : environment) envp.push_back(&entry[0]);
   envp.push_back(nullptr);
-  char* argv[] = {&binary[0], nullptr};
+  std::vector<std::string> arguments = options.arguments;
+  std::vector<char*> argv = {&binary[0]};
+  for (std::string& argument : arguments) argv.push_back(&argument[0]);
+  argv.push_back(nullptr);
   int console = ::open(options.consoleFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (console < 0) throw std::runtime_error("cannot open " + options.consoleFile);
   bool switchUser = options.user != 0 && ::geteuid() == 0;
@@ -45,7 +48,7 @@ DaemonProcess::DaemonProcess(const Options& options) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (options.fileLimit != 0 && ::setrlimit(RLIMIT_NOFILE, &files) != 0) _exit(125);
     if (switchUser && (::setgid(options.user) != 0 || ::setuid(options.user) != 0)) _exit(126);
-    ::execve(argv[0], argv, envp.data());
+    ::execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   ::close(console);

@@ -21,6 +21,7 @@ class DaemonProcess {
     uid_t user = 0;             // run as this user when the test runs as root
     std::vector<std::string> environment;  // further NAME=value entries
     unsigned long fileLimit = 0;           // when not 0, the limit on open files
+    std::vector<std::string> arguments;    // after the program's name
   };
 
   explicit DaemonProcess(const Options& options);

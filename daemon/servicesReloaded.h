@@ -1,0 +1,21 @@
+// The hook that a reload of the trap services calls once the new services
+// are in place, for the parts of the daemon that keep something per
+// service: they read their state again and start afresh for the services
+// that changed.
+#ifndef KIVO_DAEMON_SERVICESRELOADED_H
+#define KIVO_DAEMON_SERVICESRELOADED_H
+
+#include "services/MapTrapService.h"
+
+namespace kivo {
+
+// Called on the thread that did the reload, right after map_service_trap
+// took after in place of before, and before the reload's INFO line. Workers
+// run on meanwhile: a trap found before the swap finishes with its copy of
+// the old service. Must not throw. Does nothing for now.
+void servicesReloaded(const MapTrapService::Services& before,
+                      const MapTrapService::Services& after);
+
+}  // namespace kivo
+
+#endif
