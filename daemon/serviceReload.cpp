@@ -8,6 +8,7 @@
 #include "daemon/kivoTrapd.h"
 #include "daemon/priorityFile.h"
 #include "daemon/serviceLoader.h"
+#include "daemon/serviceStates.h"
 #include "daemon/servicesReloaded.h"
 #include "support/connectionOutage.h"
 #include "support/exceptions.h"
@@ -21,12 +22,13 @@ void reportFailure(const std::string& reason) {
   write_log("ERR", "services not reloaded, the old ones stay: " + errorTextOnOneLine(reason));
 }
 
-// Both queries before anything changes, so that a failure changes nothing.
-bool readServices(std::vector<TrapServiceRow>* rows, PgResult* priorities) {
+// Every query before anything changes, so that a failure changes nothing.
+bool readServices(std::vector<TrapServiceRow>* rows, PgResult* priorities, PgResult* states) {
   try {
     PgResult services(pgSQL->executeRequestWithoutWaiting(trapServiceQuery()));
     *rows = trapServiceRows(services.get());
     priorities->reset(pgSQL->executeRequestWithoutWaiting(priorityQuery()));
+    states->reset(pgSQL->executeRequestWithoutWaiting(stateQuery()));
     return true;
   } catch (const PostgresqlException& e) {
     reportFailure(e.what());
@@ -42,9 +44,12 @@ bool reloadServices() {
   if (die_kivo.load() != 0) return false;
   std::vector<TrapServiceRow> rows;
   PgResult priorities;
-  if (!readServices(&rows, &priorities)) return false;
+  PgResult states;
+  if (!readServices(&rows, &priorities, &states)) return false;
   MapTrapService::Services fresh = servicesByAddress(rows);
   MapTrapService::Services before = map_service_trap.exchange(fresh);
+  // The services' last states as their rows hold them now.
+  service_states.replace(states.get());
   servicesReloaded(before, fresh);
   writePriorityFile(priorities.get());
   write_log("INFO", "services reloaded: " + std::to_string(distinctServices(rows)) + " services");

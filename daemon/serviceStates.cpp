@@ -24,11 +24,14 @@ void ServiceStates::ran(int serviceId, int code) {
 
 void ServiceStates::load(pgSafeThread& db) {
   PgResult result(db.executeRequest(stateQuery()));
+  replace(result.get());
+}
+
+void ServiceStates::replace(const PGresult* rows) {
   std::map<int, int> loaded;
-  for (int row = 0; row < PQntuples(result.get()); ++row) {
+  for (int row = 0; row < PQntuples(rows); ++row) {
     // A service never run has no state yet: NULL reads as 0, OK.
-    loaded[stringToInt(PQgetvalue(result.get(), row, 0))] =
-        stringToInt(PQgetvalue(result.get(), row, 1));
+    loaded[stringToInt(PQgetvalue(rows, row, 0))] = stringToInt(PQgetvalue(rows, row, 1));
   }
   std::lock_guard<std::mutex> hold(mutex_);
   states_.swap(loaded);

@@ -15,6 +15,8 @@
 #include <mutex>
 #include <string>
 
+#include <libpq-fe.h>
+
 class pgSafeThread;
 
 namespace kivo {
@@ -32,6 +34,8 @@ class ServiceStates {
   // Replaces every state with the rows of stateQuery() on db.
   // PostgresqlException goes to the caller, the states unchanged.
   void load(pgSafeThread& db);
+  // Replaces every state with those of a result of stateQuery().
+  void replace(const PGresult* rows);
 
  private:
   std::mutex mutex_;

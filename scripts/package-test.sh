@@ -284,9 +284,13 @@ reload_through_unit() {
                 $command || exit 1
         done
 }
+# The plain SIGHUP above reloaded the services once already.
+reloads() { grep -c '#INFO#services reloaded: ' "$LOG" || true; }
+wait_for sh -c "[ \"\$(grep -c '#INFO#services reloaded: ' $LOG)\" -ge 1 ]" || true
+RELOADS_BEFORE=$(reloads)
 check "reload through the unit: every ExecReload= command succeeds" reload_through_unit
-wait_for log_has '#INFO#services reloaded: ' || true
-check "reload through the unit: services reloaded" log_has '#INFO#services reloaded: '
+wait_for sh -c "[ \"\$(grep -c '#INFO#services reloaded: ' $LOG)\" -gt $RELOADS_BEFORE ]" || true
+check "reload through the unit: services reloaded" test "$(reloads)" -gt "$RELOADS_BEFORE"
 check "daemon runs on after the reload" kill -0 "$DAEMON"
 kill -TERM "$DAEMON"
 STATUS=0
