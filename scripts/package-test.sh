@@ -94,7 +94,10 @@ rm -f build-deb-default/kivotrapd_*.deb
 (cd build-deb-default && cpack -G DEB >/dev/null)
 # The package's files as "mode owner path", and its unpacked texts.
 deb_listing() { dpkg-deb -c "$1" | awk '{ print $1, $2, $6 }'; }
-deb_unpack() { dpkg-deb -R "$1" "$2" && rm -f "$2"/usr/sbin/* "$2/DEBIAN/md5sums"; }
+deb_unpack() {
+    dpkg-deb -R "$1" "$2" &&
+        rm -f "$2"/usr/sbin/* "$2"/usr/lib/nagios/plugins/* "$2/DEBIAN/md5sums"
+}
 deb_unpack "$DEB" "$WORK/deb-usr"
 deb_unpack build-deb-default/kivotrapd_*.deb "$WORK/deb-default"
 check "default-configured build: same files, modes and owners" \
