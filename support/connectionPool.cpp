@@ -38,7 +38,11 @@ size_t ConnectionPool::size() {
 
 std::unique_ptr<ConnectionPool::Lease> ConnectionPool::lease() {
   std::unique_lock<std::mutex> hold(mutex_);
-  if (first_ == nullptr) return std::unique_ptr<Lease>(new Lease(*this, nullptr));
+  // One connection is everybody's: its statements need no lease to stay
+  // together, and workers go on interleaving theirs, one at a time.
+  if (first_ == nullptr || others_.empty()) {
+    return std::unique_ptr<Lease>(new Lease(*this, nullptr));
+  }
   freed_.wait(hold, [this] { return !free_.empty(); });
   pgSafeThread* connection = free_.back();
   free_.pop_back();

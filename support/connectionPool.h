@@ -38,7 +38,8 @@ class ConnectionPool {
   size_t size();
 
   // One connection, held until the lease goes; while it is held, this
-  // thread's currentConnection() is that one.
+  // thread's currentConnection() is that one. With a single connection the
+  // lease holds nothing: every thread uses it, one statement at a time.
   class Lease {
    public:
     Lease(const Lease&) = delete;
