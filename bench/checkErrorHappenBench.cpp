@@ -18,13 +18,18 @@
 #include <vector>
 
 #include "daemon/errorJournal.h"
-#include "daemon/kivoTrapd.h"
+#include "daemon/daemonGlobals.h"
 #include "support/exceptions.h"
 #include "support/pgSafeThread.h"
 #include "support/posixIo.h"
 #include "support/standardOutput.h"
 
 #include <fcntl.h>
+
+using kivo::FileDescriptor;
+using kivo::PgResult;
+using kivo::prepareJournalStatements;
+using kivo::redirectStandardOutput;
 
 namespace {
 

@@ -30,6 +30,10 @@
 
 #include "support/posixIo.h"
 
+using kivo::FileDescriptor;
+using kivo::readRetry;
+using kivo::writeAll;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

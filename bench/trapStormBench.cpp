@@ -51,6 +51,9 @@
 
 #include "support/posixIo.h"
 
+using kivo::FileDescriptor;
+using kivo::writeAll;
+
 namespace {
 
 long long nowNanoseconds() {

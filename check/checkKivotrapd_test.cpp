@@ -6,10 +6,9 @@
 
 #include "testing/tempDir.h"
 
-namespace {
+namespace kivo {
 
-using kivo::CheckArguments;
-using kivo::CheckOptions;
+namespace {
 
 TEST(CheckArguments, AreReadOrRefusedWithTheProblem) {
   struct Case {
@@ -170,3 +169,5 @@ TEST(CheckPlugin, PrintsOneLineAndExitsWithItsState) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+namespace kivo {
+
 namespace {
 
 TEST(MetricsText, SamplesAreFoundUnderTheirSeries) {
@@ -55,3 +57,5 @@ TEST(MetricsText, EveryLineOfATextCounts) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kivo {
+
 namespace {
 
 using Action = kivo::CommandLine::Action;
@@ -56,3 +58,5 @@ TEST(CommandLine, BadUsageSaysWhat) {
 }
 
 }  // namespace
+
+}  // namespace kivo

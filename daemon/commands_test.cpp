@@ -10,6 +10,8 @@
 
 #include "testing/daemonHarness.h"
 
+namespace kivo {
+
 namespace {
 
 const char* const kOid = ".1.3.6.1.4.1.99.0.1";
@@ -229,3 +231,5 @@ TEST_F(ReplayCommandTest, ExitStatusTellsTheOutcome) {
 }
 
 }  // namespace
+
+}  // namespace kivo

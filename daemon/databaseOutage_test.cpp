@@ -18,6 +18,8 @@
 #include "testing/tempDir.h"
 #include "testing/testDatabase.h"
 
+namespace kivo {
+
 namespace {
 
 const char* const kLost = "ERR#connection to the database lost: ";
@@ -361,3 +363,5 @@ TEST(DatabaseSettingsTest, OptionsReachTheServer) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kivo {
+
 namespace {
 
 std::string parameter(const kivo::DatabaseProbe& probe, const std::string& keyword) {
@@ -45,3 +47,5 @@ TEST(DatabaseProbe, NoServerNoAnswer) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -7,6 +7,8 @@
 #include "support/pgSafeThread.h"
 #include "testing/daemonHarness.h"
 
+namespace kivo {
+
 namespace {
 
 const char* const kTrapOid = ".1.3.6.1.4.1.99.0.1";
@@ -123,3 +125,5 @@ TEST_F(DatabaseStallTest, AGrantTakenAwayIsToldOnceAndNoAlertNamesNoRecord) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -5,12 +5,15 @@
 #include <algorithm>
 
 #include "daemon/errorJournal.h"
-#include "daemon/kivoTrapd.h"
+#include "daemon/daemonGlobals.h"
 #include "daemon/runSettings.h"
 #include "daemon/settingsReader.h"
+#include "daemon/systemLog.h"
 #include "support/connectionPool.h"
 #include "support/iniConfig.h"
 #include "support/pgSafeThread.h"
+
+namespace kivo {
 
 std::string databaseConnectionString(iniConfig& config) {
   std::string host = config.getKey("POSTGRESQL", "PGSQL_host");
@@ -61,3 +64,5 @@ void startDatabase(iniConfig& config) {
   connection_pool.grow(*pgSQL, connections);
   loadErrorKinds(*pgSQL);
 }
+
+}  // namespace kivo

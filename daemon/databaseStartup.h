@@ -9,9 +9,10 @@
 #include "support/connectionOutage.h"
 
 class iniConfig;
+
 namespace kivo {
+
 class SettingsReader;
-}  // namespace kivo
 
 // The most connections that PGSQL_connections may ask for.
 const int kMostConnections = 64;
@@ -39,5 +40,7 @@ ConnectionOutage::Policy reconnectPolicy();
 // map_error. The first PostgresqlException goes to the
 // caller: pgSQL stays null when the connection failed.
 void startDatabase(iniConfig& config);
+
+}  // namespace kivo
 
 #endif

@@ -12,6 +12,8 @@
 #include "testing/daemonDatabaseTest.h"
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 namespace {
 
 // A settings file with the given "POSTGRESQL" section.
@@ -211,3 +213,5 @@ TEST(StartupQueries, Texts) {
 }
 
 }  // namespace
+
+}  // namespace kivo

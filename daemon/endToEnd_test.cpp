@@ -17,6 +17,8 @@
 #include "testing/tempDir.h"
 #include "testing/testDatabase.h"
 
+namespace kivo {
+
 namespace {
 
 const char* const kCheckDummy = "/usr/lib/nagios/plugins/check_dummy";
@@ -397,3 +399,5 @@ TEST_F(EndToEndTest, ReceiverFormatsBeyondTheLineRulesDoNotStopTheDaemon) {
 }
 
 }  // namespace
+
+}  // namespace kivo

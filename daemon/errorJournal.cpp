@@ -1,12 +1,17 @@
 #include "daemon/errorJournal.h"
 
-#include "daemon/kivoTrapd.h"
+#include "daemon/daemonGlobals.h"
+#include "daemon/systemLog.h"
 #include "support/convertTo.h"
 #include "support/exceptions.h"
 #include "support/connectionPool.h"
 #include "support/errorRepeats.h"
 #include "support/pgSafeThread.h"
 #include "support/utf8Text.h"
+
+using kivo::JournalStatement;
+using kivo::PgResult;
+using kivo::textForEncoding;
 
 namespace {
 
@@ -74,21 +79,21 @@ std::string storedOutput(service const& s) {
 
 }  // namespace
 
-const std::vector<JournalStatement>& journalStatements() { return kStatements; }
+const std::vector<JournalStatement>& kivo::journalStatements() { return kStatements; }
 
-void prepareJournalStatements(pgSafeThread& db) {
+void kivo::prepareJournalStatements(pgSafeThread& db) {
   for (const JournalStatement& statement : kStatements) {
     db.prepareRequest(statement.name, statement.sql, statement.nParams);
   }
 }
 
-std::string errorKindQuery() {
+std::string kivo::errorKindQuery() {
   return std::string("SELECT error_id,error_name") + " FROM kivo_errors" +
          " WHERE error_name='default_critical_error' OR error_name='default_warning_error' OR "
          "error_name='default_unknow_error';";
 }
 
-void loadErrorKinds(pgSafeThread& db) {
+void kivo::loadErrorKinds(pgSafeThread& db) {
   PgResult result(db.executeRequest(errorKindQuery()));
   for (int row = 0; row < PQntuples(result.get()); ++row) {
     map_error[PQgetvalue(result.get(), row, 1)] = PQgetvalue(result.get(), row, 0);

@@ -17,6 +17,8 @@
 
 class pgSafeThread;
 
+namespace kivo {
+
 // One statement of the journal, prepared once per connection.
 struct JournalStatement {
   const char* name;
@@ -42,6 +44,8 @@ std::string errorKindQuery();
 // query's PostgresqlException ("execute failed:  " ...) goes to the caller,
 // map_error unchanged.
 void loadErrorKinds(pgSafeThread& db);
+
+}  // namespace kivo
 
 // Stores the run's return code, the time and the run's output in the
 // service's row. PostgresqlException goes to the caller. Here and in

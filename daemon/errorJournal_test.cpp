@@ -8,6 +8,8 @@
 #include "testing/daemonDatabaseTest.h"
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 namespace {
 
 const char* const kSeed =
@@ -373,3 +375,5 @@ TEST_F(JournalTest, OnlyTheThreeKindsAreLoadedAndMissingOnesStayMissing) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -6,6 +6,8 @@
 
 #include <future>
 
+namespace kivo {
+
 namespace {
 
 using std::chrono::seconds;
@@ -104,3 +106,5 @@ TEST(FoldWindows, AWindowWithSomethingToDoSendsItsCloseInTheServicesOrder) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -10,6 +10,8 @@
 #include "testing/daemonHarness.h"
 #include "testing/snmpTrapReceiver.h"
 
+namespace kivo {
+
 namespace {
 
 const char* const kTrapOid = ".1.3.6.1.4.1.99.0.1";
@@ -110,3 +112,5 @@ TEST_F(HostileInputTest, WorkersShortOfDescriptorsLoseNoTrap) {
 }
 
 }  // namespace
+
+}  // namespace kivo

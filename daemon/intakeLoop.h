@@ -19,10 +19,10 @@
 
 #include "daemon/spoolIntake.h"
 
+namespace kivo {
+
 class IntakeWakeup;
 class SpoolWatch;
-
-namespace kivo {
 
 class IntakeLoop {
  public:

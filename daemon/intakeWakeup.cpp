@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+namespace kivo {
+
 void IntakeWakeup::notify(Reason reason) {
   {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -28,3 +30,5 @@ void IntakeWakeup::pause(unsigned reasons, const timespec* length) {
   }
   pending_ &= ~reasons;
 }
+
+}  // namespace kivo

@@ -16,6 +16,8 @@
 #include <condition_variable>
 #include <mutex>
 
+namespace kivo {
+
 class IntakeWakeup {
  public:
   enum Reason : unsigned {
@@ -45,5 +47,7 @@ class IntakeWakeup {
   std::condition_variable condition_;
   unsigned pending_ = 0;
 };
+
+}  // namespace kivo
 
 #endif

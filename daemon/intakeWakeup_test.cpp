@@ -4,6 +4,8 @@
 
 #include <future>
 
+namespace kivo {
+
 namespace {
 
 TEST(IntakeWakeup, ReasonsStayPendingUntilAPauseWaitsForThem) {
@@ -36,3 +38,5 @@ TEST(IntakeWakeup, TheStopEndsEveryPause) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include "daemon/daemonGlobals.h"
 #include "daemon/daemonSettings.h"
 #include "daemon/databaseStartup.h"
 #include "daemon/foldWindows.h"
@@ -43,21 +44,24 @@ MapTrapService map_service_trap;
 std::vector<thread_kivo> vec_thread;
 std::mutex mutex_vec_thread;
 ExecuteQueue<snmpTrap> fifo_trap;
+
+namespace kivo {
+
 IntakeWakeup intake_wakeup{die_kivo};
 SpoolLedger spool_ledger{intake_wakeup, 1000};
-kivo::ServiceGate service_gate{fifo_trap};
-std::unique_ptr<kivo::FoldWindows> fold_windows;
-kivo::ConnectionPool connection_pool;
+ServiceGate service_gate{fifo_trap};
+std::unique_ptr<FoldWindows> fold_windows;
+ConnectionPool connection_pool;
 
 namespace {
 
 const char* const kDefaultConfiguration = "/etc/kivo/kivo.conf";
 
-using StartupSettings = kivo::DaemonSettings;
+using StartupSettings = DaemonSettings;
 
 // The settings into the daemon's globals.
-StartupSettings readSettings(kivo::SettingsReader& reader) {
-  StartupSettings settings = kivo::readDaemonSettings(reader);
+StartupSettings readSettings(SettingsReader& reader) {
+  StartupSettings settings = readDaemonSettings(reader);
   log_enable = settings.logEnable;
   spoolDirectory = settings.spoolDirectory;
   temps.tv_sec = settings.sleep;
@@ -100,7 +104,7 @@ void reopenSystemLog(SystemLog& systemLog) {
 int startLogAndDatabase(iniConfig& config, const StartupSettings& settings) {
   flog_trap_receive.reset(new logFile(settings.trapReceive));
   startDatabase(config);
-  kivo::SettingsReader reader(config);
+  SettingsReader reader(config);
   int threadNumber = static_cast<int>(reader.number("KIVO", "thread_number"));
   writeFindings(reader.findings());
   return threadNumber;
@@ -110,11 +114,11 @@ int startLogAndDatabase(iniConfig& config, const StartupSettings& settings) {
 // are their last states and their fold windows.
 void startServicesAndWorkers(int threadNumber, const StartupSettings& settings) {
   LoadTrapService(trapServiceQuery());
-  kivo::metrics().servicesLoaded(map_service_trap.size());
+  metrics().servicesLoaded(map_service_trap.size());
   map_service_trap.show();
   write_log("INFO", "load Trap service ");
-  kivo::service_states.load(*pgSQL);
-  fold_windows.reset(new kivo::FoldWindows(
+  service_states.load(*pgSQL);
+  fold_windows.reset(new FoldWindows(
       settings.fold, [](const snmpTrap& close) { service_gate.offer(close); }));
   startWorkers(workerCount(threadNumber));
 }
@@ -122,11 +126,11 @@ void startServicesAndWorkers(int threadNumber, const StartupSettings& settings) 
 // Runs passes until the stop. False when another daemon turned out to hold
 // the spool directory.
 bool runIntakeLoop(const StartupSettings& settings, SpoolLock& lock) {
-  kivo::IntakeLoop::Settings loopSettings;
+  IntakeLoop::Settings loopSettings;
   loopSettings.sleepSeconds = static_cast<int>(temps.tv_sec);
   loopSettings.intake.maxFileSize = settings.spoolFileMax;
   loopSettings.intake.settleSeconds = settings.spoolSettle;
-  kivo::IntakeLoop loop(spoolDirectory, loopSettings, service_gate, spool_ledger, lock,
+  IntakeLoop loop(spoolDirectory, loopSettings, service_gate, spool_ledger, lock,
                         intake_wakeup, die_kivo);
   return loop.run();
 }
@@ -147,7 +151,7 @@ void stopWorkers(TermSignal& termSignal) {
   joinWorkers();
 }
 
-void stopDaemon(TermSignal& termSignal, kivo::ServiceReload& serviceReload) {
+void stopDaemon(TermSignal& termSignal, ServiceReload& serviceReload) {
   // Traps still queued need nothing: their files are still in the spool.
   stopWorkers(termSignal);
   // A reload under way ends before the connection and the fold windows go.
@@ -179,17 +183,17 @@ int kivoTrapdMain() {
   SystemLog systemLog;
   // SIGHUP's reload of the services: asked for by the signal thread, so it
   // outlives that thread.
-  kivo::ServiceReload serviceReload(kivo::reloadServices);
+  ServiceReload serviceReload(reloadServices);
   TermSignal termSignal;
   SpoolLock spoolLock;
   // Its last metrics file is written when it goes, after the workers.
-  kivo::MetricsPublisher metricsPublisher;
+  MetricsPublisher metricsPublisher;
   // A stop caused by a failure ends with 1, so that a service manager
   // restarts the daemon.
   int status = 0;
   try {
     iniConfig config(configurationPath());
-    kivo::SettingsReader reader(config);
+    SettingsReader reader(config);
     StartupSettings settings = readSettings(reader);
     // Before the system log, which a second daemon of the same settings
     // would move aside. A directory missing now is claimed by the intake
@@ -240,3 +244,5 @@ int kivoTrapdMain() {
   stopDaemon(termSignal, serviceReload);
   return status;
 }
+
+}  // namespace kivo

@@ -1,71 +1,12 @@
-// The trap daemon: its globals, its system log writer and its entry point.
-//
-// The globals live for the whole process. Those written at start-up (the
-// settings, map_error, map_service_trap) are complete before the first worker
-// starts and only read afterwards, but for map_service_trap, whose whole
-// content a reload on SIGHUP replaces under its own lock. die_kivo goes from 0 to 1 once, under the
-// queue's mutex. Shared containers carry their own locks.
+// The trap daemon's entry point: the settings file it reads and its whole
+// life, from start-up to the stop. Its globals are declared in
+// daemon/daemonGlobals.h and defined in daemon/kivoTrapd.cpp.
 #ifndef KIVO_DAEMON_KIVOTRAPD_H
 #define KIVO_DAEMON_KIVOTRAPD_H
 
-#include <time.h>
-
-#include <atomic>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
-#include "daemon/systemLog.h"
-#include "services/MapTrapService.h"
-#include "support/logFile.h"
-#include "trap/ExecuteQueue.h"
-#include "trap/snmpTrap.h"
-
-class IntakeWakeup;
-class pgSafeThread;
-class SpoolLedger;
 namespace kivo {
-class ConnectionPool;
-class FoldWindows;
-class ServiceGate;
-}  // namespace kivo
-
-// One started worker.
-struct thread_kivo {
-  std::thread thread;
-  int status = 0;
-};
-
-extern std::atomic<int> die_kivo;
-extern timespec temps;
-extern std::string spoolDirectory;
-extern std::string trap_pqueue_file;
-extern int log_enable;
-extern std::unique_ptr<pgSafeThread> pgSQL;
-extern std::map<std::string, std::string> map_error;
-extern std::unique_ptr<logFile> flog_trap_receive;
-extern std::mutex mutex_log_system;
-extern std::mutex mutex_log_trap;
-extern MapTrapService map_service_trap;
-extern std::vector<thread_kivo> vec_thread;
-extern std::mutex mutex_vec_thread;
-extern ExecuteQueue<snmpTrap> fifo_trap;
-// The intake loop's pause, which the stop, the workers and the arrival of a
-// file end early.
-extern IntakeWakeup intake_wakeup;
-// The spool files whose traps are queued or being handled.
-extern SpoolLedger spool_ledger;
-// Between the intake and fifo_trap: one trap of a service at a time.
-extern kivo::ServiceGate service_gate;
-// pgSQL and the further connections of PGSQL_connections, leased by the
-// workers one trap at a time.
-extern kivo::ConnectionPool connection_pool;
-// The services' fold windows, made at the start before the workers and
-// gone after them.
-extern std::unique_ptr<kivo::FoldWindows> fold_windows;
 
 // The settings file: $KIVO_CONF when set and not empty, else
 // /etc/kivo/kivo.conf.
@@ -75,5 +16,7 @@ std::string configurationPath();
 // process's exit status: 0 after a stop on SIGTERM or SIGINT, 1 after a stop
 // caused by a failure.
 int kivoTrapdMain();
+
+}  // namespace kivo
 
 #endif

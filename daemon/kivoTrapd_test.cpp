@@ -17,6 +17,8 @@
 #include "testing/testDatabase.h"
 #include "trap/snmpTrap.h"
 
+namespace kivo {
+
 namespace {
 
 std::string trapFile(const std::string& host) {
@@ -386,3 +388,5 @@ TEST_F(DaemonTest, UnopenableSystemLogStopsWithItsPath) {
 }
 
 }  // namespace
+
+}  // namespace kivo

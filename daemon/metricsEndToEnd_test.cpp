@@ -26,6 +26,8 @@
 #include "testing/tempDir.h"
 #include "testing/testDatabase.h"
 
+namespace kivo {
+
 namespace {
 
 const char* const kServedPrefix = "INFO#metrics served on http://127.0.0.1:";
@@ -282,3 +284,5 @@ TEST_F(MetricsEndToEndThreadTest, ABusyPortAndAnUnwritableDirectoryCostOneLineEa
 }
 
 }  // namespace
+
+}  // namespace kivo

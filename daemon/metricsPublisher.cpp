@@ -7,9 +7,9 @@
 
 #include "daemon/databaseProbe.h"
 #include "daemon/databaseStartup.h"
-#include "daemon/kivoTrapd.h"
 #include "daemon/runSettings.h"
 #include "daemon/settingsReader.h"
+#include "daemon/systemLog.h"
 #include "support/iniConfig.h"
 #include "support/metrics.h"
 #include "support/metricsFile.h"

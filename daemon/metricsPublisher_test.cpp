@@ -15,6 +15,8 @@
 #include "testing/daemonConfig.h"
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 namespace {
 
 // No server listens here: every probe fails at once.
@@ -150,3 +152,5 @@ TEST_F(MetricsPublisherThreadTest, NothingAskedNothingDone) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -2,11 +2,18 @@
 
 #include <fcntl.h>
 
-#include "daemon/kivoTrapd.h"
+#include "daemon/daemonGlobals.h"
+#include "daemon/systemLog.h"
 #include "support/exceptions.h"
 #include "support/pgSafeThread.h"
 #include "support/posixIo.h"
 #include "support/standardOutput.h"
+
+using kivo::FileDescriptor;
+using kivo::PgResult;
+using kivo::priorityQuery;
+using kivo::writeAll;
+using kivo::writeStandardOutputLine;
 
 namespace {
 
@@ -19,12 +26,12 @@ FileDescriptor openPriorityFile(const std::string& path) {
 
 }  // namespace
 
-std::string priorityQuery() {
+std::string kivo::priorityQuery() {
   return std::string("SELECT plugin_trap_oid,plugin_priority") + " FROM kivo_plugins" +
          " WHERE plugin_type='trap' AND plugin_trap_oid IS NOT NULL ;";
 }
 
-void writePriorityFile(const PGresult* rows) {
+void kivo::writePriorityFile(const PGresult* rows) {
   try {
     FileDescriptor file = openPriorityFile(trap_pqueue_file);
     // A failed write after a successful open goes unnoticed: the file only
@@ -45,7 +52,7 @@ void CreatePriorityTrap() {
   try {
     // The query comes first, so that a failing one leaves the file alone.
     PgResult result(pgSQL->executeRequest(priorityQuery()));
-    writePriorityFile(result.get());
+    kivo::writePriorityFile(result.get());
   } catch (const PostgresqlException& e) {
     writeStandardOutputLine("POSTGRESQL EXECPETION" + std::string(e.what()));
   }

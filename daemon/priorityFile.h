@@ -9,6 +9,8 @@
 
 #include <string>
 
+namespace kivo {
+
 // The query of the trap plug-ins' OIDs and priorities.
 std::string priorityQuery();
 
@@ -17,6 +19,8 @@ std::string priorityQuery();
 // A file that cannot be opened is written as the raw line "error to open
 // kivo.conf in /etc/kivo/kivo.conf" and left as it was.
 void writePriorityFile(const PGresult* rows);
+
+}  // namespace kivo
 
 // Runs priorityQuery() on pgSQL and writes the file at trap_pqueue_file,
 // writing each row to the system log too (INFO "OID priority P"). Lets no

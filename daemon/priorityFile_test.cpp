@@ -4,6 +4,8 @@
 #include "testing/daemonDatabaseTest.h"
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 namespace {
 
 class PriorityFileTest : public DaemonDatabaseTest {
@@ -88,3 +90,5 @@ TEST_F(PriorityFileTest, FailingQueryKeepsAnEarlierFile) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -13,9 +13,9 @@
 #include <mutex>
 #include <string>
 
-class StopNotice;
-
 namespace kivo {
+
+class StopNotice;
 
 class ResourceShortage {
  public:

@@ -2,8 +2,10 @@
 
 #include <chrono>
 
-#include "daemon/kivoTrapd.h"
+#include "daemon/systemLog.h"
 #include "support/convertTo.h"
+
+namespace kivo {
 
 RunSettings run_settings;
 StopNotice stop_notice;
@@ -58,3 +60,5 @@ int workerCount(int threadNumber) {
   }
   return threadNumber;
 }
+
+}  // namespace kivo

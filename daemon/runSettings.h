@@ -15,6 +15,8 @@
 #include "support/programRun.h"
 #include "support/stopNotice.h"
 
+namespace kivo {
+
 struct RunSettings {
   int pluginTimeout = 60;           // seconds; 0: no limit
   int alertingTimeout = 30;         // seconds; 0: no limit
@@ -40,5 +42,7 @@ RunLimits alertingLimits();
 // How many workers to start for the thread_number setting: none for 0 or
 // less, at most kMostWorkers; either case gets an ERR line.
 int workerCount(int threadNumber);
+
+}  // namespace kivo
 
 #endif

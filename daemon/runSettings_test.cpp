@@ -11,6 +11,8 @@
 #include "testing/daemonConfig.h"
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 namespace {
 
 std::string describe(const RunSettings& s) {
@@ -98,3 +100,5 @@ TEST(RunSettings, WorkerCountIsBoundedWithALine) {
 }
 
 }  // namespace
+
+}  // namespace kivo

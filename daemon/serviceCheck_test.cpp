@@ -7,10 +7,9 @@
 
 #include "testing/tempDir.h"
 
-namespace {
+namespace kivo {
 
-using kivo::Findings;
-using kivo::TrapServiceRow;
+namespace {
 
 class ServiceCheckTest : public ::testing::Test {
  protected:
@@ -118,3 +117,5 @@ TEST_F(ServiceCheckTest, ServiceWithTwoAlertingProgramsIsNoDuplicate) {
 }
 
 }  // namespace
+
+}  // namespace kivo

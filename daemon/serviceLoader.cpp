@@ -5,9 +5,12 @@
 
 #include <set>
 
-#include "daemon/kivoTrapd.h"
+#include "daemon/daemonGlobals.h"
 #include "support/convertTo.h"
 #include "support/pgSafeThread.h"
+
+using kivo::PgResult;
+using kivo::deviceAddressKey;
 
 namespace {
 
@@ -50,7 +53,7 @@ service serviceOfRow(const PGresult* result, int row) {
 
 }  // namespace
 
-std::string trapServiceQuery() {
+std::string kivo::trapServiceQuery() {
   return std::string(
              "SELECT plugin_id,service_name, plugin_path,service_parameter,device_id,"
              "device_ip_addr,service_id,plugin_trap_oid, program_path,response_unknown,"
@@ -62,7 +65,7 @@ std::string trapServiceQuery() {
          " WHERE plugin_type='trap'";
 }
 
-std::string deviceAddressKey(const std::string& ipAddr) {
+std::string kivo::deviceAddressKey(const std::string& ipAddr) {
   in_addr address;
   address.s_addr = htonl(static_cast<uint32_t>(stringToLongInt(ipAddr) & 0xFFFFFFFFul));
   // inet_ntop rather than inet_ntoa: same text, no shared static buffer.

@@ -12,10 +12,14 @@
 #include "services/MapTrapService.h"
 #include "services/service.h"
 
+namespace kivo {
+
 // The query of every service whose plug-in has the type 'trap', with its
 // device and, through two left joins, one row per linked alerting program
 // (or one row with empty program columns when it has none).
 std::string trapServiceQuery();
+
+}  // namespace kivo
 
 // Runs query (trapServiceQuery()) on pgSQL and adds one service per row to
 // map_service_trap, under the dotted-decimal address of the row's device,
@@ -23,10 +27,14 @@ std::string trapServiceQuery();
 // map unchanged.
 void LoadTrapService(std::string query);
 
+namespace kivo {
+
 // The map key of a device_ip_addr text: its low 32 bits, the most
 // significant byte first, as dotted decimal ("167838211" is "10.1.2.3"); text
 // that holds no number, NULL's empty text included, gives "0.0.0.0".
 std::string deviceAddressKey(const std::string& ipAddr);
+
+}  // namespace kivo
 
 namespace kivo {
 

@@ -5,6 +5,8 @@
 
 #include "testing/daemonDatabaseTest.h"
 
+namespace kivo {
+
 namespace {
 
 const char* const kMailAlert = "/usr/local/bin/mail-alert";
@@ -194,3 +196,5 @@ TEST_F(ServiceLoaderTest, QueryJoinsUseIndexes) {
 }
 
 }  // namespace
+
+}  // namespace kivo

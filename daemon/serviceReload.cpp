@@ -5,11 +5,12 @@
 #include <system_error>
 #include <vector>
 
-#include "daemon/kivoTrapd.h"
+#include "daemon/daemonGlobals.h"
 #include "daemon/priorityFile.h"
 #include "daemon/serviceLoader.h"
 #include "daemon/serviceStates.h"
 #include "daemon/servicesReloaded.h"
+#include "daemon/systemLog.h"
 #include "support/connectionOutage.h"
 #include "support/exceptions.h"
 #include "support/pgSafeThread.h"

@@ -9,6 +9,8 @@
 #include "testing/daemonHarness.h"
 #include "testing/ownCluster.h"
 
+namespace kivo {
+
 namespace {
 
 const char* const kOid = ".1.3.6.1.4.1.99.0.1";
@@ -105,3 +107,5 @@ TEST(ServiceReloadDaemonThreadTest, UnreachableDatabaseKeepsTheOldServicesWithOn
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <thread>
 
+namespace kivo {
+
 namespace {
 
 // A reload that counts its runs and, while held, waits until released.
@@ -101,3 +103,5 @@ TEST(ServiceReloadThreadTest, FinishWaitsForTheReloadUnderWayAndNothingRunsAfter
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -7,6 +7,8 @@
 
 #include "testing/daemonHarness.h"
 
+namespace kivo {
+
 namespace {
 
 const char* const kTrapOid = ".1.3.6.1.4.1.99.0.1";
@@ -138,3 +140,5 @@ TEST_F(ServiceStoryTest, AHeldTrapSurvivesAKill) {
 }
 
 }  // namespace
+
+}  // namespace kivo

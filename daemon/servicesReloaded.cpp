@@ -4,7 +4,7 @@
 #include <string>
 
 #include "daemon/foldWindows.h"
-#include "daemon/kivoTrapd.h"
+#include "daemon/daemonGlobals.h"
 
 namespace kivo {
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kivo {
+
 namespace {
 
 service make(int id, const std::string& parameter) {
@@ -26,3 +28,5 @@ TEST(ServicesReloaded, ServicesThatChangedOrWentAreNamed) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -8,10 +8,9 @@
 
 #include "testing/tempDir.h"
 
-namespace {
+namespace kivo {
 
-using kivo::Finding;
-using kivo::Findings;
+namespace {
 
 std::vector<std::string> linesOf(const Findings& findings) {
   std::vector<std::string> lines;
@@ -136,3 +135,5 @@ TEST(SettingsCheck, SummaryAndDatabaseLine) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <numeric>
 
-#include "daemon/kivoTrapd.h"
+#include "daemon/systemLog.h"
 #include "support/logText.h"
 #include "support/metrics.h"
 #include "support/posixIo.h"
+
+namespace kivo {
 
 namespace {
 
@@ -219,3 +221,5 @@ void reportSpoolTaken(const std::string& directory) {
   write_log("ERR", "kivo spool directory " + directory +
                        " is taken by another running kivoTrapD: this one stops");
 }
+
+}  // namespace kivo

@@ -40,6 +40,8 @@
 #include "trap/snmpTrap.h"
 #include "trap/spoolEntry.h"
 
+namespace kivo {
+
 class SpoolIntake {
  public:
   enum PassResult {
@@ -106,5 +108,7 @@ class SpoolIntake {
 
 // Writes the message that the spool directory belongs to another daemon.
 void reportSpoolTaken(const std::string& directory);
+
+}  // namespace kivo
 
 #endif

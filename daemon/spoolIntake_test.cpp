@@ -16,6 +16,8 @@
 #include "testing/daemonConfig.h"
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 namespace {
 
 std::string trapText(const std::string& host) {
@@ -186,3 +188,5 @@ TEST_F(SpoolIntakeTest, APassOverNamesLooksAtNothingElse) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -7,9 +7,11 @@
 #include <algorithm>
 
 #include "daemon/intakeWakeup.h"
-#include "daemon/kivoTrapd.h"
+#include "daemon/systemLog.h"
 #include "support/logText.h"
 #include "support/metrics.h"
+
+namespace kivo {
 
 SpoolLedger::SpoolLedger(IntakeWakeup& wakeup, size_t limit)
     : wakeup_(wakeup), limit_(std::max<size_t>(limit, 1)) {}
@@ -161,3 +163,5 @@ int removeSpoolFile(const SpoolOrigin& origin) {
   if (::unlink(origin.path.c_str()) == 0 || errno == ENOENT) return 0;
   return errno;
 }
+
+}  // namespace kivo

@@ -29,6 +29,8 @@
 
 #include "trap/snmpTrap.h"
 
+namespace kivo {
+
 class IntakeWakeup;
 
 class SpoolLedger {
@@ -109,5 +111,7 @@ class SpoolLedger {
 // Removes the spool file of origin if it is still that file. Returns 0 when
 // it is gone (or was replaced by another file), else the error number.
 int removeSpoolFile(const SpoolOrigin& origin);
+
+}  // namespace kivo
 
 #endif

@@ -7,6 +7,8 @@
 #include <thread>
 #include <utility>
 
+namespace kivo {
+
 namespace {
 
 // flock(2) without waiting, retried after EINTR: 0 or the error number.
@@ -42,3 +44,5 @@ SpoolLock::Result SpoolLock::acquire(const std::string& directory, int* error,
   directory_ = std::move(opened);
   return kHeld;
 }
+
+}  // namespace kivo

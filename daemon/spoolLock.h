@@ -17,6 +17,8 @@
 
 #include "support/posixIo.h"
 
+namespace kivo {
+
 class SpoolLock {
  public:
   enum Result {
@@ -38,5 +40,7 @@ class SpoolLock {
  private:
   FileDescriptor directory_;
 };
+
+}  // namespace kivo
 
 #endif

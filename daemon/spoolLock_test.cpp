@@ -11,6 +11,8 @@
 
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 namespace {
 
 // A child that claims the directory, says so on a pipe, and ends after
@@ -69,3 +71,5 @@ TEST(SpoolLock, ClaimHeldElsewhereIsTakenOnceReleasedWithinThePatience) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -13,6 +13,8 @@
 #include "testing/tempDir.h"
 #include "testing/testDatabase.h"
 
+namespace kivo {
+
 namespace {
 
 const int kTraps = 30;
@@ -92,3 +94,5 @@ TEST_F(SpoolRecoveryTest, SigkillAtAnyPointLosesNoTrap) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -11,6 +11,8 @@
 
 #include "daemon/intakeWakeup.h"
 
+namespace kivo {
+
 namespace {
 
 // A file linked (the spool handlers' way), renamed or written into the
@@ -107,3 +109,5 @@ void SpoolWatch::readEvents() {
   }
   if (arrived) wakeup_.notify(IntakeWakeup::kArrival);
 }
+
+}  // namespace kivo

@@ -24,6 +24,8 @@
 
 #include "support/posixIo.h"
 
+namespace kivo {
+
 class IntakeWakeup;
 
 class SpoolWatch {
@@ -66,5 +68,7 @@ class SpoolWatch {
   bool lost_ = false;              // guarded by changesMutex_
   std::thread thread_;
 };
+
+}  // namespace kivo
 
 #endif

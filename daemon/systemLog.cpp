@@ -5,9 +5,15 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include "daemon/kivoTrapd.h"
+#include "daemon/daemonGlobals.h"
 #include "support/exceptions.h"
 #include "support/standardOutput.h"
+
+using kivo::FileDescriptor;
+using kivo::SystemLog;
+using kivo::localTimestamp;
+using kivo::redirectStandardOutput;
+using kivo::writeStandardOutput;
 
 std::mutex mutex_log_system;
 
@@ -16,6 +22,8 @@ void write_log(std::string level, std::string message) {
   std::lock_guard<std::mutex> hold(mutex_log_system);
   writeStandardOutput(localTimestamp() + "#" + level + "#" + message + "\n");
 }
+
+namespace kivo {
 
 namespace {
 
@@ -56,3 +64,5 @@ int SystemLog::reopen() {
   } while (done < 0 && (errno == EINTR || errno == EBUSY));
   return done < 0 ? errno : 0;
 }
+
+}  // namespace kivo

@@ -17,6 +17,8 @@
 // level, "#", message. Callable from any thread at any time.
 void write_log(std::string level, std::string message);
 
+namespace kivo {
+
 class SystemLog {
  public:
   SystemLog() = default;
@@ -47,5 +49,7 @@ class SystemLog {
   FileDescriptor file_;
   int keepPreviousError_ = 0;
 };
+
+}  // namespace kivo
 
 #endif

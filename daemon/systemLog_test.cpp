@@ -15,6 +15,8 @@
 #include "support/standardOutput.h"
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 namespace {
 
 class SystemLogTest : public ::testing::Test {
@@ -111,3 +113,5 @@ TEST_F(SystemLogTest, FailedReopenKeepsTheOldFile) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -9,9 +9,14 @@
 #include <chrono>
 
 #include "daemon/intakeWakeup.h"
-#include "daemon/kivoTrapd.h"
+#include "daemon/daemonGlobals.h"
+#include "daemon/systemLog.h"
 #include "daemon/trapWorker.h"
 #include "support/posixIo.h"
+
+using kivo::intake_wakeup;
+using kivo::readRetry;
+using kivo::signalWorkersToEnd;
 
 namespace {
 
@@ -43,6 +48,8 @@ void Handler(int number) {
   (void)!::write(signal_pipe[1], &byte, 1);
   errno = saved;
 }
+
+namespace kivo {
 
 TermSignal::TermSignal() = default;
 
@@ -98,3 +105,5 @@ void TermSignal::pause(const timespec& length) {
   std::unique_lock<std::mutex> hold(pauseMutex_);
   pauseCondition_.wait_for(hold, duration, [] { return die_kivo.load() != 0; });
 }
+
+}  // namespace kivo

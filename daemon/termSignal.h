@@ -22,6 +22,8 @@
 // The handler of the three signals: records the signal and returns.
 void Handler(int);
 
+namespace kivo {
+
 class TermSignal {
  public:
   TermSignal();
@@ -50,5 +52,7 @@ class TermSignal {
   std::mutex pauseMutex_;
   std::condition_variable pauseCondition_;
 };
+
+}  // namespace kivo
 
 #endif

@@ -17,6 +17,8 @@
 #include "testing/tempDir.h"
 #include "testing/testDatabase.h"
 
+namespace kivo {
+
 namespace {
 
 class DaemonSignalTest : public ::testing::Test {
@@ -146,3 +148,5 @@ TEST_F(DaemonSignalTest, StopsCausedByAFailureEndWithStatusOne) {
 }
 
 }  // namespace
+
+}  // namespace kivo

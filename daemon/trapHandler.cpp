@@ -4,11 +4,12 @@
 
 #include "daemon/errorJournal.h"
 #include "daemon/foldWindows.h"
-#include "daemon/kivoTrapd.h"
+#include "daemon/daemonGlobals.h"
 #include "daemon/resourceShortage.h"
 #include "daemon/runSettings.h"
 #include "daemon/serviceStates.h"
 #include "daemon/spoolLedger.h"
+#include "daemon/systemLog.h"
 #include "daemon/trapLog.h"
 #include "daemon/trapParameters.h"
 #include "support/connectionPool.h"

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include "daemon/kivoTrapd.h"
+#include "daemon/daemonGlobals.h"
 #include "daemon/serviceStates.h"
 #include "testing/capturedOutput.h"
 #include "testing/daemonConfig.h"
+
+namespace kivo {
 
 namespace {
 
@@ -129,3 +131,5 @@ TEST_F(TrapHandlerTest, NoAlertNamesARecordThatIsNotThere) {
 }
 
 }  // namespace
+
+}  // namespace kivo

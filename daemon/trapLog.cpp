@@ -1,11 +1,14 @@
 #include "daemon/trapLog.h"
 
-#include "daemon/kivoTrapd.h"
+#include "daemon/daemonGlobals.h"
+#include "daemon/systemLog.h"
 #include "support/exceptions.h"
 #include "support/logText.h"
 #include "support/metrics.h"
 
-std::string trapLogLine(const snmpTrap& trap) {
+using kivo::trapLogLine;
+
+std::string kivo::trapLogLine(const snmpTrap& trap) {
   std::string line = trap.getdateReceive() + "#" + trap.getOid() + "#" + trap.getHost() + "#" +
                      trap.getHostAddr();
   if (trap.getSize() > 0) line += "#";

@@ -11,9 +11,13 @@
 
 #include "trap/snmpTrap.h"
 
+namespace kivo {
+
 // receive date, "#", trap OID, "#", host, "#", address, then for traps with
 // variables "#" and "oid:value#" per variable. Nothing is escaped.
 std::string trapLogLine(const snmpTrap& trap);
+
+}  // namespace kivo
 
 // Appends the trap's line to flog_trap_receive. A failed write is reported
 // in the system log and otherwise ignored: the trap goes on.

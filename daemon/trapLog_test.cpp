@@ -7,9 +7,11 @@
 
 #include <thread>
 
-#include "daemon/kivoTrapd.h"
+#include "daemon/daemonGlobals.h"
 #include "testing/capturedOutput.h"
 #include "testing/daemonConfig.h"
+
+namespace kivo {
 
 namespace {
 
@@ -102,3 +104,5 @@ TEST_F(TrapLogThreadTest, LinesOfManyThreadsStayWhole) {
 }
 
 }  // namespace
+
+}  // namespace kivo

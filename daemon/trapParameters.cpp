@@ -2,7 +2,7 @@
 
 #include <stdlib.h>
 
-#include "daemon/kivoTrapd.h"
+#include "daemon/systemLog.h"
 #include "support/convertTo.h"
 #include "support/exceptions.h"
 #include "support/logText.h"
@@ -86,7 +86,7 @@ void kivo::fillServiceParameters(service& s, const snmpTrap& trap) {
   s.SetFilledParameter(filled.text, splitFilledArguments(filled));
 }
 
-std::string buildParameters(const std::string& parameterTemplate, const snmpTrap& trap,
+std::string kivo::buildParameters(const std::string& parameterTemplate, const snmpTrap& trap,
                             const service& s) {
   return kivo::fillParameters(parameterTemplate, trap, s).text;
 }

@@ -26,10 +26,10 @@ FilledText fillParameters(const std::string& parameterTemplate, const snmpTrap& 
 // text and its arguments (splitFilledArguments): s as a worker runs it.
 void fillServiceParameters(service& s, const snmpTrap& trap);
 
-}  // namespace kivo
-
 // The text of fillParameters.
 std::string buildParameters(const std::string& parameterTemplate, const snmpTrap& trap,
                             const service& s);
+
+}  // namespace kivo
 
 #endif

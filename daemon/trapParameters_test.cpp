@@ -5,6 +5,8 @@
 #include "testing/capturedOutput.h"
 #include "testing/daemonConfig.h"
 
+namespace kivo {
+
 namespace {
 
 // The trap of the worked examples: host1, 192.0.2.7, two variables.
@@ -108,3 +110,5 @@ TEST(TrapParameters, InsertedValuesAreNotExpandedAgain) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -6,6 +6,8 @@
 #include "daemon/trapParameters.h"
 #include "testing/capturedOutput.h"
 
+namespace kivo {
+
 namespace {
 
 snmpTrap exampleTrap() {
@@ -82,3 +84,5 @@ TEST(TrapReplay, ArgumentsShowBlanksAndQuotes) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -5,15 +5,21 @@
 #include <system_error>
 
 #include "daemon/foldWindows.h"
-#include "daemon/kivoTrapd.h"
+#include "daemon/daemonGlobals.h"
 #include "daemon/runSettings.h"
 #include "daemon/serviceGate.h"
 #include "daemon/serviceStates.h"
+#include "daemon/systemLog.h"
 #include "daemon/trapHandler.h"
 #include "support/convertTo.h"
 #include "support/exceptions.h"
 #include "support/metrics.h"
 #include "support/pgSafeThread.h"
+
+using kivo::fold_windows;
+using kivo::run_settings;
+using kivo::service_gate;
+using kivo::stop_notice;
 
 namespace {
 
@@ -55,7 +61,7 @@ void* thread_treat_trap(void*) {
   return nullptr;
 }
 
-int startWorkers(int count) {
+int kivo::startWorkers(int count) {
   std::lock_guard<std::mutex> hold(mutex_vec_thread);
   int failed = 0;
   std::string reason;
@@ -78,7 +84,7 @@ int startWorkers(int count) {
   return running;
 }
 
-void signalWorkersToEnd() {
+void kivo::signalWorkersToEnd() {
   stop_notice.begin(std::chrono::seconds(run_settings.stopGrace));
   fifo_trap.lock();
   // Under the queue's lock: main clears pgSQL only after its own call here.
@@ -87,8 +93,8 @@ void signalWorkersToEnd() {
   fifo_trap.broadcast();
 }
 
-void joinWorkers() {
-  signalWorkersToEnd();
+void kivo::joinWorkers() {
+  kivo::signalWorkersToEnd();
   std::lock_guard<std::mutex> hold(mutex_vec_thread);
   for (thread_kivo& worker : vec_thread) {
     if (worker.thread.joinable()) worker.thread.join();

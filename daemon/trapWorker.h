@@ -15,6 +15,8 @@
 // record); returns when die_kivo is set.
 void* thread_treat_trap(void*);
 
+namespace kivo {
+
 // Starts count workers into vec_thread. A thread that cannot be created is
 // reported; the daemon goes on with those that started. Returns how many run.
 int startWorkers(int count);
@@ -28,5 +30,7 @@ void signalWorkersToEnd();
 // signalWorkersToEnd, then joins every worker (each finishes the trap at
 // hand) and empties vec_thread. Traps still queued stay in fifo_trap.
 void joinWorkers();
+
+}  // namespace kivo
 
 #endif

@@ -12,6 +12,8 @@
 #include "testing/daemonDatabaseTest.h"
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 namespace {
 
 const char* const kSeed =
@@ -112,3 +114,5 @@ TEST_F(TrapWorkerThreadTest, FourWorkersHandleEveryTrapOnce) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -13,6 +13,8 @@
 #include "testing/tempDir.h"
 #include "testing/testDatabase.h"
 
+namespace kivo {
+
 namespace {
 
 const char* const kTrapOid = ".1.3.6.1.4.1.99.0.1";
@@ -270,3 +272,5 @@ TEST_F(WorkerLimitsThreadTest, StopKillsHungPluginsAndTheirTrapsWaitForTheNextSt
 }
 
 }  // namespace
+
+}  // namespace kivo

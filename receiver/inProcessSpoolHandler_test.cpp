@@ -15,6 +15,8 @@
 #include "testing/tempDir.h"
 #include "trap/snmpTrap.h"
 
+namespace kivo {
+
 namespace {
 
 const char kTrapOid[] = ".1.3.6.1.4.1.99.0.1";
@@ -354,3 +356,5 @@ TEST(SnmptrapdSamples, EachHandsATrapToTheSpool) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -9,6 +9,8 @@
 
 #include "trap/spoolHandler.h"
 
+using kivo::handleTrap;
+
 int main(int argc, char** argv) {
   if (argc != 2 || argv[1][0] == '\0') {
     std::cerr << "usage: kivo-spool-handler <spool directory>" << std::endl;

@@ -3,6 +3,8 @@
 #include "support/convertTo.h"
 #include "support/standardOutput.h"
 
+using kivo::writeStandardOutput;
+
 void MapTrapService::addTrapService(std::string key, service s) {
   std::lock_guard<std::mutex> hold(lock);
   services[key].push_back(s);

@@ -90,6 +90,8 @@ TEST(MapTrapService, DeleteLeavesAnEmptyKey) {
 
 #include "testing/capturedOutput.h"
 
+namespace kivo {
+
 namespace {
 
 TEST(MapTrapService, ShowListsKeysInOrderWithTrailingBlank) {
@@ -149,3 +151,5 @@ TEST(MapTrapServiceThreadTest, SearchesDuringExchangesFindAWholeService) {
 }
 
 }  // namespace
+
+}  // namespace kivo

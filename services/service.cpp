@@ -2,7 +2,9 @@
 
 #include <boost/tokenizer.hpp>
 
-std::vector<std::string> splitArguments(const std::string& text) {
+using kivo::splitArguments;
+
+std::vector<std::string> kivo::splitArguments(const std::string& text) {
   typedef boost::tokenizer<boost::escaped_list_separator<char>> Tokenizer;
   boost::escaped_list_separator<char> separator("", " ", "\"'");
   Tokenizer tokens(text, separator);

@@ -78,7 +78,7 @@ class service {
   // counts as unknown (3) with the output "plug-in timed out after N s";
   // one still running at the stop's deadline is killed and StopException
   // thrown, with nothing kept.
-  int execute(const RunLimits& limits = RunLimits());
+  int execute(const kivo::RunLimits& limits = kivo::RunLimits());
 
   enum AlertingEnd {
     kAlertingEnded,     // it ran and ended (its status is not looked at)
@@ -91,7 +91,7 @@ class service {
   // when it was still running at the stop's deadline and was killed, and
   // kivo::ResourceShortageException when it could not be started for lack
   // of resources.
-  AlertingEnd executeAlertingSoftware(double errorId, const RunLimits& limits = RunLimits());
+  AlertingEnd executeAlertingSoftware(double errorId, const kivo::RunLimits& limits = kivo::RunLimits());
 
  private:
   // The result of a run that ran out of time after timeout seconds.
@@ -115,13 +115,13 @@ class service {
   bool timedOut = false;
 };
 
+namespace kivo {
+
 // Splits a parameter string into program arguments: a blank outside quotes
 // ends an argument; a double quote or an apostrophe switches quoting on or off
 // wherever it stands and is dropped (the two are not told apart); nothing
 // escapes anything; empty arguments are dropped.
 std::vector<std::string> splitArguments(const std::string& text);
-
-namespace kivo {
 
 // A parameter template with trap values filled in. fromTrap holds one flag
 // per character of text: true for a character that a trap value (or any

@@ -22,6 +22,15 @@
 #include "support/posixIo.h"
 #include "support/standardOutput.h"
 
+using kivo::ArgumentVector;
+using kivo::ChildProcess;
+using kivo::ProgramRun;
+using kivo::RunLimits;
+using kivo::StopException;
+using kivo::errnoText;
+using kivo::lacksResources;
+using kivo::writeStandardOutputLine;
+
 namespace {
 
 // Plug-ins report their state with exit statuses 0 to 4; 255 (exit(-1)) is

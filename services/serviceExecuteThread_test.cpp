@@ -10,6 +10,8 @@
 #include "services/service.h"
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 namespace {
 
 const std::string kCheckDummy = "/usr/lib/nagios/plugins/check_dummy";
@@ -123,3 +125,5 @@ TEST(ServiceExecuteThreadTest, FastPluginsDoNotWaitForASlowOne) {
 }
 
 }  // namespace
+
+}  // namespace kivo

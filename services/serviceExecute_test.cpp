@@ -19,6 +19,8 @@
 #include "testing/shortLimits.h"
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 namespace {
 
 const std::string kCheckDummy = "/usr/lib/nagios/plugins/check_dummy";
@@ -371,3 +373,5 @@ TEST(ServiceAlerting, LeavesOtherChildrenToTheirOwner) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kivo {
+
 namespace {
 
 typedef std::vector<std::string> Args;
@@ -107,3 +109,5 @@ TEST(ServiceRecord, DefaultsAndCopiesShareNothing) {
 }
 
 }  // namespace
+
+}  // namespace kivo

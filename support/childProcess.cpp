@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace kivo {
+
 int Pipe::open() {
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) return errno;
@@ -163,3 +165,5 @@ ArgumentVector::ArgumentVector(const std::string& program,
   for (std::string& text : strings_) pointers_.push_back(&text[0]);
   pointers_.push_back(nullptr);
 }
+
+}  // namespace kivo

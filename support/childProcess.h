@@ -28,6 +28,8 @@
 
 #include "support/posixIo.h"
 
+namespace kivo {
+
 // Both ends of one pipe, each close-on-exec, so that a program started by
 // another thread at the same moment never inherits them; dup2 onto a
 // standard descriptor makes the copy that a child is meant to keep.
@@ -131,5 +133,7 @@ class ArgumentVector {
   std::vector<std::string> strings_;
   std::vector<char*> pointers_;
 };
+
+}  // namespace kivo
 
 #endif

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace kivo {
+
 namespace {
 
 std::string wholeSeconds(ConnectionOutage::Clock::duration length) {
@@ -128,3 +130,5 @@ bool ConnectionOutage::waitUntilUp() {
   changed_.wait(hold, [this] { return !down_ || interrupted_; });
   return !down_;
 }
+
+}  // namespace kivo

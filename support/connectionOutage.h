@@ -26,6 +26,8 @@
 #include <mutex>
 #include <string>
 
+namespace kivo {
+
 class ConnectionOutage {
  public:
   using Clock = std::chrono::steady_clock;
@@ -91,5 +93,7 @@ class ConnectionOutage {
 // libpq's error text as one line: each line feed, with the tab that may
 // follow it, becomes one blank; blanks at the end go.
 std::string errorTextOnOneLine(const std::string& text);
+
+}  // namespace kivo
 
 #endif

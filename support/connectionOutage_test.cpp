@@ -9,6 +9,8 @@
 
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 namespace {
 
 using std::chrono::milliseconds;
@@ -125,3 +127,5 @@ TEST(ConnectionOutageThreadTest, WaitersLeaveWhenBackOrInterrupted) {
 }
 
 }  // namespace
+
+}  // namespace kivo

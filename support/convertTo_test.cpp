@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kivo {
+
 TEST(ConvertTo, ReadingTakesTheLeadingNumberAndIgnoresTheRest) {
   struct Case {
     const char* text;
@@ -37,3 +39,5 @@ TEST(ConvertTo, WritingUsesTheDefaultStreamForm) {
   EXPECT_EQ(doubleToString(1000000), "1e+06");
   EXPECT_EQ(doubleToString(1234567), "1.23457e+06");
 }
+
+}  // namespace kivo

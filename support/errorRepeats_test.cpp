@@ -7,6 +7,8 @@
 
 #include "support/failureEpisodes.h"
 
+namespace kivo {
+
 namespace {
 
 using std::chrono::seconds;
@@ -59,3 +61,5 @@ TEST(FailureEpisodes, PassingFailuresAreTheWaitingKinds) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -11,6 +11,9 @@
 #include <string>
 #include <utility>
 
+namespace kivo {
+
+// The one shape of every failure type: a message, returned by what().
 template <class Tag>
 class MessageException : public std::exception {
  public:
@@ -20,35 +23,39 @@ class MessageException : public std::exception {
   std::string message;
 };
 
+}  // namespace kivo
+
 // A file or directory could not be opened, read or written.
-using FileException = MessageException<struct FileExceptionTag>;
+using FileException = kivo::MessageException<struct FileExceptionTag>;
 // A statement or the connection to the PostgreSQL server failed. sqlState is
 // the server's SQLSTATE for the failure, "" when it gave none.
-class PostgresqlException : public MessageException<struct PostgresqlExceptionTag> {
+class PostgresqlException : public kivo::MessageException<struct PostgresqlExceptionTag> {
  public:
   explicit PostgresqlException(std::string text, std::string state = std::string())
       : MessageException(std::move(text)), sqlState(std::move(state)) {}
 
   std::string sqlState;
 };
+// A trap variable was asked for by a number the trap does not have.
+using VariableNoFoundException = kivo::MessageException<struct VariableNoFoundTag>;
+// Something was taken from an empty queue.
+using EmptyQueueException = kivo::MessageException<struct EmptyQueueTag>;
+// A plug-in could not be run or ended outside the plug-in convention.
+using serviceException = kivo::MessageException<struct ServiceExceptionTag>;
+
+namespace kivo {
+
 // A statement gave up waiting for an unreachable server because the daemon
 // is stopping, or would not wait for it at all (a reload's statements). Not a
 // PostgresqlException on purpose: the handlers that report a failed statement
 // and go on must let it through to the trap's caller.
 using DatabaseUnavailableException = MessageException<struct DatabaseUnavailableTag>;
-// A trap variable was asked for by a number the trap does not have.
-using VariableNoFoundException = MessageException<struct VariableNoFoundTag>;
-// Something was taken from an empty queue.
-using EmptyQueueException = MessageException<struct EmptyQueueTag>;
-// A plug-in could not be run or ended outside the plug-in convention.
-using serviceException = MessageException<struct ServiceExceptionTag>;
 // The daemon's stop cut a program short: its trap is not done.
 using StopException = MessageException<struct StopExceptionTag>;
-
-namespace kivo {
 // A program could not be started for lack of resources (descriptors,
 // memory, processes): nothing is wrong with it, and it is tried again.
 using ResourceShortageException = MessageException<struct ResourceShortageTag>;
+
 }  // namespace kivo
 
 #endif

@@ -5,6 +5,8 @@
 #include "support/exceptions.h"
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 namespace {
 
 class IniConfigTest : public ::testing::Test {
@@ -103,3 +105,5 @@ TEST_F(IniConfigTest, SectionKeepsLastValueAndHeader) {
 }
 
 }  // namespace
+
+}  // namespace kivo

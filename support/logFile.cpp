@@ -9,6 +9,11 @@
 #include "support/exceptions.h"
 #include "support/posixIo.h"
 
+using kivo::FileDescriptor;
+using kivo::lacksResources;
+using kivo::localTimestamp;
+using kivo::writeAll;
+
 namespace {
 
 const int kAppendFlags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
@@ -16,7 +21,7 @@ const mode_t kLogMode = 0644;
 
 }  // namespace
 
-std::string localTimestamp() {
+std::string kivo::localTimestamp() {
   time_t now = time(nullptr);
   struct tm local;
   localtime_r(&now, &local);

@@ -40,8 +40,12 @@ class logFile {
   std::string path_;
 };
 
+namespace kivo {
+
 // The current local time in the 24-character asctime form, without its line
 // feed: "Mon Dec  7 01:04:53 2026".
 std::string localTimestamp();
+
+}  // namespace kivo
 
 #endif

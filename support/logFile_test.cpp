@@ -7,6 +7,8 @@
 #include "support/exceptions.h"
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 namespace {
 
 TEST(LogFile, OpeningConstructorCreatesTheFileEmpty) {
@@ -72,3 +74,5 @@ TEST(LogFile, PathParts) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kivo {
+
 namespace {
 
 TEST(LogText, ControlCharactersAreEscapedOthersKept) {
@@ -20,3 +22,5 @@ TEST(LogText, ControlCharactersAreEscapedOthersKept) {
 }
 
 }  // namespace
+
+}  // namespace kivo

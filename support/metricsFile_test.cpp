@@ -12,6 +12,8 @@
 
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 namespace {
 
 TEST(MetricsFile, ReplacesTheTextWholeForEveryReader) {
@@ -83,3 +85,5 @@ TEST(MetricsFileThreadTest, AReaderNeverSeesAPartText) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -9,9 +9,9 @@
 
 #include "check/metricsText.h"
 
-namespace {
+namespace kivo {
 
-using kivo::Metrics;
+namespace {
 
 double sample(const Metrics& metrics, const std::string& key) {
   kivo::MetricSamples samples = kivo::parseMetricsText(metrics.text());
@@ -205,3 +205,5 @@ TEST(MetricsThreadTest, CountsFromManyThreadsAddUpWhileRead) {
 }
 
 }  // namespace
+
+}  // namespace kivo

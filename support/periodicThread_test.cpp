@@ -6,6 +6,8 @@
 
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 namespace {
 
 TEST(PeriodicThreadTest, RunsAgainAndAgainUntilTheHolderGoes) {
@@ -22,3 +24,5 @@ TEST(PeriodicThreadTest, TheHolderGoesWithoutWaitingForTheInterval) {
 }
 
 }  // namespace
+
+}  // namespace kivo

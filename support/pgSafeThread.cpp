@@ -13,6 +13,18 @@
 #include "support/standardOutput.h"
 #include "support/stopNotice.h"
 
+using kivo::ConnectionOutage;
+using kivo::DatabaseUnavailableException;
+using kivo::PgConnection;
+using kivo::PgResult;
+using kivo::StopNotice;
+using kivo::errorTextOnOneLine;
+using kivo::maskConnectionPassword;
+using kivo::maskPasswordWords;
+using kivo::pgConnectionString;
+using kivo::writeStandardOutput;
+using kivo::writeStandardOutputLine;
+
 namespace {
 
 const char* const kExecuteFailed = "execute failed:  ";
@@ -97,6 +109,8 @@ bool isBlank(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
 
 }  // namespace
 
+namespace kivo {
+
 std::string pgConnectionString(const std::string& host, const std::string& port,
                                const std::string& dbname, const std::string& user,
                                const std::string& password) {
@@ -139,6 +153,8 @@ std::string maskPasswordWords(const std::string& text, const std::string& connin
   }
   return result;
 }
+
+}  // namespace kivo
 
 pgSafeThread::pgSafeThread(std::string conninfo)
     : conninfo_(std::move(conninfo)),

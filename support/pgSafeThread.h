@@ -63,6 +63,8 @@
 #include <string>
 #include <vector>
 
+namespace kivo {
+
 struct PgConnectionCloser {
   void operator()(PGconn* connection) const { PQfinish(connection); }
 };
@@ -75,6 +77,8 @@ using PgConnection = std::unique_ptr<PGconn, PgConnectionCloser>;
 using PgResult = std::unique_ptr<PGresult, PgResultClearer>;
 
 class StopNotice;
+
+}  // namespace kivo
 
 class pgSafeThread {
  public:
@@ -135,11 +139,11 @@ class pgSafeThread {
   // These setters are for before other threads use the object, and before
   // other connections share it.
   void setOutageReport(OutageReport report);
-  void setReconnectPolicy(const ConnectionOutage::Policy& policy);
+  void setReconnectPolicy(const kivo::ConnectionOutage::Policy& policy);
   // A statement still waiting after slowAfter is reported; 0 never.
   void setSlowStatementReport(std::chrono::milliseconds slowAfter);
   // Statements still running at the stop's deadline are cancelled.
-  void setStopNotice(const StopNotice* stop);
+  void setStopNotice(const kivo::StopNotice* stop);
 
   // Returns at once while the connection works; blocks while it is down.
   // False when interruptWaits() was called while it is down.
@@ -161,11 +165,11 @@ class pgSafeThread {
   // Takes the mutex into hold and runs statement until a working connection
   // has answered it, other than with a passing failure; returns that result,
   // hold locked. name names the statement in the log lines.
-  PgResult run(std::unique_lock<std::mutex>& hold, const std::string& name,
+  kivo::PgResult run(std::unique_lock<std::mutex>& hold, const std::string& name,
                const Statement& statement);
   // With the mutex held: sends the statement and waits for its answer, as
   // the class comment says. The last result, as PQexec gives it.
-  PgResult execute(const std::string& name, const Statement& statement);
+  kivo::PgResult execute(const std::string& name, const Statement& statement);
   // With the mutex held: waits until the connection's answer can be read
   // without blocking; false when the connection failed meanwhile.
   bool awaitAnswer(const std::string& name, std::chrono::steady_clock::time_point start,
@@ -188,14 +192,14 @@ class pgSafeThread {
   void reportLost(const std::string& line);
   void reportRestored(const std::string& line);
 
-  PgConnection connection_;
+  kivo::PgConnection connection_;
   const std::string conninfo_;
   std::mutex mutex_;
   // Guarded by mutex_: what prepareAgain needs, and the last encoding seen.
   std::vector<PreparedStatement> prepared_;
   std::string encoding_;
   // Shared with the other connections made from this one.
-  std::shared_ptr<ConnectionOutage> outage_;
+  std::shared_ptr<kivo::ConnectionOutage> outage_;
   std::shared_ptr<kivo::FailureEpisodes> failures_;
   // Guarded by mutex_: the connection failed, or was made before the
   // outage's latest epoch; either way it is made again before it is used.
@@ -203,8 +207,10 @@ class pgSafeThread {
   unsigned long epoch_ = 0;
   OutageReport report_;
   std::chrono::milliseconds slowAfter_{10000};
-  const StopNotice* stop_ = nullptr;
+  const kivo::StopNotice* stop_ = nullptr;
 };
+
+namespace kivo {
 
 // The connection string of the five-argument constructor: the pairs in that
 // order, one blank between them, the values unquoted.
@@ -222,5 +228,7 @@ std::string maskConnectionPassword(const std::string& conninfo);
 // what maskConnectionPassword hides replaced by "********": libpq quotes the
 // second word of a password with a blank as a parameter it cannot read.
 std::string maskPasswordWords(const std::string& text, const std::string& conninfo);
+
+}  // namespace kivo
 
 #endif

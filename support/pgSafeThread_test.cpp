@@ -17,6 +17,8 @@
 #include "testing/ownCluster.h"
 #include "testing/testDatabase.h"
 
+namespace kivo {
+
 namespace {
 
 std::string socketDirectory() { return TestDatabase::host(); }
@@ -533,3 +535,5 @@ TEST(PgSafeThreadThreadTest, TwoThreadsShareTheConnection) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -5,6 +5,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+namespace kivo {
+
 std::string errnoText(int error) {
   char buffer[256];
   // The GNU strerror_r returns its text, which may or may not be buffer.
@@ -80,3 +82,5 @@ bool readAll(int fd, std::string& out) {
     out.append(buffer, static_cast<size_t>(got));
   }
 }
+
+}  // namespace kivo

@@ -10,6 +10,8 @@
 
 #include <string>
 
+namespace kivo {
+
 // The system's text for an error number (strerror), safe to call from any
 // thread. Call it right after the failing call, before errno can change.
 std::string errnoText(int error);
@@ -54,5 +56,7 @@ ssize_t readRetry(int fd, void* buffer, size_t size);
 
 // Reads until end of file or error; returns false with errno set on error.
 bool readAll(int fd, std::string& out);
+
+}  // namespace kivo
 
 #endif

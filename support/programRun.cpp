@@ -10,6 +10,8 @@
 #include "support/posixIo.h"
 #include "support/stopNotice.h"
 
+namespace kivo {
+
 namespace {
 
 // poll's timeout for a deadline: -1 for none, never negative, rounded up so
@@ -143,3 +145,5 @@ void ProgramRun::noteProgramEnd(Clock::time_point now) {
   programEnded_ = true;
   outputDeadline_ = now + limits_.outputGrace;
 }
+
+}  // namespace kivo

@@ -25,6 +25,8 @@
 
 #include "support/childProcess.h"
 
+namespace kivo {
+
 class StopNotice;
 
 // What bounds one run.
@@ -103,5 +105,7 @@ class ProgramRun {
   Clock::time_point killDeadline_ = Clock::time_point::max();
   Clock::time_point stopDeadline_ = Clock::time_point::max();
 };
+
+}  // namespace kivo
 
 #endif

@@ -15,6 +15,8 @@
 #include "testing/tempDir.h"
 #include "testing/shortLimits.h"
 
+namespace kivo {
+
 namespace {
 
 struct Outcome {
@@ -190,3 +192,5 @@ TEST_F(ProgramRunStop, ProgramEndingWithinTheGraceFinishes) {
 }
 
 }  // namespace
+
+}  // namespace kivo

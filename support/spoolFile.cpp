@@ -11,6 +11,8 @@
 #include "support/exceptions.h"
 #include "support/posixIo.h"
 
+namespace kivo {
+
 namespace {
 
 const mode_t kSpoolMode = 0644;
@@ -68,3 +70,5 @@ bool publishFile(const std::string& path, const std::string& content) {
   }
   return true;
 }
+
+}  // namespace kivo

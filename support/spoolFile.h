@@ -10,10 +10,14 @@
 
 #include <string>
 
+namespace kivo {
+
 // Makes path a file holding content, complete when its name appears.
 // Returns false, touching nothing, when path already exists; throws
 // FileException with the path and the system's reason on any other failure.
 // No temporary file is left behind in any case.
 bool publishFile(const std::string& path, const std::string& content);
+
+}  // namespace kivo
 
 #endif

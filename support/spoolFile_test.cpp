@@ -5,6 +5,8 @@
 #include "support/exceptions.h"
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 namespace {
 
 TEST(SpoolFile, PublishedFileIsCompleteAndAlone) {
@@ -37,3 +39,5 @@ TEST(SpoolFile, MissingDirectoryRaisesWithPathAndReason) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -9,6 +9,8 @@
 
 #include "support/posixIo.h"
 
+namespace kivo {
+
 namespace {
 
 std::mutex output_mutex;
@@ -46,3 +48,5 @@ DiscardedStandardOutput::DiscardedStandardOutput() {
 DiscardedStandardOutput::~DiscardedStandardOutput() {
   if (null_.valid()) redirectStandardOutput(-1);
 }
+
+}  // namespace kivo

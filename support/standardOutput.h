@@ -13,6 +13,8 @@
 
 #include "support/posixIo.h"
 
+namespace kivo {
+
 // Appends text (which should end with a line feed) to standard output.
 void writeStandardOutput(const std::string& text);
 
@@ -41,5 +43,7 @@ class DiscardedStandardOutput {
  private:
   FileDescriptor null_;
 };
+
+}  // namespace kivo
 
 #endif

@@ -4,6 +4,8 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+namespace kivo {
+
 StopNotice::StopNotice() : event_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 void StopNotice::begin(std::chrono::milliseconds grace) {
@@ -28,3 +30,5 @@ void StopNotice::reset() {
   }
   deadline_.store(kNone);
 }
+
+}  // namespace kivo

@@ -18,6 +18,8 @@
 
 #include "support/posixIo.h"
 
+namespace kivo {
+
 class StopNotice {
  public:
   using Clock = std::chrono::steady_clock;
@@ -49,5 +51,7 @@ class StopNotice {
   // Clock ticks since the clock's epoch, or kNone.
   std::atomic<long long> deadline_{kNone};
 };
+
+}  // namespace kivo
 
 #endif

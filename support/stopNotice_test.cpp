@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kivo {
+
 namespace {
 
 bool readable(const StopNotice& notice) {
@@ -37,3 +39,5 @@ TEST(StopNotice, BeginRecordsTheFirstDeadlineAndStaysReadable) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -1,5 +1,7 @@
 #include "support/utf8Text.h"
 
+namespace kivo {
+
 namespace {
 
 const char* const kReplacement = "\xEF\xBF\xBD";
@@ -71,3 +73,5 @@ std::string withoutNul(const std::string& text) {
 std::string textForEncoding(const std::string& text, const std::string& encoding) {
   return encoding == "UTF8" ? validUtf8(text) : withoutNul(text);
 }
+
+}  // namespace kivo

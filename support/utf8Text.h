@@ -9,6 +9,8 @@
 
 #include <string>
 
+namespace kivo {
+
 // text with every NUL byte removed and every byte that does not belong to
 // a well-formed UTF-8 sequence (overlong forms, surrogates and code points
 // above U+10FFFF included) replaced by U+FFFD, one per byte.
@@ -20,5 +22,7 @@ std::string withoutNul(const std::string& text);
 // The text to send for a connection whose client encoding is named
 // encoding: validUtf8 for "UTF8", withoutNul for any other.
 std::string textForEncoding(const std::string& text, const std::string& encoding);
+
+}  // namespace kivo
 
 #endif

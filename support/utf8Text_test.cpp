@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kivo {
+
 namespace {
 
 const std::string kBad = "\xEF\xBF\xBD";
@@ -40,3 +42,5 @@ TEST(Utf8Text, OtherEncodingsOnlyLoseNul) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -12,6 +12,8 @@
 #include "support/standardOutput.h"
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 class CapturedOutput {
  public:
   CapturedOutput()
@@ -32,5 +34,7 @@ class CapturedOutput {
   std::string path_;
   FileDescriptor file_;
 };
+
+}  // namespace kivo
 
 #endif

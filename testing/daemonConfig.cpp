@@ -7,6 +7,8 @@
 
 #include "testing/testDatabase.h"
 
+namespace kivo {
+
 DaemonConfig::DaemonConfig(const TempDir& dir)
     : path(dir.file("kivo.conf")),
       spool(dir.file("spool/")),
@@ -61,3 +63,5 @@ std::vector<std::string> logMessages(const std::string& text) {
   }
   return messages;
 }
+
+}  // namespace kivo

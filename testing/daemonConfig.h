@@ -10,6 +10,8 @@
 
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 class TestDatabase;
 
 struct DaemonConfig {
@@ -37,5 +39,7 @@ struct DaemonConfig {
 // The system log's lines with the 24-character timestamp and its "#"
 // removed ("INFO#spool dir: /x/"); raw lines stay as they are.
 std::vector<std::string> logMessages(const std::string& text);
+
+}  // namespace kivo
 
 #endif

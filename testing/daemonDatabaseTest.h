@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "daemon/kivoTrapd.h"
+#include "daemon/daemonGlobals.h"
 #include "support/pgSafeThread.h"
 #include "testing/capturedOutput.h"
 #include "testing/daemonConfig.h"
 #include "testing/testDatabase.h"
+
+namespace kivo {
 
 class DaemonDatabaseTest : public ::testing::Test {
  protected:
@@ -43,5 +45,7 @@ class DaemonDatabaseTest : public ::testing::Test {
   CapturedOutput output;
   TestDatabase database;
 };
+
+}  // namespace kivo
 
 #endif

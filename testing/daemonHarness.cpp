@@ -8,6 +8,8 @@
 
 #include "support/spoolFile.h"
 
+namespace kivo {
+
 std::string addressNumber(const std::string& address) {
   in_addr parsed;
   if (::inet_pton(AF_INET, address.c_str(), &parsed) != 1) return "0";
@@ -105,3 +107,5 @@ bool DaemonHarness::waitForLog(const std::string& prefix, int n,
 std::string DaemonHarness::testdata(const std::string& name) {
   return std::string(KIVO_SOURCE_DIR) + "/daemon/testdata/" + name;
 }
+
+}  // namespace kivo

@@ -20,6 +20,8 @@
 #include "testing/tempDir.h"
 #include "testing/testDatabase.h"
 
+namespace kivo {
+
 // A variable binding of a trap: its OID and value, as the spool file has them.
 using TrapVariables = std::vector<std::pair<std::string, std::string>>;
 
@@ -77,5 +79,7 @@ class DaemonHarness {
 // The dotted IPv4 address as kivo_device keeps it: one number, the first
 // part most significant.
 std::string addressNumber(const std::string& address);
+
+}  // namespace kivo
 
 #endif

@@ -15,6 +15,8 @@
 #include "testing/daemonConfig.h"
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 std::string daemonBinary() { return KIVO_BINARY; }
 
 DaemonProcess::DaemonProcess(const Options& options) {
@@ -106,3 +108,5 @@ bool startLoadedDaemon(const DaemonConfig& config, const std::string& consoleFil
   daemon.reset(new DaemonProcess(config.path, consoleFile));
   return waitFor([&] { return config.count("INFO#load Trap service ") == 1; });
 }
+
+}  // namespace kivo

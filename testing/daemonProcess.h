@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+namespace kivo {
+
 class DaemonProcess {
  public:
   struct Options {
@@ -57,5 +59,7 @@ struct DaemonConfig;
 // of an earlier run goes first, so that it answers no wait of this one.
 bool startLoadedDaemon(const DaemonConfig& config, const std::string& consoleFile,
                        std::unique_ptr<DaemonProcess>& daemon);
+
+}  // namespace kivo
 
 #endif

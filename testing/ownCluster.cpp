@@ -9,6 +9,8 @@
 #include "testing/snmpTrapReceiver.h"
 #include "testing/testDatabase.h"
 
+namespace kivo {
+
 namespace {
 
 const std::string kScript = std::string(KIVO_SOURCE_DIR) + "/testing/pgcluster.sh";
@@ -84,3 +86,5 @@ std::string OwnCluster::value(const std::string& dbname, const std::string& sql)
   if (table.empty() || table[0].empty()) throw std::runtime_error("no value from " + sql);
   return table[0][0];
 }
+
+}  // namespace kivo

@@ -15,6 +15,8 @@
 
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 class OwnCluster {
  public:
   // A new primary in dir/name.
@@ -50,5 +52,7 @@ class OwnCluster {
   std::string directory_;
   std::string port_;
 };
+
+}  // namespace kivo
 
 #endif

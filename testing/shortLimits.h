@@ -7,6 +7,8 @@
 
 #include "support/programRun.h"
 
+namespace kivo {
+
 inline RunLimits shortLimits(int timeout) {
   RunLimits limits;
   limits.timeout = timeout;
@@ -14,5 +16,7 @@ inline RunLimits shortLimits(int timeout) {
   limits.outputGrace = std::chrono::milliseconds(100);
   return limits;
 }
+
+}  // namespace kivo
 
 #endif

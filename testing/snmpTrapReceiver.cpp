@@ -11,6 +11,8 @@
 
 #include <stdexcept>
 
+namespace kivo {
+
 namespace {
 
 // A UDP port that is free on loopback at this moment.
@@ -140,3 +142,5 @@ int sendTrapV1(const std::string& address, const std::string& enterprise,
   arguments.insert(arguments.end(), variables.begin(), variables.end());
   return runProgram(arguments);
 }
+
+}  // namespace kivo

@@ -12,6 +12,8 @@
 
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 // The snmptrapd.conf lines that hand every trap to the compiled spool
 // handler, or to the in-process one, writing into spool.
 std::string compiledHandlerLines(const std::string& spool);
@@ -74,5 +76,7 @@ int runProgram(const std::vector<std::string>& arguments);
 std::string spoolHandlerBinary();
 // The in-process handler in the source tree.
 std::string inProcessHandlerScript();
+
+}  // namespace kivo
 
 #endif

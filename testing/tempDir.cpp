@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <thread>
 
+namespace kivo {
+
 TempDir::TempDir() {
   char pattern[] = "/tmp/kivo-test-XXXXXX";
   if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -74,3 +76,5 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
+
+}  // namespace kivo

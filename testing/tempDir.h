@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace kivo {
+
 class TempDir {
  public:
   TempDir();
@@ -36,5 +38,7 @@ std::vector<std::string> splitLines(const std::string& text);
 // returns its last answer. Every wait in the tests is bounded by one of these.
 bool waitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds limit = std::chrono::seconds(20));
+
+}  // namespace kivo
 
 #endif

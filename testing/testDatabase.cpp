@@ -8,6 +8,8 @@
 
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 namespace {
 
 const char* const kTemplate = "kivo_template";
@@ -119,3 +121,5 @@ std::string sqlQuoted(const std::string& text) {
   for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
   return out + "'";
 }
+
+}  // namespace kivo

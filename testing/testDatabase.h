@@ -19,6 +19,8 @@
 
 #include "support/pgSafeThread.h"
 
+namespace kivo {
+
 class TestDatabase {
  public:
   TestDatabase();
@@ -56,5 +58,7 @@ PgResult runTestSql(PGconn* connection, const std::string& sql);
 std::vector<std::vector<std::string>> resultRows(const PGresult* result);
 // text as an SQL string literal, its apostrophes doubled.
 std::string sqlQuoted(const std::string& text);
+
+}  // namespace kivo
 
 #endif

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+namespace kivo {
+
 namespace {
 
 TEST(ExecuteQueue, FirstInFirstOutAndEmptyPopRaises) {
@@ -111,3 +113,5 @@ TEST(ExecuteQueueThreadTest, BlockedConsumersWakeForPushAndForShutdown) {
 }
 
 }  // namespace
+
+}  // namespace kivo

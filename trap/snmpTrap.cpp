@@ -6,6 +6,8 @@
 #include "support/exceptions.h"
 #include "support/standardOutput.h"
 
+using kivo::writeStandardOutput;
+
 const char* const snmpTrap::kTrapOidName = ".1.3.6.1.6.3.1.1.4.1.0";
 
 namespace {

@@ -27,6 +27,8 @@ struct trap_variable {
   }
 };
 
+namespace kivo {
+
 // Where a trap came from: its spool file, by name, path and identity. The
 // file stays in the spool until the trap is done, and is then removed only
 // if it is still the same file.
@@ -36,6 +38,8 @@ struct SpoolOrigin {
   dev_t device = 0;
   ino_t inode = 0;
 };
+
+}  // namespace kivo
 
 class snmpTrap {
  public:
@@ -77,8 +81,8 @@ class snmpTrap {
   // Compares the trap's fields; the origin is not part of the trap.
   bool operator==(const snmpTrap& other) const;
 
-  const SpoolOrigin& origin() const { return origin_; }
-  void setOrigin(SpoolOrigin origin) { origin_ = std::move(origin); }
+  const kivo::SpoolOrigin& origin() const { return origin_; }
+  void setOrigin(kivo::SpoolOrigin origin) { origin_ = std::move(origin); }
 
   // A record that stands for the close of a service's fold window rather
   // than for a received trap: it carries the service's device address and
@@ -104,7 +108,7 @@ class snmpTrap {
   std::string oid;
   std::string deviceUptime;
   std::vector<trap_variable> variables;
-  SpoolOrigin origin_;
+  kivo::SpoolOrigin origin_;
   bool windowClose_ = false;
   int windowServiceId_ = 0;
 };

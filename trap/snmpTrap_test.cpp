@@ -5,6 +5,8 @@
 #include "support/exceptions.h"
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 namespace {
 
 class SnmpTrapTest : public ::testing::Test {
@@ -180,3 +182,5 @@ TEST_F(SnmpTrapTest, SpoolTextReadsBackToAnEqualRecord) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -8,6 +8,8 @@
 
 #include "support/posixIo.h"
 
+namespace kivo {
+
 namespace {
 
 // Why an entry of this type is no trap; "" for a regular file.
@@ -96,3 +98,5 @@ SpoolEntry readSpoolEntry(const std::string& path, const struct stat& listed, si
   entry.modified = opened.st_mtim;
   return entry;
 }
+
+}  // namespace kivo

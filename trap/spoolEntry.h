@@ -15,6 +15,8 @@
 
 #include <string>
 
+namespace kivo {
+
 struct SpoolEntry {
   enum Status {
     kReadable,  // text holds the whole file
@@ -38,5 +40,7 @@ int statSpoolEntry(const std::string& path, struct stat* status);
 // file of at most maxSize bytes. The identity reported is that of the file
 // that was read.
 SpoolEntry readSpoolEntry(const std::string& path, const struct stat& listed, size_t maxSize);
+
+}  // namespace kivo
 
 #endif

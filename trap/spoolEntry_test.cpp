@@ -8,6 +8,8 @@
 
 #include "testing/tempDir.h"
 
+namespace kivo {
+
 namespace {
 
 TEST(SpoolEntry, OnlyRegularFilesWithinTheLimitAreRead) {
@@ -77,3 +79,5 @@ TEST(SpoolEntry, EntryGoneOrReplacedSinceTheListing) {
 }
 
 }  // namespace
+
+}  // namespace kivo

@@ -8,6 +8,8 @@
 #include "support/posixIo.h"
 #include "support/spoolFile.h"
 
+namespace kivo {
+
 namespace {
 
 // Names are unique within one handler by the attempt number and across
@@ -60,3 +62,5 @@ int handleTrap(int input, const std::string& directory, std::string* error) {
   }
   return 1;
 }
+
+}  // namespace kivo

@@ -15,6 +15,8 @@
 
 #include <string>
 
+namespace kivo {
+
 // The trap text with the receive-date line appended; a missing final line
 // feed is supplied first.
 std::string addReceiveDate(const std::string& trapText, const struct tm& local);
@@ -31,5 +33,7 @@ std::string spoolPath(const std::string& directory, const std::string& name);
 // directory. Returns the exit status: 0 when the trap is in the spool, 1 when
 // it could not be written (with the reason in *error).
 int handleTrap(int input, const std::string& directory, std::string* error);
+
+}  // namespace kivo
 
 #endif

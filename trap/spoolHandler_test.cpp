@@ -13,6 +13,8 @@
 #include "testing/tempDir.h"
 #include "trap/snmpTrap.h"
 
+namespace kivo {
+
 namespace {
 
 TEST(SpoolHandler, ReceiveDateIsTheLastLine) {
@@ -148,3 +150,5 @@ TEST_F(SpoolHandlerWithReceiver, BurstArrivesCompleteAndInOrder) {
 }
 
 }  // namespace
+
+}  // namespace kivo
