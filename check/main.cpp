@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "check/checkKivotrapd.h"
+#include "daemon/checkKivotrapd.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + 1, argv + argc);

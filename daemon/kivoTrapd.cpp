@@ -198,8 +198,7 @@ int kivoTrapdMain() {
     // Before the system log, which a second daemon of the same settings
     // would move aside. A directory missing now is claimed by the intake
     // later.
-    int error = 0;
-    if (spoolLock.acquire(spoolDirectory, &error) == SpoolLock::kTaken) {
+    if (spoolLock.acquire(spoolDirectory) == SpoolLock::kTaken) {
       reportSpoolTaken(spoolDirectory);
       return 1;
     }

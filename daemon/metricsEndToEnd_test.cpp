@@ -16,9 +16,9 @@
 #include <regex>
 #include <sstream>
 
-#include "check/checkKivotrapd.h"
-#include "check/metricsSource.h"
-#include "check/metricsText.h"
+#include "daemon/checkKivotrapd.h"
+#include "support/metricsSource.h"
+#include "support/metricsText.h"
 #include "support/posixIo.h"
 #include "testing/daemonConfig.h"
 #include "testing/daemonProcess.h"

@@ -6,9 +6,9 @@
 
 #include <algorithm>
 
-#include "check/metricsSource.h"
+#include "support/metricsSource.h"
 #include "daemon/settingsReader.h"
-#include "check/metricsText.h"
+#include "support/metricsText.h"
 #include "support/iniConfig.h"
 #include "support/metrics.h"
 #include "testing/capturedOutput.h"

@@ -120,8 +120,7 @@ bool SpoolIntake::listEntries(std::vector<std::string>& names, std::vector<Liste
 // A spool directory that was missing at start-up is claimed before its
 // first file is taken.
 bool SpoolIntake::claimDirectory() {
-  int error = 0;
-  if (lock_.acquire(directory_, &error) != SpoolLock::kTaken) return true;
+  if (lock_.acquire(directory_) != SpoolLock::kTaken) return true;
   reportSpoolTaken(directory_);
   return false;
 }

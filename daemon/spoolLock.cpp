@@ -22,14 +22,11 @@ int tryLock(int fd) {
 
 }  // namespace
 
-SpoolLock::Result SpoolLock::acquire(const std::string& directory, int* error,
+SpoolLock::Result SpoolLock::acquire(const std::string& directory,
                                      std::chrono::milliseconds patience) {
   if (held()) return kHeld;
   FileDescriptor opened(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!opened.valid()) {
-    *error = errno;
-    return kUnavailable;
-  }
+  if (!opened.valid()) return kUnavailable;
   const auto deadline = std::chrono::steady_clock::now() + patience;
   const std::chrono::milliseconds step(50);
   int failure = tryLock(opened.get());
@@ -37,10 +34,7 @@ SpoolLock::Result SpoolLock::acquire(const std::string& directory, int* error,
     std::this_thread::sleep_for(step);
     failure = tryLock(opened.get());
   }
-  if (failure != 0) {
-    *error = failure;
-    return failure == EWOULDBLOCK ? kTaken : kUnavailable;
-  }
+  if (failure != 0) return failure == EWOULDBLOCK ? kTaken : kUnavailable;
   directory_ = std::move(opened);
   return kHeld;
 }

@@ -24,7 +24,8 @@ class SpoolLock {
   enum Result {
     kHeld,         // this daemon holds the claim
     kTaken,        // another process holds it
-    kUnavailable,  // the directory cannot be opened (yet); error says why
+    kUnavailable,  // the directory cannot be opened or locked (yet); the
+                   // intake, which lists it, reports why
   };
 
   SpoolLock() = default;
@@ -33,7 +34,7 @@ class SpoolLock {
 
   // Claims directory, trying again for up to patience while another
   // process holds it. Once held, further calls answer kHeld at once.
-  Result acquire(const std::string& directory, int* error,
+  Result acquire(const std::string& directory,
                  std::chrono::milliseconds patience = std::chrono::seconds(3));
   bool held() const { return directory_.valid(); }
 

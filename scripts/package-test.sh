@@ -88,7 +88,7 @@ trap 'exit 1' INT TERM
 # way, without a prefix: the same package, paths and texts alike.
 DEB=$(scripts/package.sh)
 DEB=$(printf '%s\n' "$DEB" | tail -n 1)
-cmake -S . -B build-deb-default -G Ninja -DBUILD_TESTING=OFF >/dev/null
+cmake -S . -B build-deb-default -G Ninja -DBUILD_TESTING=OFF -DKIVO_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build build-deb-default -j "$(nproc)" >/dev/null
 rm -f build-deb-default/kivotrapd_*.deb
 (cd build-deb-default && cpack -G DEB >/dev/null)

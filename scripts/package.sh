@@ -8,7 +8,7 @@ set -eu
 cd "$(dirname "$0")/.."
 
 cmake -S . -B build-deb -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_INSTALL_PREFIX=/usr -DBUILD_TESTING=OFF >/dev/null
+    -DCMAKE_INSTALL_PREFIX=/usr -DBUILD_TESTING=OFF -DKIVO_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build build-deb -j "$(nproc)" >/dev/null
 rm -f build-deb/kivotrapd_*.deb
 (cd build-deb && cpack -G DEB >/dev/null)

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "check/metricsText.h"
+#include "support/metricsText.h"
 
 namespace kivo {
 

@@ -2,8 +2,8 @@
 // or the daemon's listener over HTTP (with libcurl).
 //
 // Plain functions without shared state; any thread may call them.
-#ifndef KIVO_CHECK_METRICSSOURCE_H
-#define KIVO_CHECK_METRICSSOURCE_H
+#ifndef KIVO_SUPPORT_METRICSSOURCE_H
+#define KIVO_SUPPORT_METRICSSOURCE_H
 
 #include <string>
 

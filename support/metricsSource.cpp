@@ -1,4 +1,4 @@
-#include "check/metricsSource.h"
+#include "support/metricsSource.h"
 
 #include <curl/curl.h>
 #include <errno.h>

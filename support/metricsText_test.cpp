@@ -1,4 +1,4 @@
-#include "check/metricsText.h"
+#include "support/metricsText.h"
 
 #include <gtest/gtest.h>
 

@@ -7,8 +7,8 @@
 // Label values are kept as written, escapes included. Comments, blank lines
 // and lines that are no sample are passed over; a timestamp after the value
 // is ignored. Plain values, no state: any thread may call.
-#ifndef KIVO_CHECK_METRICSTEXT_H
-#define KIVO_CHECK_METRICSTEXT_H
+#ifndef KIVO_SUPPORT_METRICSTEXT_H
+#define KIVO_SUPPORT_METRICSTEXT_H
 
 #include <map>
 #include <string>

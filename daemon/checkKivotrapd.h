@@ -9,14 +9,14 @@
 // be read or lack a series the verdict needs; else OK.
 //
 // Plain functions without shared state.
-#ifndef KIVO_CHECK_CHECKKIVOTRAPD_H
-#define KIVO_CHECK_CHECKKIVOTRAPD_H
+#ifndef KIVO_DAEMON_CHECKKIVOTRAPD_H
+#define KIVO_DAEMON_CHECKKIVOTRAPD_H
 
 #include <iosfwd>
 #include <string>
 #include <vector>
 
-#include "check/metricsText.h"
+#include "support/metricsText.h"
 
 namespace kivo {
 

@@ -1,11 +1,11 @@
-#include "check/checkKivotrapd.h"
+#include "daemon/checkKivotrapd.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ostream>
 
-#include "check/metricsSource.h"
+#include "support/metricsSource.h"
 
 namespace kivo {
 

@@ -1,4 +1,4 @@
-#include "check/checkKivotrapd.h"
+#include "daemon/checkKivotrapd.h"
 
 #include <gtest/gtest.h>
 
