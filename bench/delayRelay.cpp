@@ -75,7 +75,7 @@ class Pump {
       std::string data = std::move(chunks_.front().second);
       chunks_.pop_front();
       hold.unlock();
-      bool written = writeAll(to_, data);
+      bool written = writeAll(to_, data) == 0;
       hold.lock();
       if (!written) return;
     }

@@ -325,7 +325,7 @@ void writeTrapFiles(const std::string& spool, long intervalMs, long count, const
     char name[64];
     snprintf(name, sizeof name, "/trap-%019lld-bench-%ld", nowNanoseconds(), i);
     FileDescriptor file(::open(staging.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!file.valid() || !writeAll(file.get(), content) ||
+    if (!file.valid() || writeAll(file.get(), content) != 0 ||
         rename(staging.c_str(), (spool + name).c_str()) != 0) {
       perror(spool.c_str());
       exit(1);

@@ -76,7 +76,7 @@ void logFile::append(const std::string& line) {
   }
   // One write per line: with O_APPEND the line lands whole at the end of the
   // file, whatever another writer did in the meantime.
-  if (!file.valid() || !writeAll(file.get(), line)) throw FileException(openError());
+  if (!file.valid() || writeAll(file.get(), line) != 0) throw FileException(openError());
 }
 
 std::string logFile::openError() const { return "error open file: " + path_; }

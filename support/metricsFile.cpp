@@ -27,7 +27,8 @@ int writeTemporary(const std::string& temporary, const std::string& text) {
   // The mode given to open is cut by the umask; readers of other users need
   // the file whatever the umask.
   if (::fchmod(file.get(), 0644) != 0) return errno;
-  if (!writeAll(file.get(), text)) return errno;
+  int error = writeAll(file.get(), text);
+  if (error != 0) return error;
   int fd = file.release();
   if (::close(fd) != 0 && errno != EINTR) return errno;
   return 0;

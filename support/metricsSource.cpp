@@ -42,7 +42,8 @@ MetricsRead readMetricsFile(const std::string& path, double now) {
   struct stat status;
   if (::fstat(file.get(), &status) != 0) return failed(errnoText(errno));
   MetricsRead read;
-  if (!readAll(file.get(), read.text)) return failed(errnoText(errno));
+  int error = readAll(file.get(), read.text);
+  if (error != 0) return failed(errnoText(error));
   double written = static_cast<double>(status.st_mtim.tv_sec) + status.st_mtim.tv_nsec / 1e9;
   read.age = now > written ? now - written : 0;
   read.ok = true;

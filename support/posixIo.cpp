@@ -48,20 +48,20 @@ void FileDescriptor::reset(int fd) {
   fd_ = fd;
 }
 
-bool writeAll(int fd, const char* data, size_t size) {
+int writeAll(int fd, const char* data, size_t size) {
   while (size > 0) {
     ssize_t written = ::write(fd, data, size);
     if (written < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return errno;
     }
     data += written;
     size -= static_cast<size_t>(written);
   }
-  return true;
+  return 0;
 }
 
-bool writeAll(int fd, const std::string& data) {
+int writeAll(int fd, const std::string& data) {
   return writeAll(fd, data.data(), data.size());
 }
 
@@ -73,12 +73,12 @@ ssize_t readRetry(int fd, void* buffer, size_t size) {
   return got;
 }
 
-bool readAll(int fd, std::string& out) {
+int readAll(int fd, std::string& out) {
   char buffer[8192];
   for (;;) {
     ssize_t got = readRetry(fd, buffer, sizeof buffer);
-    if (got < 0) return false;
-    if (got == 0) return true;
+    if (got < 0) return errno;
+    if (got == 0) return 0;
     out.append(buffer, static_cast<size_t>(got));
   }
 }

@@ -46,16 +46,16 @@ class FileDescriptor {
   int fd_ = -1;
 };
 
-// Writes all of data, retrying after EINTR and short writes. Returns false
-// with errno set when the descriptor refuses it.
-bool writeAll(int fd, const char* data, size_t size);
-bool writeAll(int fd, const std::string& data);
+// Writes all of data, retrying after EINTR and short writes. Returns 0, or
+// the error number when the descriptor refuses it.
+int writeAll(int fd, const char* data, size_t size);
+int writeAll(int fd, const std::string& data);
 
 // read(2) retried after EINTR.
 ssize_t readRetry(int fd, void* buffer, size_t size);
 
-// Reads until end of file or error; returns false with errno set on error.
-bool readAll(int fd, std::string& out);
+// Reads until end of file or error; returns 0, or the error number.
+int readAll(int fd, std::string& out);
 
 }  // namespace kivo
 

@@ -40,7 +40,8 @@ bool publishThroughTemporary(const std::string& path, const std::string& content
   if (!file.valid()) fail(path, errno);
   std::string temporary(name.data());
   int error = 0;
-  if (!writeAll(file.get(), content) || ::fchmod(file.get(), kSpoolMode) != 0) error = errno;
+  error = writeAll(file.get(), content);
+  if (error == 0 && ::fchmod(file.get(), kSpoolMode) != 0) error = errno;
   if (error == 0 && ::link(temporary.c_str(), path.c_str()) != 0) error = errno;
   ::unlink(temporary.c_str());
   if (error == EEXIST) return false;
@@ -59,7 +60,8 @@ bool publishFile(const std::string& path, const std::string& content) {
     }
     fail(path, errno);
   }
-  if (!writeAll(file.get(), content)) fail(path, errno);
+  int error = writeAll(file.get(), content);
+  if (error != 0) fail(path, error);
   std::string procPath = "/proc/self/fd/" + std::to_string(file.get());
   if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
     if (errno == EEXIST) return false;

@@ -41,8 +41,9 @@ std::string spoolPath(const std::string& directory, const std::string& name) {
 
 int handleTrap(int input, const std::string& directory, std::string* error) {
   std::string trapText;
-  if (!readAll(input, trapText)) {
-    *error = "can't read the trap: " + errnoText(errno);
+  int failure = readAll(input, trapText);
+  if (failure != 0) {
+    *error = "can't read the trap: " + errnoText(failure);
     return 1;
   }
   timespec now;
