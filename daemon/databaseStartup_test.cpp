@@ -21,7 +21,7 @@ const char* const kRows =
     "  (1, 167838211), (2, 7516193287), (3, NULL);"
     "INSERT INTO kivo_plugins(plugin_id, plugin_path, plugin_type, plugin_trap_oid,"
     "  plugin_priority) VALUES"
-    "  (10, '/p/a', 'trap', '.1.3.6.1.4.1.99.0.1', 2), (11, '/p/b', 'trap', '.1.9.2', NULL),"
+    "  (10, '/p/a', 'trap', '.1.9.1', 2), (11, '/p/b', 'trap', '.1.9.2', NULL),"
     "  (12, '/p/c', 'active', '.1.9.3', 1), (13, '/p/d', 'trap', NULL, 3);"
     "INSERT INTO kivo_program(program_id, program_path) VALUES (20, '/mail'), (21, '/sms');"
     "INSERT INTO kivo_services(service_id, service_name, service_parameter,"
@@ -30,7 +30,7 @@ const char* const kRows =
     "  (102, 'power', '-p $1', 10, 2), (103, 'orphan', '', 10, 3), (104, 'ping', '', 12, 1);"
     "INSERT INTO kivo_service_response_program(response_service_id, response_program_id,"
     "  response_unknown, response_warning, response_critical, response_parameter) VALUES"
-    "  (101, 20, false, true, false, '-id $ERROR -to ops'), (102, 20, true, false, true, 'x'),"
+    "  (101, 20, false, true, false, '-i $ERROR -x'), (102, 20, true, false, true, 'x'),"
     "  (102, 21, false, false, true, '$ERROR');";
 
 class DatabaseStartupTest : public DaemonDatabaseTest {
@@ -104,8 +104,8 @@ TEST_F(DatabaseStartupTest, StartDatabaseConnectsPreparesAndLoadsTheKinds) {
 TEST_F(DatabaseStartupTest, PreparationAndKindLoadingStopAtTheFirstFailure) {
   pgSQL->prepareRequest("InsertErrorHappen", "SELECT 1", 0);
   EXPECT_THROW(prepareJournalStatements(*pgSQL), PostgresqlException);
-  PgResult prepared(
-      pgSQL->executeRequest("SELECT string_agg(name, ' ' ORDER BY name) FROM pg_prepared_statements"));
+  PgResult prepared(pgSQL->executeRequest(
+      "SELECT string_agg(name, ' ' ORDER BY name) FROM pg_prepared_statements"));
   EXPECT_STREQ(PQgetvalue(prepared.get(), 0, 0), "InsertErrorHappen UpdateState");
   database.execute("ALTER TABLE kivo_errors RENAME TO kivo_error_kinds");
   EXPECT_THROW(loadErrorKinds(*pgSQL), PostgresqlException);
@@ -115,13 +115,13 @@ TEST_F(DatabaseStartupTest, PreparationAndKindLoadingStopAtTheFirstFailure) {
 TEST_F(DatabaseStartupTest, OneServicePerAlertingProgramUnderItsDevicesAddress) {
   database.execute(kRows);
   LoadTrapService(trapServiceQuery() + " ORDER BY service_id, program_path");
-  EXPECT_EQ(loaded("10.1.2.3"),
-            (std::vector<std::string>{"100 link /p/a 1 .1.3.6.1.4.1.99.0.1 [-H 10.1.2.3  -w \"5 s\"] ",
-                                      "101 fan /p/b 1 .1.9.2 [] /mail w <-id> <$ERROR> <-to> <ops>"}));
-  EXPECT_EQ(loaded("192.0.2.7"), (std::vector<std::string>{
-                                     "102 power /p/a 2 .1.3.6.1.4.1.99.0.1 [-p $1] /mail u c <x>",
-                                     "102 power /p/a 2 .1.3.6.1.4.1.99.0.1 [-p $1] /sms c <$ERROR>"}));
-  EXPECT_EQ(loaded("0.0.0.0"), std::vector<std::string>{"103 orphan /p/a 3 .1.3.6.1.4.1.99.0.1 [] "});
+  using Texts = std::vector<std::string>;
+  EXPECT_EQ(loaded("10.1.2.3"), (Texts{"100 link /p/a 1 .1.9.1 [-H 10.1.2.3  -w \"5 s\"] ",
+                                       "101 fan /p/b 1 .1.9.2 [] /mail w <-i> <$ERROR> <-x>"}))
+      << "no alerting program, and one";
+  EXPECT_EQ(loaded("192.0.2.7"), (Texts{"102 power /p/a 2 .1.9.1 [-p $1] /mail u c <x>",
+                                        "102 power /p/a 2 .1.9.1 [-p $1] /sms c <$ERROR>"}));
+  EXPECT_EQ(loaded("0.0.0.0"), Texts{"103 orphan /p/a 3 .1.9.1 [] "});
   EXPECT_EQ(map_service_trap.size(), 5u) << "never the active plug-in's service";
   map_service_trap.clear();
   LoadTrapService(trapServiceQuery() + " ORDER BY service_id DESC");
@@ -151,10 +151,9 @@ TEST_F(DatabaseStartupTest, ThePriorityFileHasOneLinePerTrapPluginWithAnOid) {
   database.execute(kRows);
   CreatePriorityTrap();
   const std::string written = readFile(trap_pqueue_file);
-  EXPECT_TRUE(written == "[TRAP]\n.1.3.6.1.4.1.99.0.1=2\n.1.9.2=\n" ||
-              written == "[TRAP]\n.1.9.2=\n.1.3.6.1.4.1.99.0.1=2\n")
+  EXPECT_TRUE(written == "[TRAP]\n.1.9.1=2\n.1.9.2=\n" || written == "[TRAP]\n.1.9.2=\n.1.9.1=2\n")
       << written;
-  EXPECT_EQ(logged("INFO#.1.3.6.1.4.1.99.0.1 priority 2") + logged("INFO#.1.9.2 priority "), 2);
+  EXPECT_EQ(logged("INFO#.1.9.1 priority 2") + logged("INFO#.1.9.2 priority "), 2);
   trap_pqueue_file = dir.file("missing/trap.pqueue");
   CreatePriorityTrap();
   EXPECT_EQ(logged("error to open kivo.conf in /etc/kivo/kivo.conf"), 1);

@@ -62,16 +62,17 @@ TEST_F(MetricsPublisherThreadTest, SettingsAndTheirDefaults) {
   }
 }
 
-TEST_F(MetricsPublisherThreadTest, TheFileIsWrittenEveryIntervalAndAtTheEndAndFailuresCostOneLine) {
+TEST_F(MetricsPublisherThreadTest, TheFileIsWrittenEveryIntervalAndAtTheEndFailuresCostALine) {
   settings.file = dir.file("late/kivotrapd.prom");
   settings.interval = std::chrono::milliseconds(10);
   {
     MetricsPublisher publisher;
     publisher.start(settings, kNoServer, metrics);
-    EXPECT_EQ(count("ERR#can't write metrics file " + settings.file + ": No such file or directory"),
-              1);
+    const std::string failed = "ERR#can't write metrics file " + settings.file;
+    EXPECT_EQ(count(failed + ": No such file or directory"), 1);
     ASSERT_EQ(::mkdir(dir.file("late").c_str(), 0755), 0);
-    EXPECT_TRUE(waitFor([&] { return count("INFO#metrics file " + settings.file + " written again") == 1; }));
+    EXPECT_TRUE(waitFor(
+        [&] { return count("INFO#metrics file " + settings.file + " written again") == 1; }));
     EXPECT_EQ(fileSample("kivotrapd_database_up"), 0) << "probed";
     metrics.trapTaken("trap-1", 1);
     EXPECT_TRUE(waitFor([&] { return fileSample("kivotrapd_traps_taken_total") == 1; }));

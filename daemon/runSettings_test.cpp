@@ -20,9 +20,12 @@ TEST(RunSettings, ValuesDefaultsAndOddValues) {
     size_t findings;       // values that are not numbers
   } cases[] = {
       {"", "60 30 1048576 10", 0},
-      {"plugin_timeout=5\nalerting_timeout=2\nplugin_output_max=4096\nstop_grace=1\n", "5 2 4096 1", 0},
-      {"plugin_timeout=\nalerting_timeout=x\nplugin_output_max=big\nstop_grace=-\n", "60 30 1048576 10", 3},
-      {"plugin_timeout=-1\nalerting_timeout=-30\nplugin_output_max=-5\nstop_grace=0\n", "0 0 0 0", 0},
+      {"plugin_timeout=5\nalerting_timeout=2\nplugin_output_max=4096\nstop_grace=1\n",
+       "5 2 4096 1", 0},
+      {"plugin_timeout=\nalerting_timeout=x\nplugin_output_max=big\nstop_grace=-\n",
+       "60 30 1048576 10", 3},
+      {"plugin_timeout=-1\nalerting_timeout=-30\nplugin_output_max=-5\nstop_grace=0\n",
+       "0 0 0 0", 0},
       {"plugin_timeout= 7s\nstop_grace=\t3 \n", "7 30 1048576 3", 1},
       {"plugin_timeout=99999999999\n", "31536000 30 1048576 10", 0},
   };

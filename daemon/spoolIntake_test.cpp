@@ -41,7 +41,9 @@ bool ends(std::future<void>& pause) {
 class SpoolIntakeTest : public ::testing::Test {
  protected:
   SpoolIntakeTest() {
-    for (int i = 0; i < 8; ++i) writeFile(spool + "trap-" + std::to_string(i), trapText("trap-" + std::to_string(i)));
+    for (int i = 0; i < 8; ++i) {
+      writeFile(spool + "trap-" + std::to_string(i), trapText("trap-" + std::to_string(i)));
+    }
   }
 
   // The hosts of the queued traps, which are then in the workers' hands.
@@ -57,7 +59,9 @@ class SpoolIntakeTest : public ::testing::Test {
   }
   int logged(const std::string& part) const {
     int count = 0;
-    for (const std::string& line : logMessages(output.text())) count += line.find(part) != std::string::npos;
+    for (const std::string& line : logMessages(output.text())) {
+      count += line.find(part) != std::string::npos;
+    }
     return count;
   }
 
@@ -160,10 +164,12 @@ TEST(IntakeWakeup, AReasonStaysPendingUntilAPauseWaitsForItAndTheStopEndsEveryPa
   const timespec zero = {0, 0}, hour = {3600, 0};
   wakeup.notify(IntakeWakeup::kArrival);
   wakeup.pause(IntakeWakeup::kRoom, &zero);  // leaves the arrival pending
-  auto arrival = std::async(std::launch::async, [&] { wakeup.pause(IntakeWakeup::kArrival, nullptr); });
+  auto arrival =
+      std::async(std::launch::async, [&] { wakeup.pause(IntakeWakeup::kArrival, nullptr); });
   EXPECT_TRUE(ends(arrival)) << "an arrival during the pass ends the next pause at once";
   auto timed = std::async(std::launch::async, [&] { wakeup.pause(IntakeWakeup::kAny, &hour); });
-  auto untimed = std::async(std::launch::async, [&] { wakeup.pause(IntakeWakeup::kRoom, nullptr); });
+  auto untimed =
+      std::async(std::launch::async, [&] { wakeup.pause(IntakeWakeup::kRoom, nullptr); });
   stop.store(1);
   wakeup.wakeForStop();
   EXPECT_TRUE(ends(timed));

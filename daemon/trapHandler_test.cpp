@@ -140,15 +140,16 @@ TEST_F(TrapHandlerTest, TheJournalFollowsTheServicesOwnPreviousState) {
     handler.handle(spooled(value));
   }
   EXPECT_TRUE(listDirectory(dir.path()).empty()) << "every trap done";
-  EXPECT_EQ(actions.steps, (Steps{"run 0", "store 0", "acknowledge 9",                   // OK
-                                  "run 2", "store 2", "record 10 for 2", "alert 10",     // critical
-                                  "run 0", "store 0", "acknowledge 10",                  // OK
-                                  "run 2", "store 2", "record 11 for 2", "alert 11",     //
-                                  "run 2", "store 2",                                    // repeat
-                                  "run 1", "store 1", "acknowledge 11", "record 12 for 1",  // no alert
-                                  "run 3", "store 3", "acknowledge 12", "record 13 for 3", "alert 13",
-                                  "run 4", "store 4",  // no kind
-                                  "run 0", "store 0"}));
+  EXPECT_EQ(actions.steps,
+            (Steps{"run 0", "store 0", "acknowledge 9",                                // OK
+                   "run 2", "store 2", "record 10 for 2", "alert 10",                  // critical
+                   "run 0", "store 0", "acknowledge 10",                               // OK
+                   "run 2", "store 2", "record 11 for 2", "alert 11",                  // critical
+                   "run 2", "store 2",                                                 // repeat
+                   "run 1", "store 1", "acknowledge 11", "record 12 for 1",            // no alert
+                   "run 3", "store 3", "acknowledge 12", "record 13 for 3", "alert 13",  // unknown
+                   "run 4", "store 4",                                                 // no kind
+                   "run 0", "store 0"}));
   EXPECT_EQ(states.previous(5), 0);
   EXPECT_EQ(logged("EXEC#/plugin 2"), 3);
   EXPECT_EQ(logged("EXEC#RETURN exec 4"), 1);
@@ -228,7 +229,8 @@ TEST_F(TrapHandlerTest, RepeatsFoldAndAHeldTrapRunsWhenItsWindowCloses) {
   folding.handle(marker.get());
   EXPECT_EQ(actions.steps.back(), "alert 2") << "the held trap ran";
   EXPECT_TRUE(listDirectory(dir.path()).empty());
-  EXPECT_EQ(logged("INFO#service power (5): 1 repeated traps folded in 3600 s"), 1) << output.text();
+  EXPECT_EQ(logged("INFO#service power (5): 1 repeated traps folded in 3600 s"), 1)
+      << output.text();
 }
 
 }  // namespace

