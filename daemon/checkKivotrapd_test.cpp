@@ -61,8 +61,6 @@ TEST(CheckVerdict, FollowsTheThresholdsTheFileAgeAndTheDaemonState) {
   };
   CheckOptions fromFile;
   fromFile.file = "/var/lib/kivo/kivotrapd.prom";
-  CheckOptions fromListener;
-  fromListener.host = "127.0.0.1";
   struct Case {
     const char* name;
     MetricSamples changes;
@@ -75,9 +73,6 @@ TEST(CheckVerdict, FollowsTheThresholdsTheFileAgeAndTheDaemonState) {
       {"healthy", {}, fromFile, 5, kCheckOk,
        "KIVOTRAPD OK - 0 traps waiting, oldest 0 s, database up, 4 workers | waiting=0 "
        "oldest=0s;60;300 database_up=1;;1: workers=4;;1: age=5s;;60"},
-      {"listener", {}, fromListener, -1, kCheckOk,
-       "KIVOTRAPD OK - 0 traps waiting, oldest 0 s, database up, 4 workers | waiting=0 "
-       "oldest=0s;60;300 database_up=1;;1: workers=4;;1:"},
       {"at the warning limit", {{"kivotrapd_spool_files", 1}, {kOldest, kNow - 60}}, fromFile, 0,
        kCheckOk, "KIVOTRAPD OK - 1 trap waiting, oldest 60 s,"},
       {"above it", {{kOldest, kNow - 61}}, fromFile, 0, kCheckWarning, "KIVOTRAPD WARNING - 0 "},
@@ -114,6 +109,7 @@ TEST(CheckVerdict, FollowsTheThresholdsTheFileAgeAndTheDaemonState) {
   }
 }
 
+// From the listener: no file age.
 TEST(CheckVerdict, PerformanceDataCarriesTheCountersThatAreThere) {
   CheckOptions options;
   options.host = "localhost";

@@ -4,79 +4,74 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
+#include <atomic>
 #include <future>
-#include <mutex>
 
 #include "daemon/servicesReloaded.h"
+#include "testing/tempDir.h"
 
 namespace kivo {
 
 namespace {
 
-// A reload that counts its runs and, while held, waits until released.
+// A reload that counts its runs and waits at the gate until the test opens it.
 class CountedReload {
  public:
   void operator()() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    ++started_;
-    changed_.notify_all();
-    changed_.wait(lock, [this] { return !held_; });
-    ++ended_;
+    ++started;
+    gate.wait();
+    ++ended;
   }
-  void hold(bool held) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      held_ = held;
-    }
-    changed_.notify_all();
-  }
-  bool waitStarted(int n) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return started_ >= n; });
-  }
-  std::pair<int, int> runs() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return {started_, ended_};
+  bool waitStarted(int n) const {
+    return waitFor([&] { return started.load() >= n; }, std::chrono::seconds(10));
   }
 
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool held_ = false;
-  int started_ = 0, ended_ = 0;
+  std::promise<void> open;
+  std::shared_future<void> gate = open.get_future().share();
+  std::atomic<int> started{0}, ended{0};
 };
 
 TEST(ServiceReloadThreadTest, RequestsBeforeTheStartAreServedOnce) {
   CountedReload counted;
+  counted.open.set_value();
   ServiceReload reload([&] { counted(); });
   reload.request();
   reload.request();
   reload.start();
   ASSERT_TRUE(counted.waitStarted(1));
   reload.finish();
-  EXPECT_EQ(counted.runs(), std::make_pair(1, 1));
+  EXPECT_EQ(counted.ended.load(), 1);
 }
 
-TEST(ServiceReloadThreadTest, RequestsDuringAReloadMakeOneMoreAndFinishWaitsForIt) {
+TEST(ServiceReloadThreadTest, RequestsDuringAReloadMakeOneMore) {
   CountedReload counted;
   ServiceReload reload([&] { counted(); });
   reload.start();
-  counted.hold(true);
   reload.request();
   ASSERT_TRUE(counted.waitStarted(1));
   for (int i = 0; i < 3; ++i) reload.request();
-  counted.hold(false);
+  counted.open.set_value();
   ASSERT_TRUE(counted.waitStarted(2));
+  reload.finish();
+  EXPECT_EQ(counted.started.load() + counted.ended.load(), 4);
+}
+
+TEST(ServiceReloadThreadTest, FinishWaitsForTheReloadUnderWayAndNothingRunsAfter) {
+  CountedReload counted;
+  ServiceReload reload([&] { counted(); });
+  reload.start();
+  reload.request();
+  ASSERT_TRUE(counted.waitStarted(1));
   auto finished = std::async(std::launch::async, [&] {
     reload.finish();
-    return counted.runs();
+    return counted.ended.load();
   });
-  EXPECT_EQ(finished.get(), std::make_pair(2, 2)) << "every reload begun has ended";
+  counted.open.set_value();
+  EXPECT_EQ(finished.get(), 1) << "the reload begun has ended";
   reload.request();
   reload.start();
   reload.finish();
-  EXPECT_EQ(counted.runs(), std::make_pair(2, 2)) << "nothing runs after the finish";
+  EXPECT_EQ(counted.started.load(), 1);
 }
 
 service make(int id, const std::string& parameter) {
