@@ -107,6 +107,9 @@ TrapServiceRow row(int id, int device, const std::string& address, const std::st
 }
 
 TEST(ServiceCheck, AddressesProgramsAndServicesThatNeverRun) {
+  TempDir dir;
+  const std::string plain = dir.file("plain");
+  writeFile(plain, "#!/bin/sh\n");
   TrapServiceRow null = row(1, 1, "", ".1"), missing = row(10, 8, "1", ".1");
   null.addressNull = true;
   missing.s.Setpath("/nonexistent/plugin");
@@ -116,7 +119,7 @@ TEST(ServiceCheck, AddressesProgramsAndServicesThatNeverRun) {
       row(7, 7, "167838211", ".7"), row(8, 7, "167838211", ".7"),  // the same OID
       row(9, 9, "4462805507", ".7"),  // another device, the same key once cut to 32 bits
       row(11, 10, "167838212", ".7"),  // another address: no conflict
-      missing, row(12, 8, "1", ".2", "/etc/passwd"),
+      missing, row(12, 8, "1", ".2", plain),
       row(13, 8, "1", ".3", "/bin/sh"), row(13, 8, "1", ".3", "/bin/true"),
   };
   Findings findings;
@@ -131,8 +134,8 @@ TEST(ServiceCheck, AddressesProgramsAndServicesThatNeverRun) {
                 "error: device 9: device_ip_addr 4462805507 is outside 32 bits: read as 10.1.2.3",
                 "error: service 10 (s10) of device 8: plug-in /nonexistent/plugin: No such file or "
                 "directory",
-                "error: service 12 (s12) of device 8: alerting program /etc/passwd: not "
-                "executable for this user",
+                "error: service 12 (s12) of device 8: alerting program " + plain +
+                    ": not executable for this user",
                 "warning: service 7 (s7) and service 8 (s8) on 10.1.2.3 both answer OID .7: 8 "
                 "never runs",
                 "warning: service 7 (s7) and service 9 (s9) on 10.1.2.3 both answer OID .7: 9 "
