@@ -72,11 +72,6 @@ TEST_F(JournalTest, TheRunIsStoredInTheRowAndRecordAsValidText) {
         << c.stored;
     EXPECT_EQ(database.value("SELECT happen_message FROM kivo_error_happen"), c.stored);
   }
-  service unknown = ran(1, "x");
-  unknown.SetService_id(99);
-  EXPECT_TRUE(storeRun(unknown));
-  EXPECT_EQ(database.value("SELECT count(*) FROM kivo_services WHERE service_previous_state=1"),
-            "0");
   EXPECT_TRUE(errors().empty()) << output.text();
   // What the next start reads back as each service's previous state.
   ServiceStates states;

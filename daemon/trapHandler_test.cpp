@@ -212,7 +212,7 @@ TEST_F(TrapHandlerTest, FailuresAreToldAndOnlyTheStopOrAnOutageKeepsTheTrap) {
 TEST_F(TrapHandlerTest, RepeatsFoldAndAHeldTrapRunsWhenItsWindowCloses) {
   FoldWindows::Settings settings;
   settings.windowSeconds = 3600;
-  std::promise<snmpTrap> closed;
+  std::promise<snmpTrap> closed;  // handed to the gate when the window has something to do
   FoldWindows windows(settings, [&](const snmpTrap& marker) { closed.set_value(marker); });
   TrapHandler folding(actions, states, &windows);
   const double folded = done("folded");
@@ -223,10 +223,15 @@ TEST_F(TrapHandlerTest, RepeatsFoldAndAHeldTrapRunsWhenItsWindowCloses) {
   EXPECT_EQ(actions.steps, (Steps{"run 2", "store 2", "record 1 for 2", "alert 1", "run 0",
                                   "store 0", "acknowledge 1"}));
   EXPECT_EQ(done("folded"), folded + 1);
-  windows.closeNow({5});
+  windows.closeNow({5, 6});  // 6 has no window
   std::future<snmpTrap> marker = closed.get_future();
   ASSERT_EQ(marker.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-  folding.handle(marker.get());
+  snmpTrap close = marker.get();
+  EXPECT_EQ(std::to_string(close.windowServiceId()) + " " + close.getHostAddr() + " " +
+                close.getOid(),
+            "5 192.0.2.7 .1.2.3")
+      << "the service's key, for the gate";
+  folding.handle(close);
   EXPECT_EQ(actions.steps.back(), "alert 2") << "the held trap ran";
   EXPECT_TRUE(listDirectory(dir.path()).empty());
   EXPECT_EQ(logged("INFO#service power (5): 1 repeated traps folded in 3600 s"), 1)
