@@ -101,18 +101,14 @@ class TrapHandlerTest : public ::testing::Test {
   // A trap from 192.0.2.7 with value as its first variable, read from a
   // spool file of its own.
   snmpTrap spooled(const std::string& value, const std::string& oid = ".1.2.3") {
-    SpoolOrigin origin;
-    origin.name = "trap-" + std::to_string(++files);
-    origin.path = dir.file(origin.name);
-    writeFile(origin.path, "");
+    const std::string name = "trap-" + std::to_string(++files);
+    writeFile(dir.file(name), "");
     struct stat status;
-    EXPECT_EQ(::stat(origin.path.c_str(), &status), 0);
-    origin.device = status.st_dev;
-    origin.inode = status.st_ino;
+    EXPECT_EQ(::stat(dir.file(name).c_str(), &status), 0);
     snmpTrap trap;
     trap.readText("host\nUDP: [192.0.2.7]:161\n.1.3.6.1.6.3.1.1.4.1.0 " + oid + "\n.1.9 " + value +
                   "\n");
-    trap.setOrigin(origin);
+    trap.setOrigin(SpoolOrigin{name, dir.file(name), status.st_dev, status.st_ino});
     return trap;
   }
   int logged(const std::string& message) const {
