@@ -159,7 +159,7 @@ TEST_F(SpoolIntakeTest, AFileStillBeingWrittenWaitsUntilItHasSettled) {
   EXPECT_EQ(intake.nextSettleDue(), 0);
 }
 
-TEST(IntakeWakeup, AReasonStaysPendingUntilAPauseWaitsForItAndTheStopEndsEveryPause) {
+TEST(IntakeWakeupThreadTest, AReasonStaysPendingUntilAPauseWaitsForItAndTheStopEndsEveryPause) {
   std::atomic<int> stop{0};
   IntakeWakeup wakeup(stop);
   const timespec zero = {0, 0}, hour = {3600, 0};
@@ -177,7 +177,7 @@ TEST(IntakeWakeup, AReasonStaysPendingUntilAPauseWaitsForItAndTheStopEndsEveryPa
   EXPECT_TRUE(ends(untimed));
 }
 
-TEST(SpoolLock, OneClaimPerDirectoryTakenOnceReleasedWithinThePatience) {
+TEST(SpoolLockThreadTest, OneClaimPerDirectoryTakenOnceReleasedWithinThePatience) {
   TempDir dir;
   auto first = std::make_unique<SpoolLock>();
   ASSERT_EQ(first->acquire(dir.path()), SpoolLock::kHeld);

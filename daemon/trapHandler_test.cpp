@@ -205,7 +205,10 @@ TEST_F(TrapHandlerTest, FailuresAreToldAndOnlyTheStopOrAnOutageKeepsTheTrap) {
   }
 }
 
-TEST_F(TrapHandlerTest, RepeatsFoldAndAHeldTrapRunsWhenItsWindowCloses) {
+// The windows' own thread hands the close over.
+class TrapHandlerThreadTest : public TrapHandlerTest {};
+
+TEST_F(TrapHandlerThreadTest, RepeatsFoldAndAHeldTrapRunsWhenItsWindowCloses) {
   FoldWindows::Settings settings;
   settings.windowSeconds = 3600;
   std::promise<snmpTrap> closed;  // handed to the gate when the window has something to do
