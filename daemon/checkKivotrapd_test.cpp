@@ -1,3 +1,5 @@
+// The self-check plug-in: its arguments, its verdict on the metrics, and its
+// output and exit status.
 #include "daemon/checkKivotrapd.h"
 
 #include <gtest/gtest.h>
@@ -12,53 +14,46 @@ namespace {
 
 TEST(CheckArguments, AreReadOrRefusedWithTheProblem) {
   struct Case {
-    std::vector<std::string> arguments;
+    std::string arguments;  // split at blanks
     CheckArguments::Action action;
     std::string readBack;  // "file host port w c s t", or the problem
+  } cases[] = {
+      {"-f /x.prom", CheckArguments::kCheck, "/x.prom  9641 60 300 60 10"},
+      {"-H 127.0.0.1 -p 9700 -t 3", CheckArguments::kCheck, " 127.0.0.1 9700 60 300 60 3"},
+      {"-f/x.prom -w5 -c 9 -s1", CheckArguments::kCheck, "/x.prom  9641 5 9 1 10"},
+      {"--file=/x.prom --warning 0 --critical=0 --stale=2", CheckArguments::kCheck,
+       "/x.prom  9641 0 0 2 10"},
+      {"-h", CheckArguments::kHelp, "  9641 60 300 60 10"},
+      {"-f /x.prom --version -x", CheckArguments::kVersion, "/x.prom  9641 60 300 60 10"},
+      {"", CheckArguments::kUsageError, "give either -f FILE or -H HOST"},
+      {"-f", CheckArguments::kUsageError, "-f needs a value"},
+      {"-f /x -w -1", CheckArguments::kUsageError, "-w needs whole seconds"},
+      {"-f /x -c 1.5", CheckArguments::kUsageError, "-c needs whole seconds"},
+      {"-f /x -w 10 -c 5", CheckArguments::kUsageError, "-w must not be above -c"},
+      {"-f /x -s 0", CheckArguments::kUsageError, "-s and -t need at least 1 second"},
+      {"-H h -p 70000", CheckArguments::kUsageError, "-p needs a port from 1 to 65535"},
+      {"-f /x -x 1", CheckArguments::kUsageError, "unknown option -x"},
+      {"-f /x extra", CheckArguments::kUsageError, "unexpected argument extra"},
   };
-  auto readBack = [](const CheckArguments& parsed) {
-    if (parsed.action == CheckArguments::kUsageError) return parsed.problem;
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments;
+    std::istringstream words(c.arguments);
+    for (std::string word; words >> word;) arguments.push_back(word);
+    CheckArguments parsed = parseCheckArguments(arguments);
     const CheckOptions& o = parsed.options;
     std::ostringstream text;
     text << o.file << " " << o.host << " " << o.port << " " << o.warning << " " << o.critical
          << " " << o.stale << " " << o.timeout;
-    return text.str();
-  };
-  const std::vector<Case> cases = {
-      {{"-f", "/x.prom"}, CheckArguments::kCheck, "/x.prom  9641 60 300 60 10"},
-      {{"-H", "127.0.0.1", "-p", "9700", "-t", "3"}, CheckArguments::kCheck,
-       " 127.0.0.1 9700 60 300 60 3"},
-      {{"-f/x.prom", "-w5", "-c", "9", "-s1"}, CheckArguments::kCheck, "/x.prom  9641 5 9 1 10"},
-      {{"--file=/x.prom", "--warning", "0", "--critical=0", "--stale=2"}, CheckArguments::kCheck,
-       "/x.prom  9641 0 0 2 10"},
-      {{"--hostname=::1", "--port=1", "--timeout=1"}, CheckArguments::kCheck,
-       " ::1 1 60 300 60 1"},
-      {{"-h"}, CheckArguments::kHelp, "  9641 60 300 60 10"},
-      {{"-f", "/x.prom", "--version", "-x"}, CheckArguments::kVersion, "/x.prom  9641 60 300 60 10"},
-      {{}, CheckArguments::kUsageError, "give either -f FILE or -H HOST"},
-      {{"-f", "/x", "-H", "h"}, CheckArguments::kUsageError, "give either -f FILE or -H HOST"},
-      {{"-f"}, CheckArguments::kUsageError, "-f needs a value"},
-      {{"-f", "/x", "-w", "-1"}, CheckArguments::kUsageError, "-w needs whole seconds"},
-      {{"-f", "/x", "-c", "1.5"}, CheckArguments::kUsageError, "-c needs whole seconds"},
-      {{"-f", "/x", "-w", "10", "-c", "5"}, CheckArguments::kUsageError, "-w must not be above -c"},
-      {{"-f", "/x", "-s", "0"}, CheckArguments::kUsageError, "-s and -t need at least 1 second"},
-      {{"-H", "h", "-p", "70000"}, CheckArguments::kUsageError, "-p needs a port from 1 to 65535"},
-      {{"-f", "/x", "-x", "1"}, CheckArguments::kUsageError, "unknown option -x"},
-      {{"--bogus=1"}, CheckArguments::kUsageError, "unknown option --bogus=1"},
-      {{"-f", "/x", "extra"}, CheckArguments::kUsageError, "unexpected argument extra"},
-  };
-  for (const Case& c : cases) {
-    CheckArguments parsed = kivo::parseCheckArguments(c.arguments);
-    std::string joined;
-    for (const std::string& argument : c.arguments) joined += argument + " ";
-    EXPECT_EQ(parsed.action, c.action) << joined;
-    EXPECT_EQ(readBack(parsed), c.readBack) << joined;
+    EXPECT_EQ(parsed.action, c.action) << c.arguments;
+    EXPECT_EQ(c.action == CheckArguments::kUsageError ? parsed.problem : text.str(), c.readBack)
+        << c.arguments;
   }
 }
 
 TEST(CheckVerdict, FollowsTheThresholdsTheFileAgeAndTheDaemonState) {
   const double kNow = 2000000000;
-  const kivo::MetricSamples healthy = {
+  const std::string kOldest = "kivotrapd_spool_oldest_file_timestamp_seconds";
+  const MetricSamples healthy = {
       {"kivotrapd_spool_files", 0},
       {"kivotrapd_spool_oldest_file_timestamp_seconds", 0},
       {"kivotrapd_database_up", 1},
@@ -66,48 +61,41 @@ TEST(CheckVerdict, FollowsTheThresholdsTheFileAgeAndTheDaemonState) {
   };
   CheckOptions fromFile;
   fromFile.file = "/var/lib/kivo/kivotrapd.prom";
-  CheckOptions fromListener;
-  fromListener.host = "127.0.0.1";
   struct Case {
     const char* name;
-    kivo::MetricSamples changes;
+    MetricSamples changes;
     const CheckOptions& options;
     double fileAge;
-    kivo::CheckState state;
+    CheckState state;
     std::string line;  // the whole line, or its start before " | "
   };
   const std::vector<Case> cases = {
-      {"healthy", {}, fromFile, 5, kivo::kCheckOk,
+      {"healthy", {}, fromFile, 5, kCheckOk,
        "KIVOTRAPD OK - 0 traps waiting, oldest 0 s, database up, 4 workers | waiting=0 "
        "oldest=0s;60;300 database_up=1;;1: workers=4;;1: age=5s;;60"},
-      {"listener", {}, fromListener, -1, kivo::kCheckOk,
-       "KIVOTRAPD OK - 0 traps waiting, oldest 0 s, database up, 4 workers | waiting=0 "
-       "oldest=0s;60;300 database_up=1;;1: workers=4;;1:"},
-      {"at the warning limit",
-       {{"kivotrapd_spool_files", 1}, {"kivotrapd_spool_oldest_file_timestamp_seconds", kNow - 60}},
-       fromFile, 0, kivo::kCheckOk, "KIVOTRAPD OK - 1 trap waiting, oldest 60 s,"},
-      {"above the warning limit", {{"kivotrapd_spool_oldest_file_timestamp_seconds", kNow - 61}},
-       fromFile, 0, kivo::kCheckWarning, "KIVOTRAPD WARNING - 0 traps waiting, oldest 61 s,"},
-      {"above the critical limit", {{"kivotrapd_spool_oldest_file_timestamp_seconds", kNow - 301}},
-       fromFile, 0, kivo::kCheckCritical, "KIVOTRAPD CRITICAL - 0 traps waiting, oldest 301 s,"},
-      {"a file from the future", {{"kivotrapd_spool_oldest_file_timestamp_seconds", kNow + 99}},
-       fromFile, 0, kivo::kCheckOk, "KIVOTRAPD OK - 0 traps waiting, oldest 0 s,"},
-      {"database down", {{"kivotrapd_database_up", 0}}, fromFile, 0, kivo::kCheckCritical,
+      {"at the warning limit", {{"kivotrapd_spool_files", 1}, {kOldest, kNow - 60}}, fromFile, 0,
+       kCheckOk, "KIVOTRAPD OK - 1 trap waiting, oldest 60 s,"},
+      {"above it", {{kOldest, kNow - 61}}, fromFile, 0, kCheckWarning, "KIVOTRAPD WARNING - 0 "},
+      {"above the critical limit", {{kOldest, kNow - 301}}, fromFile, 0, kCheckCritical,
+       "KIVOTRAPD CRITICAL - 0 traps waiting, oldest 301 s,"},
+      {"a file from the future", {{kOldest, kNow + 99}}, fromFile, 0, kCheckOk,
+       "KIVOTRAPD OK - 0 traps waiting, oldest 0 s,"},
+      {"database down", {{"kivotrapd_database_up", 0}}, fromFile, 0, kCheckCritical,
        "KIVOTRAPD CRITICAL - 0 traps waiting, oldest 0 s, database down, 4 workers"},
-      {"no worker", {{"kivotrapd_workers", 0}}, fromFile, 0, kivo::kCheckCritical,
+      {"no worker", {{"kivotrapd_workers", 0}}, fromFile, 0, kCheckCritical,
        "KIVOTRAPD CRITICAL - 0 traps waiting, oldest 0 s, database up, 0 workers"},
-      {"one worker", {{"kivotrapd_workers", 1}}, fromFile, 0, kivo::kCheckOk,
+      {"one worker", {{"kivotrapd_workers", 1}}, fromFile, 0, kCheckOk,
        "KIVOTRAPD OK - 0 traps waiting, oldest 0 s, database up, 1 worker"},
-      {"file at the staleness limit", {}, fromFile, 60, kivo::kCheckOk, "KIVOTRAPD OK - 0 traps"},
-      {"stale file", {}, fromFile, 61.5, kivo::kCheckCritical,
+      {"file at the staleness limit", {}, fromFile, 60, kCheckOk, "KIVOTRAPD OK - 0 traps"},
+      {"stale file", {}, fromFile, 61.5, kCheckCritical,
        "KIVOTRAPD CRITICAL - metrics file 61 s old, the daemon is gone or stuck; 0 traps "
        "waiting, oldest 0 s, database up, 4 workers"},
-      {"missing series", {{"kivotrapd_workers", -1}}, fromFile, 0, kivo::kCheckUnknown,
+      {"missing series", {{"kivotrapd_workers", -1}}, fromFile, 0, kCheckUnknown,
        "KIVOTRAPD UNKNOWN - kivotrapd_workers missing from metrics file "
        "/var/lib/kivo/kivotrapd.prom"},
   };
   for (const Case& c : cases) {
-    kivo::MetricSamples samples = healthy;
+    MetricSamples samples = healthy;
     for (const auto& change : c.changes) {
       if (change.second < 0) {
         samples.erase(change.first);
@@ -115,25 +103,24 @@ TEST(CheckVerdict, FollowsTheThresholdsTheFileAgeAndTheDaemonState) {
         samples[change.first] = change.second;
       }
     }
-    kivo::CheckResult result = kivo::judgeMetrics(samples, c.options, kNow, c.fileAge);
+    CheckResult result = judgeMetrics(samples, c.options, kNow, c.fileAge);
     EXPECT_EQ(result.state, c.state) << c.name;
     EXPECT_EQ(result.line.substr(0, c.line.size()), c.line) << c.name;
   }
 }
 
+// From the listener: no file age.
 TEST(CheckVerdict, PerformanceDataCarriesTheCountersThatAreThere) {
   CheckOptions options;
   options.host = "localhost";
-  kivo::MetricSamples samples = {
-      {"kivotrapd_spool_files", 2},
-      {"kivotrapd_spool_oldest_file_timestamp_seconds", 0},
-      {"kivotrapd_database_up", 1},
-      {"kivotrapd_workers", 2},
-      {"kivotrapd_workers_busy", 1},
-      {"kivotrapd_traps_taken_total", 12},
-      {"kivotrapd_traps_done_total{outcome=\"plugin_failed\"}", 3},
-  };
-  std::string line = kivo::judgeMetrics(samples, options, 0, -1).line;
+  MetricSamples samples = {{"kivotrapd_spool_files", 2},
+                           {"kivotrapd_spool_oldest_file_timestamp_seconds", 0},
+                           {"kivotrapd_database_up", 1},
+                           {"kivotrapd_workers", 2},
+                           {"kivotrapd_workers_busy", 1},
+                           {"kivotrapd_traps_taken_total", 12},
+                           {"kivotrapd_traps_done_total{outcome=\"plugin_failed\"}", 3}};
+  std::string line = judgeMetrics(samples, options, 0, -1).line;
   EXPECT_EQ(line.substr(line.find(" | ")),
             " | waiting=2 oldest=0s;60;300 database_up=1;;1: workers=2;;1: busy=1 taken=12c "
             "plugin_failed=3c");
@@ -162,7 +149,7 @@ TEST(CheckPlugin, PrintsOneLineAndExitsWithItsState) {
   };
   for (const Case& c : cases) {
     std::ostringstream out;
-    EXPECT_EQ(kivo::runCheck(c.arguments, out), c.status) << c.output;
+    EXPECT_EQ(runCheck(c.arguments, out), c.status) << c.output;
     EXPECT_EQ(out.str().substr(0, c.output.size()), c.output);
     EXPECT_EQ(out.str().back(), '\n');
   }

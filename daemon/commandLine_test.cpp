@@ -1,4 +1,4 @@
-// Which action a command line asks for.
+// Which action a command line asks for, or what is wrong with it.
 #include "daemon/commandLine.h"
 
 #include <gtest/gtest.h>
@@ -7,53 +7,39 @@ namespace kivo {
 
 namespace {
 
-using Action = kivo::CommandLine::Action;
-
-TEST(CommandLine, ActionsAndTheirArguments) {
+TEST(CommandLine, ActionsTheirArgumentsAndBadUsage) {
+  using A = CommandLine::Action;
   struct Case {
     std::vector<std::string> arguments;
-    Action action;
-    std::string file;
+    A action;
+    std::string fileOrProblem;
     bool run;
   } cases[] = {
-      {{}, Action::kRunDaemon, "", false},
-      {{"--check"}, Action::kCheck, "", false},
-      {{"--version"}, Action::kVersion, "", false},
-      {{"--help"}, Action::kHelp, "", false},
-      {{"--replay", "trap-1"}, Action::kReplay, "trap-1", false},
-      {{"--replay", "trap-1", "--run"}, Action::kReplay, "trap-1", true},
-      {{"--run", "--replay", "/a b"}, Action::kReplay, "/a b", true},
+      {{}, A::kRunDaemon, "", false},
+      {{"--check"}, A::kCheck, "", false},
+      {{"--version"}, A::kVersion, "", false},
+      {{"--help"}, A::kHelp, "", false},
+      {{"--replay", "trap-1"}, A::kReplay, "trap-1", false},
+      {{"--run", "--replay", "/a b"}, A::kReplay, "/a b", true},
+      {{"--bogus"}, A::kBadUsage, "unknown option --bogus", false},
+      {{"-t"}, A::kBadUsage, "unknown option -t", false},
+      {{"start"}, A::kBadUsage, "unexpected argument start", false},
+      {{"--check", "--version"}, A::kBadUsage, "unexpected argument --version", false},
+      {{"--check", "--run"}, A::kBadUsage, "unexpected argument --check", false},
+      {{"--run"}, A::kBadUsage, "--run goes with --replay FILE", false},
+      {{"--replay", "--run"}, A::kBadUsage, "--replay needs a file", false},
+      {{"--replay", "a", "b"}, A::kBadUsage, "unexpected argument b", false},
+      {{"--replay", "a", "--run", "--run"}, A::kBadUsage, "unexpected argument --run", false},
+      {{"--replay", "a", "--replay", "b"}, A::kBadUsage, "unexpected argument --replay", false},
   };
   for (const Case& c : cases) {
-    kivo::CommandLine line = kivo::parseCommandLine(c.arguments);
-    std::string shown = c.arguments.empty() ? "(none)" : c.arguments[0];
-    EXPECT_EQ(line.action, c.action) << shown << ": " << line.problem;
-    EXPECT_EQ(line.replayFile, c.file) << shown;
-    EXPECT_EQ(line.run, c.run) << shown;
-  }
-}
-
-TEST(CommandLine, BadUsageSaysWhat) {
-  struct Case {
-    std::vector<std::string> arguments;
-    std::string problem;
-  } cases[] = {
-      {{"--bogus"}, "unknown option --bogus"},
-      {{"-t"}, "unknown option -t"},
-      {{"start"}, "unexpected argument start"},
-      {{"--check", "--version"}, "unexpected argument --version"},
-      {{"--check", "--run"}, "unexpected argument --check"},
-      {{"--run"}, "--run goes with --replay FILE"},
-      {{"--replay"}, "--replay needs a file"},
-      {{"--replay", "--run"}, "--replay needs a file"},
-      {{"--replay", "a", "b"}, "unexpected argument b"},
-      {{"--replay", "a", "--run", "--run"}, "unexpected argument --run"},
-      {{"--replay", "a", "--replay", "b"}, "unexpected argument --replay"},
-  };
-  for (const Case& c : cases) {
-    kivo::CommandLine line = kivo::parseCommandLine(c.arguments);
-    EXPECT_EQ(line.action, Action::kBadUsage) << c.problem;
-    EXPECT_EQ(line.problem, c.problem);
+    CommandLine line = parseCommandLine(c.arguments);
+    SCOPED_TRACE(c.arguments.empty() ? "(none)" : c.arguments[0] + " " + c.fileOrProblem);
+    EXPECT_EQ(line.action, c.action);
+    EXPECT_EQ(c.action == A::kBadUsage ? line.problem : line.replayFile, c.fileOrProblem);
+    if (c.action != A::kBadUsage) {
+      EXPECT_EQ(line.run, c.run);
+    }
   }
 }
 

@@ -1,105 +1,97 @@
-// The reload thread: when it runs the reload it is asked for, and when not.
+// The reload thread: when it runs the reload it is asked for, and when not;
+// and which services a reload changed.
 #include "daemon/serviceReload.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <future>
+
+#include "daemon/servicesReloaded.h"
+#include "testing/tempDir.h"
 
 namespace kivo {
 
 namespace {
 
-// A reload that counts its runs and, while held, waits until released.
+// A reload that counts its runs and waits at the gate until the test opens it.
 class CountedReload {
  public:
   void operator()() {
-    std::unique_lock<std::mutex> hold(mutex_);
-    ++started_;
-    changed_.notify_all();
-    changed_.wait(hold, [this] { return !held_; });
-    ++ended_;
+    ++started;
+    gate.wait();
+    ++ended;
   }
-  void hold() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    held_ = true;
-  }
-  void release() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      held_ = false;
-    }
-    changed_.notify_all();
-  }
-  bool waitStarted(int n) {
-    std::unique_lock<std::mutex> hold(mutex_);
-    return changed_.wait_for(hold, std::chrono::seconds(10), [&] { return started_ >= n; });
-  }
-  int started() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return started_;
-  }
-  int ended() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return ended_;
+  bool waitStarted(int n) const {
+    return waitFor([&] { return started.load() >= n; }, std::chrono::seconds(10));
   }
 
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool held_ = false;
-  int started_ = 0;
-  int ended_ = 0;
+  std::promise<void> open;
+  std::shared_future<void> gate = open.get_future().share();
+  std::atomic<int> started{0}, ended{0};
 };
 
 TEST(ServiceReloadThreadTest, RequestsBeforeTheStartAreServedOnce) {
   CountedReload counted;
-  kivo::ServiceReload reload([&] { counted(); });
+  counted.open.set_value();
+  ServiceReload reload([&] { counted(); });
   reload.request();
   reload.request();
   reload.start();
   ASSERT_TRUE(counted.waitStarted(1));
   reload.finish();
-  EXPECT_EQ(counted.ended(), 1);
+  EXPECT_EQ(counted.ended.load(), 1);
 }
 
 TEST(ServiceReloadThreadTest, RequestsDuringAReloadMakeOneMore) {
   CountedReload counted;
-  kivo::ServiceReload reload([&] { counted(); });
+  ServiceReload reload([&] { counted(); });
   reload.start();
-  counted.hold();
   reload.request();
   ASSERT_TRUE(counted.waitStarted(1));
   for (int i = 0; i < 3; ++i) reload.request();
-  counted.release();
+  counted.open.set_value();
   ASSERT_TRUE(counted.waitStarted(2));
   reload.finish();
-  EXPECT_EQ(counted.started(), 2);
-  EXPECT_EQ(counted.ended(), 2);
+  EXPECT_EQ(counted.started.load() + counted.ended.load(), 4);
 }
 
 TEST(ServiceReloadThreadTest, FinishWaitsForTheReloadUnderWayAndNothingRunsAfter) {
   CountedReload counted;
-  kivo::ServiceReload reload([&] { counted(); });
+  ServiceReload reload([&] { counted(); });
   reload.start();
-  counted.hold();
   reload.request();
   ASSERT_TRUE(counted.waitStarted(1));
-  std::atomic<int> endedAtFinish{-1};
-  std::thread finisher([&] {
+  auto finished = std::async(std::launch::async, [&] {
     reload.finish();
-    endedAtFinish = counted.ended();
+    return counted.ended.load();
   });
-  counted.release();
-  finisher.join();
-  EXPECT_EQ(endedAtFinish.load(), counted.started()) << "every reload begun has ended";
-  int before = counted.started();
+  counted.open.set_value();
+  EXPECT_EQ(finished.get(), 1) << "the reload begun has ended";
   reload.request();
   reload.start();
   reload.finish();
-  EXPECT_EQ(counted.started(), before);
+  EXPECT_EQ(counted.started.load(), 1);
+}
+
+service make(int id, const std::string& parameter) {
+  service s;
+  s.SetService_id(id);
+  s.Setname("s" + std::to_string(id));
+  s.Setpath("/p");
+  s.Setparameter(parameter);
+  s.SetOID(".1.2");
+  return s;
+}
+
+TEST(ServicesReloaded, ServicesThatChangedOrWentAreNamed) {
+  MapTrapService::Services before = {{"192.0.2.7", {make(1, "$1"), make(2, "$1"), make(3, "$1")}},
+                                     {"192.0.2.8", {make(4, "$1")}}};
+  MapTrapService::Services after = {{"192.0.2.7", {make(1, "$1"), make(2, "-v $1")}},
+                                    {"192.0.2.9", {make(4, "$1")}}};
+  // 1 is as it was; 2 has another template, 3 went, 4 moved to another address.
+  EXPECT_EQ(changedServices(before, after), (std::vector<int>{2, 3, 4}));
+  EXPECT_TRUE(changedServices(before, before).empty());
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The check's decisions on settings and files, without a server.
+// The check's decisions on settings, files and the services' rows, without a
+// server.
 #include "daemon/settingsCheck.h"
 
 #include <sys/stat.h>
@@ -6,14 +7,17 @@
 
 #include <gtest/gtest.h>
 
+#include "daemon/serviceCheck.h"
 #include "testing/tempDir.h"
 
 namespace kivo {
 
 namespace {
 
-std::vector<std::string> linesOf(const Findings& findings) {
-  std::vector<std::string> lines;
+using Lines = std::vector<std::string>;
+
+Lines linesOf(const Findings& findings) {
+  Lines lines;
   for (const Finding& finding : findings) lines.push_back(finding.line());
   return lines;
 }
@@ -21,117 +25,125 @@ std::vector<std::string> linesOf(const Findings& findings) {
 TEST(SettingsCheck, Numbers) {
   struct Case {
     long threads;
-    int pluginTimeout;
-    int alertingTimeout;
-    std::vector<std::string> reader;
-    std::vector<std::string> lines;
+    int timeout;  // of plug-ins and alerting programs
+    Lines reader, lines;
   } cases[] = {
-      {4, 60, 30, {}, {}},
-      {256, 1, 1, {}, {}},
-      {0, 60, 30, {}, {"error: [KIVO] thread_number=0: no worker starts, no trap is handled"}},
-      {-3, 60, 30, {}, {"error: [KIVO] thread_number=-3: no worker starts, no trap is handled"}},
-      {257, 60, 30, {}, {"warning: [KIVO] thread_number=257: only 256 workers start"}},
-      {4, 0, 0, {},
+      {256, 1, {}, {}},
+      {0, 60, {}, {"error: [KIVO] thread_number=0: no worker starts, no trap is handled"}},
+      {257, 60, {}, {"warning: [KIVO] thread_number=257: only 256 workers start"}},
+      {1, 0, {},
        {"warning: [KIVO] plugin_timeout is 0: a plug-in may run without a time limit",
         "warning: [KIVO] alerting_timeout is 0: an alerting program may run without a time "
         "limit"}},
-      {4, 60, 30, {"[KIVO] sleep=1s is not a number: using 1"},
+      {4, 60, {"[KIVO] sleep=1s is not a number: using 1"},
        {"error: [KIVO] sleep=1s is not a number: using 1"}},
   };
   for (const Case& c : cases) {
-    kivo::DaemonSettings settings;
-    settings.run.pluginTimeout = c.pluginTimeout;
-    settings.run.alertingTimeout = c.alertingTimeout;
+    DaemonSettings settings;
+    settings.run.pluginTimeout = settings.run.alertingTimeout = c.timeout;
     Findings findings;
-    kivo::checkNumbers(settings, c.threads, c.reader, &findings);
+    checkNumbers(settings, c.threads, c.reader, &findings);
     EXPECT_EQ(linesOf(findings), c.lines) << c.threads;
   }
 }
 
-TEST(SettingsCheck, SpoolDirectoryAndWrittenFiles) {
+TEST(SettingsCheck, SpoolDirectoryWrittenFilesAndPrograms) {
   TempDir dir;
-  const std::string file = dir.file("file");
-  writeFile(file, "x");
-  const std::string spoolKey = "[KIVO] spool_directory";
+  const std::string file = dir.file("file"), plain = dir.file("plain");
+  writeFile(file, "#!/bin/sh\n");
+  writeFile(plain, "#!/bin/sh\n");
+  ASSERT_EQ(::chmod(file.c_str(), 0755), 0);
+  const std::string spool = "error: [KIVO] spool_directory ", log = "error: [LOG] log_trapd_file ";
   struct Case {
-    std::string path;
-    std::string spool;    // the spool check's line, "" for none
-    std::string written;  // the written file check's line, "" for none
+    std::string path, spool, written, program;  // the lines, "" for none
   } cases[] = {
-      {dir.path() + "/", "", "error: [LOG] log_trapd_file " + dir.path() + "/ is a directory"},
-      {file, "error: " + spoolKey + " " + file + " is not a directory", ""},
-      {dir.file("new.log"), "error: " + spoolKey + " " + dir.file("new.log") +
-                                ": No such file or directory", ""},
-      {dir.file("no/new.log"),
-       "error: " + spoolKey + " " + dir.file("no/new.log") + ": No such file or directory",
-       "error: [LOG] log_trapd_file " + dir.file("no/new.log") + ": directory " +
-           dir.file("no") + ": No such file or directory"},
-      {file + "/new.log",
-       "error: " + spoolKey + " " + file + "/new.log: Not a directory",
-       "error: [LOG] log_trapd_file " + file + "/new.log: Not a directory"},
-      {"", "error: " + spoolKey + " is not set", "error: [LOG] log_trapd_file is not set"},
+      {dir.path() + "/", "", log + dir.path() + "/ is a directory", "not a regular file"},
+      {file, spool + file + " is not a directory", "", ""},
+      {plain, spool + plain + " is not a directory", "", "not executable for this user"},
+      {dir.file("no/new.log"), spool + dir.file("no/new.log") + ": No such file or directory",
+       log + dir.file("no/new.log") + ": directory " + dir.file("no") +
+           ": No such file or directory",
+       "No such file or directory"},
+      {file + "/new.log", spool + file + "/new.log: Not a directory",
+       log + file + "/new.log: Not a directory", "Not a directory"},
+      {"", "error: [KIVO] spool_directory is not set", "error: [LOG] log_trapd_file is not set",
+       "no path"},
   };
   for (const Case& c : cases) {
-    Findings spool;
-    kivo::checkSpoolDirectory(c.path, &spool);
-    EXPECT_EQ(linesOf(spool), c.spool.empty() ? std::vector<std::string>{}
-                                              : std::vector<std::string>{c.spool});
-    Findings written;
-    kivo::checkWritableFile("[LOG] log_trapd_file", c.path, Finding::kError, &written);
-    EXPECT_EQ(linesOf(written), c.written.empty() ? std::vector<std::string>{}
-                                                  : std::vector<std::string>{c.written});
+    Findings spoolFindings, written;
+    checkSpoolDirectory(c.path, &spoolFindings);
+    checkWritableFile("[LOG] log_trapd_file", c.path, Finding::kError, &written);
+    EXPECT_EQ(linesOf(spoolFindings), c.spool.empty() ? Lines{} : Lines{c.spool});
+    EXPECT_EQ(linesOf(written), c.written.empty() ? Lines{} : Lines{c.written});
+    EXPECT_EQ(programProblem(c.path), c.program) << c.path;
   }
 }
 
-TEST(SettingsCheck, UnwritableForThisUser) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root may write anything; the binary's test covers it";
-  TempDir dir;
-  const std::string locked = dir.file("locked");
-  ASSERT_EQ(::mkdir(locked.c_str(), 0500), 0);
-  Findings findings;
-  kivo::checkSpoolDirectory(locked, &findings);
-  kivo::checkWritableFile("[LOG] log_trap_receive", locked + "/trap.log", Finding::kWarning,
-                          &findings);
-  EXPECT_EQ(linesOf(findings),
-            (std::vector<std::string>{
-                "error: [KIVO] spool_directory " + locked + ": this user may not write in it",
-                "warning: [LOG] log_trap_receive " + locked +
-                    "/trap.log: this user may not create it in " + locked}));
-}
-
-TEST(SettingsCheck, Programs) {
-  TempDir dir;
-  const std::string script = dir.file("plugin");
-  writeFile(script, "#!/bin/sh\n");
-  const std::string plain = dir.file("plain");
-  writeFile(plain, "#!/bin/sh\n");
-  ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
-  ASSERT_EQ(::chmod(plain.c_str(), 0644), 0);
-  struct Case {
-    std::string path;
-    std::string problem;
-  } cases[] = {
-      {script, ""},
-      {plain, "not executable for this user"},
-      {dir.path(), "not a regular file"},
-      {dir.file("missing"), "No such file or directory"},
-      {"", "no path"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(kivo::programProblem(c.path), c.problem) << c.path;
-}
-
 TEST(SettingsCheck, SummaryAndDatabaseLine) {
-  Findings none;
   Findings some = {{Finding::kWarning, "w"}, {Finding::kError, "e"}, {Finding::kError, "e"}};
   Findings oneEach = {{Finding::kError, "e"}, {Finding::kWarning, "w"}};
-  EXPECT_EQ(kivo::checkSummary(none, true, 12, 5),
+  EXPECT_EQ(checkSummary({}, true, 12, 5),
             "kivoTrapD --check: 12 services on 5 devices, 0 warnings, 0 errors");
-  EXPECT_EQ(kivo::checkSummary(oneEach, true, 1, 1),
+  EXPECT_EQ(checkSummary(oneEach, true, 1, 1),
             "kivoTrapD --check: 1 service on 1 device, 1 warning, 1 error");
-  EXPECT_EQ(kivo::checkSummary(some, false, 0, 0),
+  EXPECT_EQ(checkSummary(some, false, 0, 0),
             "kivoTrapD --check: services not loaded, 1 warning, 2 errors");
-  EXPECT_EQ(kivo::databaseFailure("failed: refused\n\tIs it running?\n\nhost=h password=********"),
+  EXPECT_EQ(databaseFailure("failed: refused\n\tIs it running?\n\nhost=h password=********"),
             "database: failed: refused Is it running? host=h password=********");
+}
+
+// A row of service id on device with address, whose plug-in runs.
+TrapServiceRow row(int id, int device, const std::string& address, const std::string& oid,
+                   const std::string& alerting = "/bin/sh") {
+  TrapServiceRow r;
+  r.address = address;
+  r.s.SetService_id(id);
+  r.s.Setname("s" + std::to_string(id));
+  r.s.SetDevice_id(device);
+  r.s.Setpath("/bin/sh");
+  r.s.SetOID(oid);
+  r.s.SetAlertingSoftware(alerting);
+  return r;
+}
+
+TEST(ServiceCheck, AddressesProgramsAndServicesThatNeverRun) {
+  TempDir dir;
+  const std::string plain = dir.file("plain");
+  writeFile(plain, "#!/bin/sh\n");
+  TrapServiceRow null = row(1, 1, "", ".1"), missing = row(10, 8, "1", ".1");
+  null.addressNull = true;
+  missing.s.Setpath("/nonexistent/plugin");
+  std::vector<TrapServiceRow> rows = {
+      null, row(2, 2, "abc", ".2"), row(3, 3, "4294967296", ".3"), row(4, 4, "-1", ".4"),
+      row(5, 5, "0", ".5"), row(6, 6, "4294967295", ".6"),
+      row(7, 7, "167838211", ".7"), row(8, 7, "167838211", ".7"),  // the same OID
+      row(9, 9, "4462805507", ".7"),  // another device, the same key once cut to 32 bits
+      row(11, 10, "167838212", ".7"),  // another address: no conflict
+      missing, row(12, 8, "1", ".2", plain),
+      row(13, 8, "1", ".3", "/bin/sh"), row(13, 8, "1", ".3", "/bin/true"),
+  };
+  Findings findings;
+  checkServices(rows, &findings);
+  EXPECT_EQ(linesOf(findings),
+            (Lines{
+                "error: device 1: device_ip_addr is NULL: read as 0.0.0.0, which sends no trap",
+                "error: device 2: device_ip_addr abc is not a number: read as 0.0.0.0",
+                "error: device 3: device_ip_addr 4294967296 is outside 32 bits: read as 0.0.0.0",
+                "error: device 4: device_ip_addr -1 is outside 32 bits: read as 255.255.255.255",
+                "warning: device 5: device_ip_addr 0 is 0.0.0.0, which sends no trap",
+                "error: device 9: device_ip_addr 4462805507 is outside 32 bits: read as 10.1.2.3",
+                "error: service 10 (s10) of device 8: plug-in /nonexistent/plugin: No such file or "
+                "directory",
+                "error: service 12 (s12) of device 8: alerting program " + plain +
+                    ": not executable for this user",
+                "warning: service 7 (s7) and service 8 (s8) on 10.1.2.3 both answer OID .7: 8 "
+                "never runs",
+                "warning: service 7 (s7) and service 9 (s9) on 10.1.2.3 both answer OID .7: 9 "
+                "never runs",
+                "warning: service 13 (s13) has 2 alerting programs, but only one runs: /bin/sh",
+            }));
+  EXPECT_EQ(distinctDevices(rows), 10u);
+  EXPECT_EQ(distinctServices(rows), 13u);
 }
 
 }  // namespace

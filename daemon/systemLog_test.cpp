@@ -1,7 +1,6 @@
 // The system log file: the previous run's file kept at open, and reopening
 // at the same path after a move, a rotation by copy, or a vanished
-// directory. Real files; standard output is sent back to descriptor 1 when
-// each SystemLog goes.
+// directory. Standard output goes back to descriptor 1 when each SystemLog goes.
 #include "daemon/systemLog.h"
 
 #include <errno.h>
@@ -19,97 +18,55 @@ namespace kivo {
 
 namespace {
 
-class SystemLogTest : public ::testing::Test {
- protected:
+TEST(SystemLog, OpenKeepsThePreviousRunOrSaysWhyNotAndStartsEmpty) {
   TempDir dir;
-  std::string path = dir.file("kivotrapd.log");
-};
-
-TEST_F(SystemLogTest, OpenKeepsThePreviousRunAndStartsEmpty) {
+  const std::string path = dir.file("kivotrapd.log"), blocked = dir.file("blocked.log");
   writeFile(path, "line of the run before\n");
-  SystemLog log;
-  log.open(path);
-  EXPECT_EQ(log.previousPath(), path + ".previous");
+  ASSERT_EQ(::mkdir((blocked + ".previous").c_str(), 0755), 0);  // in the way of the rename
+  writeFile(blocked + ".previous/x", "x");
+  writeFile(blocked, "old\n");
+  for (const std::string& opened : {path, blocked, dir.file("first.log")}) {
+    SystemLog log;
+    log.open(opened);
+    EXPECT_EQ(readFile(opened), "") << opened;
+    EXPECT_EQ(log.keepPreviousError() != 0, opened == blocked) << opened;
+  }
   EXPECT_EQ(readFile(path + ".previous"), "line of the run before\n");
-  EXPECT_EQ(readFile(path), "");
-  EXPECT_EQ(log.keepPreviousError(), 0);
-  writeStandardOutputLine("first");
-  EXPECT_EQ(readFile(path), "first\n") << "standard output goes into the log";
-}
-
-TEST_F(SystemLogTest, FirstRunLeavesNoPreviousFile) {
-  SystemLog log;
-  log.open(path);
-  EXPECT_EQ(log.keepPreviousError(), 0);
-  EXPECT_FALSE(fileExists(path + ".previous"));
-}
-
-TEST_F(SystemLogTest, PreviousThatCannotBeReplacedIsReportedAndTheLogEmptied) {
-  // A directory in the way of the previous file: rename refuses it.
-  ASSERT_EQ(::mkdir((path + ".previous").c_str(), 0755), 0);
-  writeFile(path + ".previous/x", "x");
-  writeFile(path, "old\n");
-  SystemLog log;
-  log.open(path);
-  EXPECT_NE(log.keepPreviousError(), 0);
-  EXPECT_EQ(readFile(path), "");
-}
-
-TEST_F(SystemLogTest, UnopenablePathThrowsWithThePath) {
-  std::string missing = dir.file("no/such.log");
+  EXPECT_FALSE(fileExists(dir.file("first.log.previous"))) << "a first run leaves none";
   SystemLog log;
   try {
-    log.open(missing);
-    FAIL() << "open must throw";
+    log.open(dir.file("no/such.log"));
+    ADD_FAILURE() << "open must throw";
   } catch (const FileException& e) {
-    EXPECT_EQ(std::string(e.what()), "ERROR can't open system file " + missing);
+    EXPECT_EQ(std::string(e.what()), "ERROR can't open system file " + dir.file("no/such.log"));
   }
 }
 
-TEST_F(SystemLogTest, ReopenAfterAMoveWritesANewFileUnderTheSameDescriptor) {
+TEST(SystemLog, ReopenTakesTheFileAtThePathUnderTheSameDescriptorOrKeepsTheOld) {
+  TempDir dir;
+  const std::string path = dir.file("sub/kivotrapd.log");
+  ASSERT_EQ(::mkdir(dir.file("sub").c_str(), 0755), 0);
   SystemLog log;
   log.open(path);
-  int descriptor = standardOutputDescriptor();
-  writeStandardOutputLine("before");
-  ASSERT_EQ(::rename(path.c_str(), (path + ".1").c_str()), 0);
-  EXPECT_EQ(log.reopen(), 0);
-  writeStandardOutputLine("after");
-  EXPECT_EQ(readFile(path + ".1"), "before\n");
-  EXPECT_EQ(readFile(path), "after\n");
-  EXPECT_EQ(standardOutputDescriptor(), descriptor)
-      << "children started meanwhile keep a valid descriptor";
-}
-
-TEST_F(SystemLogTest, ReopenAppendsToTheFileAtThePath) {
-  SystemLog log;
-  log.open(path);
+  const int descriptor = standardOutputDescriptor();
   writeStandardOutputLine("one");
   EXPECT_EQ(log.reopen(), 0);
   writeStandardOutputLine("two");
-  EXPECT_EQ(readFile(path), "one\ntwo\n");
-}
-
-TEST_F(SystemLogTest, WritesAfterATruncationByCopyLandAtTheStart) {
-  // A rotation that copies the file and empties it in place.
-  SystemLog log;
-  log.open(path);
-  writeStandardOutputLine("rotated away");
-  ASSERT_EQ(::truncate(path.c_str(), 0), 0);
+  EXPECT_EQ(readFile(path), "one\ntwo\n") << "appended";
+  ASSERT_EQ(::truncate(path.c_str(), 0), 0);  // a rotation by copy
   writeStandardOutputLine("kept");
   EXPECT_EQ(readFile(path), "kept\n") << "appending leaves no hole of zero bytes";
-}
-
-TEST_F(SystemLogTest, FailedReopenKeepsTheOldFile) {
-  std::string sub = dir.file("sub");
-  ASSERT_EQ(::mkdir(sub.c_str(), 0755), 0);
-  std::string inner = sub + "/kivotrapd.log";
-  SystemLog log;
-  log.open(inner);
-  ASSERT_EQ(::rename(inner.c_str(), dir.file("moved.log").c_str()), 0);
-  ASSERT_EQ(::rmdir(sub.c_str()), 0);
+  ASSERT_EQ(::rename(path.c_str(), dir.file("moved.log").c_str()), 0);
+  EXPECT_EQ(log.reopen(), 0);
+  writeStandardOutputLine("after");
+  EXPECT_EQ(readFile(path), "after\n");
+  EXPECT_EQ(readFile(dir.file("moved.log")), "kept\n");
+  EXPECT_EQ(standardOutputDescriptor(), descriptor) << "children started meanwhile keep it";
+  ASSERT_EQ(::rename(path.c_str(), dir.file("moved.log").c_str()), 0);
+  ASSERT_EQ(::rmdir(dir.file("sub").c_str()), 0);
   EXPECT_EQ(log.reopen(), ENOENT);
   writeStandardOutputLine("still written");
-  EXPECT_EQ(readFile(dir.file("moved.log")), "still written\n");
+  EXPECT_EQ(readFile(dir.file("moved.log")), "after\nstill written\n");
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
+// A service's arguments filled from a trap, and the dry run that shows them.
 #include "daemon/trapParameters.h"
 
 #include <gtest/gtest.h>
 
+#include "daemon/trapReplay.h"
 #include "testing/capturedOutput.h"
 #include "testing/daemonConfig.h"
 
@@ -9,104 +11,86 @@ namespace kivo {
 
 namespace {
 
-// The trap of the worked examples: host1, 192.0.2.7, two variables.
-snmpTrap exampleTrap(const TempDir& dir) {
-  writeFile(dir.file("trap"),
-            "host1\nUDP: [192.0.2.7]:161->[192.0.2.1]:162\n"
-            ".1.3.6.1.6.3.1.1.4.1.0 .1.3.6.1.4.1.99.0.1\n"
-            ".1.3.6.1.4.1.99.1 up\n.1.3.6.1.4.1.99.2 eth0\n");
+snmpTrap exampleTrap() {
   snmpTrap trap;
-  trap.read(dir.file("trap"));
+  trap.readText("host1\nUDP: [192.0.2.7]:161->[192.0.2.1]:162\n.1.3.6.1.6.3.1.1.4.1.0 .1.9\n"
+                ".1.2 up\n.1.3 \"a b\"\n.1.4 \"msg\\\" --evil \\\"x\"\n.1.5 tab\there\n");
   return trap;
 }
 
-service exampleService() {
+service exampleService(const std::string& parameter = "") {
   service s;
   s.SetService_id(17);
   s.Setname("link");
+  s.SetDevice_id(3);
+  s.Setpath("/plugins/check disk");
+  s.SetOID(".1.9");
+  s.Setparameter(parameter);
   return s;
 }
 
-TEST(TrapParameters, WorkedExamples) {
-  TempDir dir;
-  snmpTrap trap = exampleTrap(dir);
+TEST(TrapParameters, ReferencesAreFilledOnceAndValuesNeverAddArguments) {
   struct Case {
-    const char* parameterTemplate;
-    const char* expected;
+    const char *parameterTemplate, *text;
+    std::vector<std::string> arguments;  // empty: not looked at
   } cases[] = {
-      {"-H $IP -n $r -s $SERID -v $1 -i $2", "-H 192.0.2.7 -n host1 -s 17 -v up -i eth0"},
-      {"-x $+2", "-x .1.3.6.1.4.1.99.2:eth0"},
-      {"-a $*", "-a .1.3.6.1.4.1.99.1:up .1.3.6.1.4.1.99.2:eth0 "},
-      {"-v $12", "-v up2"},
-      {"-v $3", "-v $3"},
-      {"no references at all", "no references at all"},
-      {"$r and $r", "host1 and $r"},
-      {"$IP$IP", "192.0.2.7$IP"},
-      {"$0 $ $+ $+9 $x", "$0 $ $+ $+9 $x"},
-      {"ends with $", "ends with $"},
-      {"$1$2", "upeth0"},
+      {"-H $IP -n $r -s $SERID -v $1", "-H 192.0.2.7 -n host1 -s 17 -v up", {}},
+      {"-x $+2 $12 $6", "-x .1.3:a b up2 $6", {}},
+      {"$r and $r $IP$IP", "host1 and $r 192.0.2.7$IP", {}},
+      {"$0 $ $+ $+9 $x ends with $", "$0 $ $+ $+9 $x ends with $", {}},
+      {"-m $2 \"$2\" '$2'", "-m a b \"a b\" 'a b'", {"-m", "a", "b", "a b", "a b"}},
+      {"$1 \"$3\"", "up \"msg\\\" --evil \\\"x\"", {"up", "msg\\\" --evil \\\"x"}},
+      {"-a $*", "-a .1.2:up .1.3:a b .1.4:msg\\\" --evil \\\"x .1.5:tab\there ",
+       {"-a", ".1.2:up", ".1.3:a", "b", ".1.4:msg\\\"", "--evil", "\\\"x", ".1.5:tab\there"}},
   };
   CapturedOutput output;
   for (const Case& c : cases) {
-    EXPECT_EQ(buildParameters(c.parameterTemplate, trap, exampleService()), c.expected)
-        << c.parameterTemplate;
+    EXPECT_EQ(buildParameters(c.parameterTemplate, exampleTrap(), exampleService()), c.text);
+    if (c.arguments.empty()) continue;
+    service s = exampleService(c.parameterTemplate);
+    fillServiceParameters(s, exampleTrap());
+    EXPECT_EQ(s.getVectorParam(), c.arguments) << c.parameterTemplate;
   }
 }
 
-TEST(TrapParameters, StarGivesThreeArgumentsAfterSplitting) {
-  TempDir dir;
-  service s = exampleService();
+TEST(TrapParameters, ReplacedAndUnresolvedReferencesAreReportedAndValuesNotExpandedAgain) {
   CapturedOutput output;
-  s.Setparameter(buildParameters("-a $*", exampleTrap(dir), s));
-  EXPECT_EQ(s.getVectorParam(),
-            (std::vector<std::string>{"-a", ".1.3.6.1.4.1.99.1:up", ".1.3.6.1.4.1.99.2:eth0"}));
+  buildParameters("-x $+2", exampleTrap(), exampleService());
+  buildParameters("-v $6", exampleTrap(), exampleService());
+  buildParameters("$+x", exampleTrap(), exampleService());
+  EXPECT_EQ(logMessages(output.text()),
+            (std::vector<std::string>{
+                "REP#.1.3:a b",
+                "Variable no found:No entries value for variable number: #6#link#-v $6",
+                "Variable no found:No entries value for variable number: #+#link#$+x"}));
+  output.clear();
+  snmpTrap costly;
+  costly.readText("h\nt\n.1.2 cost $1 and $r\n");
+  EXPECT_EQ(buildParameters("-m $1", costly, exampleService()), "-m cost $1 and $r");
+  EXPECT_EQ(buildParameters("-a $*", snmpTrap(), exampleService()), "-a ");
+  EXPECT_EQ(output.text(), "");
 }
 
-TEST(TrapParameters, AValueNeverAddsArgumentsToAQuotedReference) {
-  snmpTrap trap;
-  trap.readText("h\nUDP: [192.0.2.7]:161->[192.0.2.1]:162\n.1.2 2\n"
-                ".1.3 \"msg\\\" --evil \\\"x\"\n.1.4 \"a b\"\n");
-  struct Case {
-    const char* parameterTemplate;
-    std::vector<std::string> arguments;
-  } cases[] = {
-      {"$1 \"$2\"", {"2", "msg\\\" --evil \\\"x"}},
-      {"$1 '$2'", {"2", "msg\\\" --evil \\\"x"}},
-      {"-m $3", {"-m", "a", "b"}},
-      {"-m \"$3\" -a \"$*\"", {"-m", "a b", "-a", ".1.2:2 .1.3:msg\\\" --evil \\\"x .1.4:a b "}},
-  };
+TEST(TrapReplay, TheTrapItsServiceAndTheArgumentsAsTheDaemonSplitsThem) {
+  EXPECT_EQ(describeTrap(exampleTrap()),
+            "host: <host1>\naddress: <192.0.2.7>\nOID: <.1.9>\n$1: .1.2 = <up>\n"
+            "$2: .1.3 = <a b>\n$3: .1.4 = <msg\\\" --evil \\\"x>\n$4: .1.5 = <tab\\there>\n");
+  MapTrapService services;
+  EXPECT_EQ(describeMatch(exampleTrap(), services),
+            "service: none: no device has the address 192.0.2.7\n");
+  service other = exampleService();
+  other.SetOID(".1.8");
+  services.addTrapService("192.0.2.7", other);
+  EXPECT_EQ(describeMatch(exampleTrap(), services),
+            "service: none: no service of 192.0.2.7 has the OID .1.9\n");
+  services.addTrapService("192.0.2.7", exampleService());
+  EXPECT_EQ(describeMatch(exampleTrap(), services), "service: 17 (link) of device 3\n");
+  service s = exampleService("-w $1 -m \"$2\"");
   CapturedOutput output;
-  for (const Case& c : cases) {
-    kivo::FilledText filled = kivo::fillParameters(c.parameterTemplate, trap, exampleService());
-    EXPECT_EQ(kivo::splitFilledArguments(filled), c.arguments) << c.parameterTemplate;
-  }
-}
-
-TEST(TrapParameters, ReportsReplacedAndUnresolvedReferences) {
-  TempDir dir;
-  snmpTrap trap = exampleTrap(dir);
-  CapturedOutput output;
-  buildParameters("-x $+2", trap, exampleService());
-  buildParameters("-v $3", trap, exampleService());
-  buildParameters("$+x", trap, exampleService());
-  std::vector<std::string> lines = logMessages(output.text());
-  EXPECT_EQ(lines, (std::vector<std::string>{
-                       "REP#.1.3.6.1.4.1.99.2:eth0",
-                       "Variable no found:No entries value for variable number: #3#link#-v $3",
-                       "Variable no found:No entries value for variable number: #+#link#$+x",
-                   }));
-}
-
-TEST(TrapParameters, InsertedValuesAreNotExpandedAgain) {
-  TempDir dir;
-  writeFile(dir.file("trap"), "h\nt\n.1.2 cost $1 and $r\n.1.3 \"a b\"\n");
-  snmpTrap trap;
-  trap.read(dir.file("trap"));
-  CapturedOutput output;
-  EXPECT_EQ(buildParameters("-m $1 -n $2", trap, exampleService()), "-m cost $1 and $r -n a b");
-  EXPECT_EQ(output.text(), "") << "nothing unresolved";
-  EXPECT_EQ(buildParameters("-a $*", snmpTrap(), exampleService()), "-a ")
-      << "no variables: empty text";
+  fillServiceParameters(s, exampleTrap());
+  EXPECT_EQ(describeCommand(s),
+            "command: /plugins/check disk -w up -m \"a b\"\nargv[0] = </plugins/check disk>\n"
+            "argv[1] = <-w>\nargv[2] = <up>\nargv[3] = <-m>\nargv[4] = <a b>\n");
 }
 
 }  // namespace
