@@ -7,11 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdio>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "services/service.h"
 #include "support/posixIo.h"
@@ -216,48 +213,6 @@ TEST(ServiceAlerting, LeavesOtherChildrenToTheirOwner) {
   int status = 0;
   EXPECT_EQ(::waitpid(other, &status, WNOHANG), other) << "the other child was reaped";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << "status " << status;
-}
-
-// The fast plug-ins are already running, their pipes open, when the slow one
-// starts; they end as soon as it has started, while it waits for the gate
-// that the test opens only after the fast ones have returned.
-TEST(ServiceExecuteThreadTest, FastPluginsDoNotWaitForASlowOne) {
-  TempDir dir;
-  const std::string gated = testdata("gated.sh");
-  const std::string slowStarted = dir.file("slow-started");
-  const std::string gate = dir.file("gate");
-  const int kFast = 3;
-  std::vector<std::string> fastResults(kFast);
-  std::atomic<int> fastDone{0};
-  std::vector<std::thread> fast;
-  for (int i = 0; i < kFast; ++i) {
-    std::string parameter = dir.file(std::to_string(i)) + " " + slowStarted + " fast";
-    fast.emplace_back([&, i, parameter] {
-      service s = plugin(gated, parameter);
-      fastResults[i] = run(s);
-      ++fastDone;
-    });
-  }
-  bool fastRunning = waitFor([&] {
-    return fileExists(dir.file("0")) && fileExists(dir.file("1")) && fileExists(dir.file("2"));
-  });
-  std::string slowResult;
-  std::atomic<bool> slowDone{false};
-  std::thread slow([&] {
-    service s = plugin(gated, slowStarted + " " + gate + " slow");
-    slowResult = run(s);
-    slowDone = true;
-  });
-  // Well below the slow plug-in's own give-up time.
-  bool fastFinished = waitFor([&] { return fastDone == kFast; }, std::chrono::seconds(10));
-  bool slowStillRunning = !slowDone;
-  writeFile(gate, "");
-  slow.join();
-  for (std::thread& thread : fast) thread.join();
-  EXPECT_TRUE(fastRunning && fastFinished) << "the fast plug-ins waited for the slow one";
-  EXPECT_TRUE(slowStillRunning) << "the slow plug-in ended before its gate opened";
-  for (const std::string& result : fastResults) EXPECT_EQ(result, "0 fast\n");
-  EXPECT_EQ(slowResult, "0 slow\n");
 }
 
 }  // namespace

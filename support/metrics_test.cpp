@@ -85,53 +85,47 @@ TEST(Metrics, EachEventCountsInItsSeries) {
   }
 }
 
-TEST(Metrics, GaugesFollowWorkersSpoolAndTheOldestTrapInMemory) {
+TEST(Metrics, GaugesFollowWorkersSpoolDatabaseAndTheOldestTrapInMemory) {
   Metrics metrics;
+  const std::string k = "kivotrapd_";
+  auto gauges = [&](const std::vector<std::string>& names) {
+    std::string values;
+    for (const std::string& name : names) values += std::to_string(int(sample(metrics, k + name))) + " ";
+    return values;
+  };
   {
     CountedWorker first(metrics), second(metrics);
     BusyWorker busy(metrics);
-    EXPECT_EQ(sample(metrics, "kivotrapd_workers") * 10 + sample(metrics, "kivotrapd_workers_busy"),
-              21);
+    EXPECT_EQ(gauges({"workers", "workers_busy"}), "2 1 ");
   }
-  EXPECT_EQ(sample(metrics, "kivotrapd_workers") + sample(metrics, "kivotrapd_workers_busy"), 0);
+  EXPECT_EQ(gauges({"workers", "workers_busy"}), "0 0 ");
   metrics.spoolPassed(12, 3);
   metrics.servicesLoaded(7);
-  EXPECT_EQ(sample(metrics, "kivotrapd_spool_files"), 12);
-  EXPECT_EQ(sample(metrics, "kivotrapd_spool_entries_skipped"), 3);
-  EXPECT_EQ(sample(metrics, "kivotrapd_services"), 7);
-  const char* const kOldest = "kivotrapd_spool_oldest_file_timestamp_seconds";
+  EXPECT_EQ(gauges({"spool_files", "spool_entries_skipped", "services"}), "12 3 7 ");
+  const std::vector<std::string> trapGauges = {"spool_oldest_file_timestamp_seconds",
+                                               "traps_in_memory", "traps_taken_total"};
   metrics.trapTaken("trap-b", 1000);
   metrics.trapTaken("trap-a", 900);
   metrics.trapTaken("trap-c", 1000);
-  EXPECT_EQ(sample(metrics, kOldest), 900);
-  EXPECT_EQ(sample(metrics, "kivotrapd_traps_in_memory"), 3);
-  EXPECT_EQ(sample(metrics, "kivotrapd_traps_taken_total"), 3);
+  EXPECT_EQ(gauges(trapGauges), "900 3 3 ");
   metrics.trapReleased("trap-a");
   metrics.trapReleased("never-taken");
   metrics.trapReleased("trap-b");
-  EXPECT_EQ(sample(metrics, kOldest), 1000) << "trap-c has the same time";
+  EXPECT_EQ(gauges(trapGauges), "1000 1 3 ") << "trap-c has the same time";
   metrics.trapReleased("trap-c");
-  EXPECT_EQ(sample(metrics, kOldest), 0) << "none left";
-  EXPECT_EQ(sample(metrics, "kivotrapd_traps_in_memory"), 0);
-}
-
-TEST(Metrics, DatabaseIsUpWhenTheProbeAnswersAndTheConnectionWorks) {
-  const std::pair<std::function<void(Metrics&)>, double> steps[] = {
-      {[](Metrics& m) { m.databaseProbed(true); }, 1},
-      {[](Metrics& m) { m.databaseProbed(false); }, 0},
-      {[](Metrics& m) { m.databaseProbed(true); }, 1},
-      {[](Metrics& m) { m.databaseLost(); }, 0},
-      {[](Metrics& m) { m.databaseProbed(true); }, 0},  // the connection is still down
-      {[](Metrics& m) { m.databaseBack(); }, 1},
-      {[](Metrics& m) { m.databaseProbed(false); }, 0},
-      {[](Metrics& m) { m.databaseBack(); }, 1},  // a connection made: the server answers
-  };
-  Metrics metrics;
-  EXPECT_EQ(sample(metrics, "kivotrapd_database_up"), 0) << "before the first probe";
-  for (size_t i = 0; i < 8; ++i) {
-    steps[i].first(metrics);
-    EXPECT_EQ(sample(metrics, "kivotrapd_database_up"), steps[i].second) << "step " << i;
+  EXPECT_EQ(gauges(trapGauges), "0 0 3 ") << "none left";
+  // Up when the probe answers and the connection works.
+  EXPECT_EQ(gauges({"database_up"}), "0 ") << "before the first probe";
+  std::string ups;
+  for (const auto& step : std::vector<std::function<void()>>{
+           [&] { metrics.databaseProbed(true); }, [&] { metrics.databaseProbed(false); },
+           [&] { metrics.databaseProbed(true); }, [&] { metrics.databaseLost(); },
+           [&] { metrics.databaseProbed(true); }, [&] { metrics.databaseBack(); },
+           [&] { metrics.databaseProbed(false); }, [&] { metrics.databaseBack(); }}) {
+    step();
+    ups += gauges({"database_up"});
   }
+  EXPECT_EQ(ups, "1 0 1 0 0 1 0 1 ");
 }
 
 TEST(MetricsThreadTest, CountsFromManyThreadsAddUpWhileRead) {

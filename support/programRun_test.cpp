@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -144,12 +145,42 @@ TEST(ProgramRun, StopDeadlineKillsTheProgramAfterTheGrace) {
     run.join();
     EXPECT_TRUE(running) << c.script;
     EXPECT_EQ(o.end, c.end) << c.script;
-    if (c.end == ProgramRun::kEnded) EXPECT_EQ(o.output + ending(o.status), "finished\nexit 0");
+    if (c.end == ProgramRun::kEnded) {
+      EXPECT_EQ(o.output + ending(o.status), "finished\nexit 0");
+    }
     // It may be killed before it has written its pid.
     if (c.end == ProgramRun::kStopped) {
       EXPECT_TRUE(waitFor([&] { return !fileExists(started) || processGone(started); }));
     }
   }
+}
+
+// A program already running, its pipe open, when another one starts ends as
+// soon as it has started: the later one holds no descriptor of the earlier.
+TEST(ProgramRunThreadTest, FastProgramDoesNotWaitForASlowOneStartedAfterIt) {
+  TempDir dir;
+  const std::string gated = std::string(KIVO_SOURCE_DIR) + "/services/testdata/gated.sh";
+  const std::string fastStarted = dir.file("fast"), slowStarted = dir.file("slow");
+  Outcome fast{ProgramRun::kWaitFailed, 0, ""}, slow = fast;
+  std::atomic<bool> fastDone{false}, slowDone{false};
+  std::thread fastRun([&] {
+    fast = runShell(gated + " " + fastStarted + " " + slowStarted + " fast", shortLimits(0));
+    fastDone = true;
+  });
+  bool fastRunning = waitFor([&] { return fileExists(fastStarted); });
+  std::thread slowRun([&] {
+    slow = runShell(gated + " " + slowStarted + " " + dir.file("gate") + " slow", shortLimits(0));
+    slowDone = true;
+  });
+  // Well below the slow program's own give-up time.
+  bool fastFinished = waitFor([&] { return fastDone.load(); }, std::chrono::seconds(10));
+  bool slowStillRunning = !slowDone;
+  writeFile(dir.file("gate"), "");
+  fastRun.join();
+  slowRun.join();
+  EXPECT_TRUE(fastRunning && fastFinished) << "the fast program waited for the slow one";
+  EXPECT_TRUE(slowStillRunning) << "the slow program ended before its gate opened";
+  EXPECT_EQ(fast.output + slow.output, "fast\nslow\n");
 }
 
 }  // namespace
