@@ -221,7 +221,8 @@ TEST_F(PgSafeThreadTest, EndedBackendIsReplacedAndTheStatementRunsAgain) {
   EXPECT_EQ(db.getClientEncoding(), "UTF8");
 }
 
-// Servers of the test's own, which the test stops and starts again.
+// Servers of the test's own, which the test stops and starts again. A
+// statement meets the outage; a worker then waits for the server.
 class PgSafeThreadOutageThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -237,12 +238,11 @@ class PgSafeThreadOutageThreadTest : public ::testing::Test {
   }
   void TearDown() override {
     db->interruptWaits();
-    join();
-    db.reset();
-    cluster.reset();
+    for (std::thread* t : {&statement, &worker}) {
+      if (t->joinable()) t->join();
+    }
     EXPECT_EQ(output.text().find("secret"), std::string::npos);
   }
-  // Runs a statement that meets the outage, and a worker that waits for the server.
   void statementAndWorker() {
     statement = std::thread([this] {
       try {
@@ -254,10 +254,6 @@ class PgSafeThreadOutageThreadTest : public ::testing::Test {
     });
     ASSERT_TRUE(waitFor([&] { return reports.count(kLost) == 1; })) << "the statement noticed";
     worker = std::thread([this] { gate = db->waitUntilConnected() ? 1 : 0; });
-  }
-  void join() {
-    if (statement.joinable()) statement.join();
-    if (worker.joinable()) worker.join();
   }
 
   CapturedOutput output;
@@ -273,26 +269,21 @@ class PgSafeThreadOutageThreadTest : public ::testing::Test {
 
 TEST_F(PgSafeThreadOutageThreadTest, StatementsWaitUntilTheServerIsBack) {
   statementAndWorker();
-  // Two reminders prove the wait goes on.
-  bool reminded = waitFor([&] { return reports.count(kStill) >= 2; });
+  // Two reminders, the first with the cause, prove the wait goes on.
+  ASSERT_TRUE(waitFor([&] { return reports.count(kStill) >= 2; }));
+  EXPECT_NE(reports.copy()[1].find("No such file or directory"), std::string::npos);
   EXPECT_EQ(gate.load(), -1) << "no new work while the server is away";
   cluster->resume();
-  bool back = waitFor([&] { return gate.load() != -1 && reports.count(kBack) == 1; });
-  join();
-  ASSERT_TRUE(back && reminded);
+  ASSERT_TRUE(waitFor([&] { return ended && gate != -1 && reports.count(kBack) == 1; }));
   EXPECT_EQ(sum, "42");
   EXPECT_EQ(gate.load(), 1);
-  std::vector<std::string> lines = reports.copy();
-  EXPECT_NE(lines[1].find("No such file or directory"), std::string::npos) << "the cause";
-  EXPECT_TRUE(startsWith(lines.back(), kBack)) << lines.back();
 }
 
 TEST_F(PgSafeThreadOutageThreadTest, TheStopEndsEveryWaitForTheServer) {
   statementAndWorker();
   db->interruptWaits();
-  bool woken = waitFor([&] { return ended.load() && gate.load() != -1; }, std::chrono::seconds(5));
-  join();
-  ASSERT_TRUE(woken) << "woken at once, not at the next attempt";
+  ASSERT_TRUE(waitFor([&] { return ended && gate != -1; }, std::chrono::seconds(5)))
+      << "woken at once, not at the next attempt";
   EXPECT_EQ(sum, "statement abandoned: the database is unreachable and the daemon is stopping");
   EXPECT_EQ(gate.load(), 0);
   // Later statements give up at once, without an attempt.
@@ -304,16 +295,16 @@ TEST_F(PgSafeThreadOutageThreadTest, TheStopEndsEveryWaitForTheServer) {
 // A reload's statement: fails at once while the server is away, without
 // an outage for the others to wait on, and connects again on its own later.
 TEST_F(PgSafeThreadOutageThreadTest, WithoutWaitingFailsAtOnceAndConnectsAgainLater) {
-  try {
-    PgResult(db->executeRequestWithoutWaiting("SELECT 1"));
-    ADD_FAILURE() << "the server is away";
-  } catch (const DatabaseUnavailableException& e) {
-    EXPECT_TRUE(startsWith(e.what(), "the database is unreachable: ")) << e.what();
-    EXPECT_EQ(std::string(e.what()).find('\n'), std::string::npos) << e.what();
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      PgResult(db->executeRequestWithoutWaiting("SELECT 1"));
+      ADD_FAILURE() << "the server is away";
+    } catch (const DatabaseUnavailableException& e) {
+      EXPECT_TRUE(startsWith(e.what(), "the database is unreachable: ")) << e.what();
+      EXPECT_EQ(std::string(e.what()).find('\n'), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(db->waitUntilConnected()) << "no outage begun: workers go on taking traps";
   }
-  EXPECT_TRUE(db->waitUntilConnected()) << "no outage begun: workers go on taking traps";
-  EXPECT_THROW(PgResult(db->executeRequestWithoutWaiting("SELECT 1")),
-               DatabaseUnavailableException);
   cluster->resume();
   EXPECT_EQ(onlyValue(db->executeRequestWithoutWaiting("SELECT 6 * 7")), "42");
   EXPECT_EQ(onlyValue(db->executePrepareRequest("sum", {"1", "2"})), "3") << "prepared again";
