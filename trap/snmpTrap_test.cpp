@@ -47,57 +47,39 @@ TEST_F(SnmpTrapTest, SpoolFileFillsEveryFieldAndReadsBackFromItsText) {
   }
 }
 
-TEST_F(SnmpTrapTest, TransportLineGivesTheAddress) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"no brackets at all", "no brackets at all"},
-      {"UDP: [10.1.2.3", "10.1.2.3"},
-      {"UDP: ]x[10.1.2.3", "10.1.2.3"},
-      {"UDP: [", ""},
-      {"UDP/IPv6: [::1]:50000->[::1]:162", "::1"},
+// Each case: the lines after the first, the address, the variable's name and
+// value, the trap OID.
+TEST_F(SnmpTrapTest, LinesGiveAddressVariablesAndFixedFields) {
+  const char* const cases[][5] = {
+      {"no brackets", "no brackets", "", "", ""},
+      {"UDP: ]x[10.1.2.3\n.1.3 \"\"", "10.1.2.3", ".1.3", "", ""},
+      {"UDP: [\n.1.3 \"a\"b\"", "", ".1.3", "a\"b", ""},
+      {"UDP/IPv6: [::1]:5->[::1]:162\n.1.3  two blanks", "::1", ".1.3", " two blanks", ""},
+      {"t\nname-only", "t", "name-only", "", ""},
+      {"t\n.1.3.6.1.6.3.1.1.4.1.00 x", "t", ".1.3.6.1.6.3.1.1.4.1.00", "x", ""},
+      {"t\nDate x", "t", "Date", "x", ""},
+      // The fixed lines keep their quotes, the last one wins.
+      {"t\n.1.3.6.1.6.3.1.1.4.1.0 \"a\"\n.1.3.6.1.6.3.1.1.4.1.0 \"b\"", "t", "", "", "\"b\""},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(parse(std::string("host\n") + c.first + "\n").getHostAddr(), c.second) << c.first;
+    snmpTrap trap = parse(std::string("host\n") + c[0] + "\n");
+    EXPECT_EQ(trap.getHostAddr(), c[1]) << c[0];
+    EXPECT_EQ(trap.getSize(), *c[2] ? 1 : 0) << c[0];
+    if (trap.getSize() == 1) {
+      EXPECT_EQ(trap.getVariableOid(0) + "=" + trap.getValue(0), std::string(c[2]) + "=" + c[3]);
+    }
+    EXPECT_EQ(trap.getOid(), c[4]) << c[0];
   }
-}
-
-TEST_F(SnmpTrapTest, VariableValuesLoseOuterQuotesOnly) {
-  const char* const cases[][3] = {
-      {".1.3.6.1.4.1.99.1 \"\"", ".1.3.6.1.4.1.99.1", ""},
-      {".1.3.6.1.4.1.99.1 \"a\"b\"", ".1.3.6.1.4.1.99.1", "a\"b"},
-      {".1.3.6.1.4.1.99.1  two blanks", ".1.3.6.1.4.1.99.1", " two blanks"},
-      {"name-only", "name-only", ""},
-      {".1.3.6.1.6.3.1.1.4.1.00 x", ".1.3.6.1.6.3.1.1.4.1.00", "x"},
-      {"Date x", "Date", "x"},
-  };
-  for (const auto& c : cases) {
-    snmpTrap trap = parse(std::string("host\ntransport\n") + c[0] + "\n");
-    ASSERT_EQ(trap.getSize(), 1) << c[0];
-    EXPECT_EQ(trap.getVariableOid(0), c[1]) << c[0];
-    EXPECT_EQ(trap.getValue(0), c[2]) << c[0];
-    EXPECT_EQ(trap.getOid(), "") << c[0];
-  }
-}
-
-TEST_F(SnmpTrapTest, FixedLinesKeepQuotesAndLastOneWins) {
-  snmpTrap trap = parse(
-      "h\nt\n.1.3.6.1.6.3.1.1.4.1.0 \"first\"\ndate \"2024-01-31\"\n.1.3.6.1.2.1.1.3.0 \"5\"\n"
-      ".1.3.6.1.6.3.1.1.4.1.0 \"second\"\n");
-  EXPECT_EQ(trap.getOid(), "\"second\"");
-  EXPECT_EQ(trap.getdateReceive(), "\"2024-01-31\"");
-  EXPECT_EQ(trap.getDeviceUptime(), "\"5\"");
-  EXPECT_EQ(trap.getSize(), 0);
+  snmpTrap quoted = parse("h\nt\ndate \"2024\"\n.1.3.6.1.2.1.1.3.0 \"5\"\n");
+  EXPECT_EQ(quoted.getdateReceive() + quoted.getDeviceUptime(), "\"2024\"\"5\"");
   EXPECT_EQ(parse("h\nt\ndate\n").getdateReceive(), "") << "a date line without value";
-}
-
-TEST_F(SnmpTrapTest, ShortFilesLeaveFieldsEmptyAndReadAppendsToTheRecord) {
   EXPECT_EQ(parse(""), snmpTrap());
-  snmpTrap trap = parse("h\nt\n.1.2 a\n");
-  writeFile(path, "h2");
-  trap.read(path);
-  EXPECT_EQ(trap.getHost(), "h2");
-  EXPECT_EQ(trap.getPort(), "t") << "fields without a line stay";
-  EXPECT_EQ(trap.getSize(), 1);
   EXPECT_EQ(parse("garbage\n\n\n\n").getSize(), 2) << "blank lines after the second";
+  snmpTrap appended = parse("h\nt\n.1.2 a\n");
+  writeFile(path, "h2");
+  appended.read(path);
+  EXPECT_EQ(appended.getHost() + appended.getPort(), "h2t") << "fields without a line stay";
+  EXPECT_EQ(appended.getSize(), 1);
 }
 
 TEST_F(SnmpTrapTest, MissingFileAndVariableIndexOutsideTheTrapRaise) {
