@@ -65,11 +65,12 @@ TEST(InProcessSpoolHandler, WritesWhatTheCompiledHandlerWrites) {
     };
   };
   std::vector<std::string> everyType;
-  const char* const types[][2] = {{"n", ""},    {"U", "5"},        {"I", "-5"},   {"F", "1.5"},
-                                  {"t", "912"}, {"o", ".1.3.6.1"}, {"c", "5"},    {"u", "6"},
-                                  {"C", "77"},  {"a", "10.1.2.3"}, {"s", ""},     {"s", "q\"x"},
+  const char* const types[][2] = {{"n", ""},    {"U", "5"},        {"I", "-5"},    {"F", "1.5"},
+                                  {"t", "912"}, {"o", ".1.3.6.1"}, {"c", "5"},     {"u", "6"},
+                                  {"C", "77"},  {"a", "10.1.2.3"}, {"s", ""},      {"s", "q\"x"},
                                   {"d", "1.2"}, {"x", ""},         {"x", "00FF10"}};
-  for (const auto& type : types) everyType.insert(everyType.end(), {".1.3.6.1.4.1.99.1", type[0], type[1]});
+  for (const auto& type : types)
+    everyType.insert(everyType.end(), {".1.3.6.1.4.1.99.1", type[0], type[1]});
   struct Case {
     std::vector<std::string> arguments;
     std::vector<Send> sends;
@@ -129,8 +130,9 @@ TEST(InProcessSpoolHandler, MissingSpoolIsReportedAndRereadConfigurationKeepsOne
       dir, SnmpTrapReceiverSetup{"perl do \"" + inProcessHandlerScript() + "\";\n", false, {}}};
   ASSERT_EQ(sendValue(receiver, 1), 0);
   ASSERT_TRUE(waitFor([&] {
-    return receiver.log().find("kivo-spool-handler.pl: $kivo_spool_directory is not set: no trap "
-                               "is written") != std::string::npos;
+    return receiver.log().find(
+               "kivo-spool-handler.pl: $kivo_spool_directory is not set: no trap "
+               "is written") != std::string::npos;
   })) << receiver.log();
   writeFile(dir.file("snmptrapd.conf"),
             "disableAuthorization yes\noutputOption n\n" + inProcessHandlerLines(spool));
@@ -176,7 +178,8 @@ TEST(InProcessSpoolHandler, FilesGetTheSpoolGroupWhateverTheUmask) {
   std::string spool = directory(dir, "spool");
   ASSERT_EQ(::chown(spool.c_str(), static_cast<uid_t>(-1), kGroup), 0);
   mode_t umaskBefore = ::umask(077);
-  SnmpTrapReceiver receiver{dir, SnmpTrapReceiverSetup{inProcessHandlerLines(spool + "/"), false, {}}};
+  SnmpTrapReceiver receiver{dir,
+                            SnmpTrapReceiverSetup{inProcessHandlerLines(spool + "/"), false, {}}};
   ::umask(umaskBefore);
   ASSERT_EQ(sendValue(receiver, 1), 0);
   ASSERT_TRUE(waitFor([&] { return listDirectory(spool).size() == 1; })) << receiver.log();
@@ -204,14 +207,15 @@ TEST(SnmptrapdSamples, EachHandsATrapToTheSpool) {
     TempDir dir;
     std::string spool = directory(dir, "spool");
     std::string configuration = readFile(std::string(KIVO_SOURCE_DIR) + "/conf/" + c.first);
-    for (const auto& from : {std::make_pair(std::string("/var/spool/kivo/"), spool + "/"), c.second}) {
+    for (const auto& from :
+         {std::make_pair(std::string("/var/spool/kivo/"), spool + "/"), c.second}) {
       size_t at = configuration.find(from.first);
       ASSERT_NE(at, std::string::npos) << from.first;
       configuration.replace(at, from.first.size(), from.second);
     }
     SnmpTrapReceiver receiver{dir, SnmpTrapReceiverSetup{configuration, false, {}, true}};
-    ASSERT_EQ(runProgram({"snmptrap", "-m", "", "-v", "2c", "-c", "private", receiver.address(),
-                          "", kTrapOid, ".1.3.6.1.4.1.99.9", "i", "1"}),
+    ASSERT_EQ(runProgram({"snmptrap", "-m", "", "-v", "2c", "-c", "private", receiver.address(), "",
+                          kTrapOid, ".1.3.6.1.4.1.99.9", "i", "1"}),
               0);
     ASSERT_EQ(sendValue(receiver, 2), 0);
     ASSERT_TRUE(waitFor([&] { return !listDirectory(spool).empty(); })) << receiver.log();

@@ -86,9 +86,8 @@ TEST(ServiceExecute, RunEndGivesReturnCodeAndOutput) {
       {exitWith, "255 'host down'", RunLimits(), "3 could not connect to host", 3},
       {"/bin/sleep", "30", shortLimits(1), "3 plug-in timed out after 1 s", 3},
       // Outside the convention: the run's return code is not kept.
-      {exitWith, "5 'disk full'",
-       RunLimits(), "exception Error execute disk\npath:" + exitWith + " 5 'disk full'disk full\n",
-       1},
+      {exitWith, "5 'disk full'", RunLimits(),
+       "exception Error execute disk\npath:" + exitWith + " 5 'disk full'disk full\n", 1},
       {killSelf, "", RunLimits(),
        "exception Error: kivo can't execute disk\npath:" + killSelf + " about to be killed\n", 1},
       {"/bin/sleep", "30", stop,

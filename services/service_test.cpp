@@ -57,12 +57,16 @@ TEST(ServiceParameters, FilledTextWithoutTrapQuotesSplitsLikeTheTemplate) {
 
 TEST(ServiceParameters, QuotesFromTheTrapNeverOpenOrCloseQuoting) {
   const char* const cases[][3] = {
-      {"2 \"", "msg\\\" --evil \\\"x", "\""}, {"-m '", "it's \"here\"", "'"},
-      {"-m ", "a\"b c", ""},                  {"-m ", "'", " -n"},
+      {"2 \"", "msg\\\" --evil \\\"x", "\""},
+      {"-m '", "it's \"here\"", "'"},
+      {"-m ", "a\"b c", ""},
+      {"-m ", "'", " -n"},
       {"-m \"", "", "\" -n"},
   };
-  const Args expected[] = {{"2", "msg\\\" --evil \\\"x"}, {"-m", "it's \"here\""},
-                           {"-m", "a\"b", "c"},          {"-m", "'", "-n"},
+  const Args expected[] = {{"2", "msg\\\" --evil \\\"x"},
+                           {"-m", "it's \"here\""},
+                           {"-m", "a\"b", "c"},
+                           {"-m", "'", "-n"},
                            {"-m", "-n"}};
   for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(splitFilledArguments(filled(cases[i][0], cases[i][1], cases[i][2])), expected[i])

@@ -56,13 +56,15 @@ TEST(ConnectionOutage, AtMostOneLineEveryThirtySecondsInBetween) {
     std::string line;
   } steps[] = {
       // The first failed attempt tells the cause at once.
-      {1, still + "1 s: " + kRefusedLine}, {29, ""}, {31, still + "31 s: " + kRefusedLine},
-      {45, ""},                            {61, still + "61 s: " + kRefusedLine},
+      {1, still + "1 s: " + kRefusedLine},   {29, ""},
+      {31, still + "31 s: " + kRefusedLine}, {45, ""},
+      {61, still + "61 s: " + kRefusedLine},
   };
   for (const Step& step : steps) {
     EXPECT_EQ(outage.attemptFailed(kRefused, t0 + seconds(step.at)), step.line) << step.at;
   }
-  EXPECT_EQ(outage.restored(t0 + milliseconds(75900)), "connection to the database back after 75 s");
+  EXPECT_EQ(outage.restored(t0 + milliseconds(75900)),
+            "connection to the database back after 75 s");
   EXPECT_EQ(outage.restored(t0 + seconds(80)), "") << "already back";
   EXPECT_FALSE(outage.down());
   // The next outage starts from the first delay again.

@@ -5,8 +5,8 @@
 namespace kivo {
 
 TEST(ConvertTo, ReadingTakesTheLeadingNumberWritingTheDefaultStreamForm) {
-  const std::pair<const char*, int> cases[] = {
-      {"  42", 42}, {"\t7x", 7}, {"-3", -3}, {"", 0}, {"abc", 0}, {" 1 2", 1}, {"3.9", 3}};
+  const std::pair<const char*, int> cases[] = {{"  42", 42}, {"\t7x", 7}, {"-3", -3}, {"", 0},
+                                               {"abc", 0},   {" 1 2", 1}, {"3.9", 3}};
   for (const auto& c : cases) EXPECT_EQ(stringToInt(c.first), c.second) << "'" << c.first << "'";
   EXPECT_EQ(stringToLong("-9000000000"), -9000000000L);
   EXPECT_EQ(stringToLongInt("4294967297"), 4294967297UL);

@@ -33,7 +33,8 @@ TEST(FailureEpisodes, OneLineToBeginOneAtMostEveryPeriodOneToEnd) {
   FailureEpisodes episodes;
   const FailureEpisodes::Clock::time_point t0 = FailureEpisodes::Clock::now();
   const std::string error = "ERROR:  canceling\n", statement = "database statement Check ";
-  EXPECT_EQ(episodes.failed("Check", error, t0), statement + "failed, running it again: ERROR:  canceling");
+  EXPECT_EQ(episodes.failed("Check", error, t0),
+            statement + "failed, running it again: ERROR:  canceling");
   EXPECT_EQ(episodes.failed("Check", error, t0 + seconds(29)), "");
   EXPECT_EQ(episodes.failed("Check", error, t0 + seconds(31)),
             statement + "still failing after 31 s: ERROR:  canceling");

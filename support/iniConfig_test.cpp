@@ -10,7 +10,8 @@ namespace kivo {
 TEST(IniConfig, MatchingRules) {
   TempDir dir;
   const std::string path = dir.file("kivo.conf");
-  const char* const cases[][3] = {  // content, key in [LOG], value
+  const char* const cases[][3] = {
+      // content, key in [LOG], value
       {"[LOG]\nlog_trapd_file = /var/log/k.log\n", "log_trapd_file", " /var/log/k.log"},
       {"  [LOG]\n   a=1\n", "a", "1"},
       {"[LOG]\n  \ta=1\r\n", "a", "1\r"},

@@ -79,7 +79,8 @@ TEST(Metrics, GaugesFollowWorkersSpoolDatabaseAndTheOldestTrapInMemory) {
   const std::string k = "kivotrapd_";
   auto gauges = [&](const std::vector<std::string>& names) {
     std::string values;
-    for (const std::string& name : names) values += std::to_string(int(sample(metrics, k + name))) + " ";
+    for (const std::string& name : names)
+      values += std::to_string(int(sample(metrics, k + name))) + " ";
     return values;
   };
   {

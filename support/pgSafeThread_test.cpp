@@ -171,8 +171,8 @@ TEST_F(PgSafeThreadTest, RefusedStatementsFailOnceOverEveryEntryPoint) {
     const char* prefix;
     std::string trace;  // the trace's beginning
   } cases[] = {
-      {"exec", [&] { db.executeRequest("SELECT nextval('attempts') / 0"); }, "execute failed:  ",
-       "\t[PG EXEC] status: PGRES_FATAL_ERROR\n"},
+      {"exec", [&] { db.executeRequest("SELECT nextval('attempts') / 0"); },
+       "execute failed:  ", "\t[PG EXEC] status: PGRES_FATAL_ERROR\n"},
       {"param", [&] { db.executeParamRequest("SELECT nextval('attempts') / $1::int", {"0"}); },
        "Execute failed:  ",
        "\t[PG EXEC PARAM] request: SELECT nextval('attempts') / $1::int\n"
@@ -228,8 +228,8 @@ class PgSafeThreadOutageThreadTest : public ::testing::Test {
   void SetUp() override {
     cluster.reset(new OwnCluster(dir, "pg"));
     cluster->createDatabase("kivo");
-    db.reset(new pgSafeThread(pgConnectionString(cluster->socket(), cluster->port(), "kivo",
-                                                 "postgres", "secret")));
+    db.reset(new pgSafeThread(
+        pgConnectionString(cluster->socket(), cluster->port(), "kivo", "postgres", "secret")));
     db->setOutageReport(reports.sink());
     db->setReconnectPolicy({std::chrono::milliseconds(20), std::chrono::milliseconds(50),
                             std::chrono::milliseconds(300)});
@@ -322,7 +322,9 @@ TEST(PgSafeThreadThreadTest, TwoThreadsShareTheConnection) {
   auto work = [&](int first) {
     for (int i = first; i < first + 200; ++i) {
       try {
-        if (onlyValue(db.executePrepareRequest("echo", {std::to_string(i)})) != std::to_string(i * 10)) ++wrong;
+        if (onlyValue(db.executePrepareRequest("echo", {std::to_string(i)})) !=
+            std::to_string(i * 10))
+          ++wrong;
       } catch (const PostgresqlException&) {
         ++wrong;
       }

@@ -108,7 +108,8 @@ TEST(ProgramRun, ProgramOutOfTimeStoppedOrLeavingABackgroundChildIsKilledWithIts
     EXPECT_EQ(o.output, c.output) << c.script;
     EXPECT_TRUE(waitFor([&] {
       return processGone(pid) && (!fileExists(background) || processGone(background));
-    })) << c.script << ": the group lives on";
+    })) << c.script
+        << ": the group lives on";
   }
 }
 

@@ -19,7 +19,8 @@ TEST(SpoolFile, PublishedFileIsCompleteAloneAndNeverReplaced) {
     publishFile(path, "x");
     ADD_FAILURE() << "a missing directory must raise";
   } catch (const FileException& e) {
-    EXPECT_STREQ(e.what(), ("can't write spool file " + path + ": No such file or directory").c_str());
+    EXPECT_STREQ(e.what(),
+                 ("can't write spool file " + path + ": No such file or directory").c_str());
   }
 }
 

@@ -23,7 +23,8 @@ TEST(SpoolEntry, OnlyRegularFilesWithinTheLimitAreRead) {
   address.sun_family = AF_UNIX;
   dir.file("socket").copy(address.sun_path, sizeof address.sun_path - 1);
   ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  const std::pair<std::string, std::string> cases[] = {  // the name, the reason to reject
+  const std::pair<std::string, std::string> cases[] = {
+      // the name, the reason to reject
       {"at-limit", ""},
       {"above-limit", "is larger than spool_file_max (16 bytes)"},
       {"fifo", "is a FIFO"},

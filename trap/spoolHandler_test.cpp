@@ -46,8 +46,8 @@ TEST(SpoolHandler, WritesOneCompleteFile) {
   snmpTrap trap;
   trap.read(spool + "/" + names[0]);
   EXPECT_EQ(trap.getHostAddr(), "192.0.2.7");
-  EXPECT_TRUE(std::regex_match(trap.getdateReceive(),
-                               std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}")));
+  EXPECT_TRUE(std::regex_match(
+      trap.getdateReceive(), std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}")));
   EXPECT_EQ(trap.getValue(0), "up");
 }
 
