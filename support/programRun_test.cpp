@@ -50,6 +50,13 @@ bool processGone(const std::string& pidFile) {
   return stat.empty() || (close != std::string::npos && stat.compare(close, 3, ") Z") == 0);
 }
 
+// True once the process of pidFile, a child of this one, has been reaped.
+bool reaped(const std::string& pidFile) {
+  siginfo_t info;
+  return ::waitid(P_PID, static_cast<id_t>(std::stol("0" + readFile(pidFile))), &info,
+                  WEXITED | WSTOPPED | WNOHANG | WNOWAIT) != 0;
+}
+
 // The status as "exit N" or "signal N".
 std::string ending(int status) {
   return WIFEXITED(status) ? "exit " + std::to_string(WEXITSTATUS(status))
@@ -106,6 +113,7 @@ TEST(ProgramRun, ProgramOutOfTimeStoppedOrLeavingABackgroundChildIsKilledWithIts
     EXPECT_EQ(o.end, c.end) << c.script;
     EXPECT_EQ(ending(o.status), c.ending) << c.script;
     EXPECT_EQ(o.output, c.output) << c.script;
+    EXPECT_TRUE(reaped(pid)) << c.script;
     EXPECT_TRUE(waitFor([&] {
       return processGone(pid) && (!fileExists(background) || processGone(background));
     })) << c.script
