@@ -169,29 +169,6 @@ TEST(InProcessSpoolHandler, UnwritableSpoolIsReportedAndSnmptrapdGoesOn) {
   EXPECT_EQ(onlyTrap(spool).getValue(0), "2");
 }
 
-// Under a umask that keeps the group out, the file still reaches the spool's
-// group: the handler makes the staging directory with that group and the
-// setgid bit, and gives every file the mode 0640.
-TEST(InProcessSpoolHandler, FilesGetTheSpoolGroupWhateverTheUmask) {
-  const gid_t kGroup = 65534;  // any group but snmptrapd's (root's)
-  TempDir dir;
-  std::string spool = directory(dir, "spool");
-  ASSERT_EQ(::chown(spool.c_str(), static_cast<uid_t>(-1), kGroup), 0);
-  mode_t umaskBefore = ::umask(077);
-  SnmpTrapReceiver receiver{dir,
-                            SnmpTrapReceiverSetup{inProcessHandlerLines(spool + "/"), false, {}}};
-  ::umask(umaskBefore);
-  ASSERT_EQ(sendValue(receiver, 1), 0);
-  ASSERT_TRUE(waitFor([&] { return listDirectory(spool).size() == 1; })) << receiver.log();
-  struct stat file = {}, staging = {};
-  ASSERT_EQ(::stat((spool + "/" + listDirectory(spool).front()).c_str(), &file), 0);
-  ASSERT_EQ(::stat(dir.file(".spool.staging").c_str(), &staging), 0);
-  EXPECT_EQ(file.st_gid, kGroup);
-  EXPECT_EQ(file.st_mode & 07777, 0640u);
-  EXPECT_EQ(staging.st_gid, kGroup);
-  EXPECT_EQ(staging.st_mode & 07777, 02750u);
-}
-
 // The shipped snmptrapd.conf samples, with this test's spool and this build's
 // handlers put in: a trap of the community public reaches the spool, one of
 // another community does not.
