@@ -9,13 +9,20 @@
 
 namespace kivo {
 
-namespace {
-
-TEST(LogFile, OpeningConstructorCreatesTheFileEmpty) {
+TEST(LogFile, WritesAppendWholeLinesAndSurviveDeletion) {
   TempDir dir;
-  logFile log(dir.file("trap.log"));
-  EXPECT_TRUE(fileExists(dir.file("trap.log")));
-  EXPECT_EQ(log.size(), 0);
+  std::string path = dir.file("trap.log");
+  logFile log(path);
+  EXPECT_TRUE(fileExists(path)) << "the opening constructor creates it";
+  log.write("first");
+  log.write("");
+  EXPECT_EQ(readFile(path), "first\n\n");
+  EXPECT_EQ(log.size(), 7);
+  ::remove(path.c_str());
+  log.write("", "");
+  EXPECT_TRUE(std::regex_match(readFile(path), std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]\\d "
+                                                          "\\d\\d:\\d\\d:\\d\\d \\d{4}##\n")))
+      << "the next write creates the file again, a line in asctime form: " << readFile(path);
 }
 
 TEST(LogFile, MissingDirectoryRaisesWithThePath) {
@@ -23,7 +30,7 @@ TEST(LogFile, MissingDirectoryRaisesWithThePath) {
   std::string path = dir.file("gone/trap.log");
   try {
     logFile log(path);
-    FAIL() << "the opening constructor must raise";
+    ADD_FAILURE() << "the opening constructor must raise";
   } catch (const FileException& e) {
     EXPECT_EQ(std::string(e.what()), "error open file: " + path);
   }
@@ -32,47 +39,18 @@ TEST(LogFile, MissingDirectoryRaisesWithThePath) {
   EXPECT_THROW(lazy.size(), FileException);
 }
 
-TEST(LogFile, WritesAppendWholeLinesAndSurviveDeletion) {
-  TempDir dir;
-  std::string path = dir.file("trap.log");
-  logFile log(path);
-  log.write("first");
-  log.write("");
-  EXPECT_EQ(readFile(path), "first\n\n");
-  EXPECT_EQ(log.size(), 7);
-  ::remove(path.c_str());
-  log.write("second");
-  EXPECT_EQ(readFile(path), "second\n") << "the next write creates the file again";
-}
-
-TEST(LogFile, TimestampedLineHasAsctimeForm) {
-  TempDir dir;
-  logFile log(dir.file("trap.log"));
-  log.write("", "");
-  std::string line = readFile(dir.file("trap.log"));
-  EXPECT_TRUE(std::regex_match(line, std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]\\d "
-                                                "\\d\\d:\\d\\d:\\d\\d \\d{4}##\n")))
-      << line;
-}
-
 TEST(LogFile, PathParts) {
-  struct Case {
-    const char* path;
-    const char* fileName;
-    const char* directory;
-  } cases[] = {
+  const char* const cases[][3] = {
       {"/var/log/kivo/trap.log", "/trap.log", "/var/log/kivo"},
       {"logs/", "/", "logs"},
       {"trap.log", "trap.log", "trap.log"},
       {"/trap.log", "/trap.log", ""},
   };
-  for (const Case& c : cases) {
-    logFile log(c.path);
-    EXPECT_EQ(log.getFileName(), c.fileName) << c.path;
-    EXPECT_EQ(log.getDirectory(), c.directory) << c.path;
+  for (const auto& c : cases) {
+    logFile log(c[0]);
+    EXPECT_EQ(log.getFileName(), c[1]) << c[0];
+    EXPECT_EQ(log.getDirectory(), c[2]) << c[0];
   }
 }
-
-}  // namespace
 
 }  // namespace kivo
