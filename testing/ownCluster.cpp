@@ -33,17 +33,11 @@ PgConnection connectTo(const OwnCluster& cluster, const std::string& dbname) {
   return connection;
 }
 
-
 }  // namespace
 
 OwnCluster::OwnCluster(const TempDir& dir, const std::string& name)
     : directory_(dir.file(name)), port_(nextPort()) {
   script({"start", directory_});
-}
-
-OwnCluster::OwnCluster(const TempDir& dir, const std::string& name, const OwnCluster& primary)
-    : directory_(dir.file(name)), port_(nextPort()) {
-  script({"standby", primary.directory(), directory_});
 }
 
 OwnCluster::~OwnCluster() {
@@ -64,7 +58,6 @@ void OwnCluster::script(const std::vector<std::string>& arguments) {
 
 void OwnCluster::halt() { script({"halt", directory_}); }
 void OwnCluster::resume() { script({"resume", directory_}); }
-void OwnCluster::promote() { script({"promote", directory_}); }
 
 void OwnCluster::createDatabase(const std::string& dbname) {
   execute("postgres", "CREATE DATABASE " + dbname + " TEMPLATE kivo_template");

@@ -1,5 +1,5 @@
-// A PostgreSQL cluster of one test's own, for tests that stop, restart or
-// fail over the server: the shared cluster of the test run serves other
+// A PostgreSQL cluster of one test's own, for tests that stop or restart
+// the server: the shared cluster of the test run serves other
 // tests in parallel and must stay up.
 //
 // Made with testing/pgcluster.sh in a folder of the test's TempDir, as the
@@ -21,8 +21,6 @@ class OwnCluster {
  public:
   // A new primary in dir/name.
   OwnCluster(const TempDir& dir, const std::string& name);
-  // A streaming standby of primary in dir/name.
-  OwnCluster(const TempDir& dir, const std::string& name, const OwnCluster& primary);
   ~OwnCluster();
   OwnCluster(const OwnCluster&) = delete;
   OwnCluster& operator=(const OwnCluster&) = delete;
@@ -31,8 +29,6 @@ class OwnCluster {
   void halt();
   // Starts the halted server again; returns once it takes connections.
   void resume();
-  // Makes a standby a primary; returns once it accepts writes.
-  void promote();
 
   const std::string& directory() const { return directory_; }
   std::string socket() const { return directory_ + "/socket"; }
