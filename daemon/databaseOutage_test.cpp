@@ -1,8 +1,6 @@
-// The daemon binary against a database in the way: a server of the test's
-// own restarted during a stream of traps or down at the stop, a table
-// locked by another session, statements cancelled by statement_timeout.
-// Every trap's state, error record and alert must arrive, and nothing may
-// hold off the stop.
+// The daemon binary against a database in the way: a server restarted or
+// down at the stop, a locked table, statements cancelled by their timeout.
+// No trap's state, record or alert is lost, and nothing holds off the stop.
 #include <signal.h>
 #include <stdio.h>
 
@@ -11,7 +9,6 @@
 #include <set>
 #include <thread>
 
-#include "support/metricsText.h"
 #include "testing/daemonHarness.h"
 #include "testing/ownCluster.h"
 
@@ -25,11 +22,9 @@ const char* const kWaiting = "ERR#database statement UpdateState waiting for 1 s
 
 class DatabaseOutageThreadTest : public ::testing::Test {
  protected:
-  // Services 1 to n of 127.0.0.1 on the trap OIDs .1 to .n run check_dummy
-  // on the trap's state and text, and alert on every error state with a
-  // program that appends the record's id to a file. Every write of a
-  // service's row is kept in state_log, so that no state hides behind a
-  // later one.
+  // Services 1 to n run check_dummy and alert on every error state with a
+  // program that appends the record's id to a file. state_log keeps every
+  // write of a service's row, so that no state hides behind a later one.
   void seed(int n) {
     services = n;
     h.addDevice(1, "127.0.0.1");
@@ -47,9 +42,8 @@ class DatabaseOutageThreadTest : public ::testing::Test {
   }
   static std::string oid(int service) { return ".1.3.6.1.4.1.99.0." + std::to_string(service); }
 
-  // Trap i goes to service 1 + i % services and reports warning or
-  // critical by turns for each service, so that each one leaves a state, a
-  // record and an alert.
+  // Trap i goes to service 1 + i % services, warning or critical by turns
+  // for each service, so that each one leaves a state, a record and an alert.
   int stateOf(int i) const { return 1 + (i / services) % 2; }
   std::string outputOf(int i) const {
     return std::string(stateOf(i) == 1 ? "WARNING" : "CRITICAL") + ": trap " +
@@ -63,17 +57,8 @@ class DatabaseOutageThreadTest : public ::testing::Test {
                                            {".1.3.6.1.4.1.99.2",
                                             "\"trap " + std::to_string(i) + "\""}}));
   }
-  // Traps first .. last - 1, one every interval: the stream's pace, not a
-  // wait for anything.
-  void stream(int first, int last, std::chrono::milliseconds interval) {
-    for (int i = first; i < last; ++i) {
-      writeTrap(i);
-      std::this_thread::sleep_for(interval);
-    }
-  }
 
-  // Waits until the n traps' records and alerts are all in, then checks
-  // that each trap left its state, its record and an alert with its id.
+  // Waits for the n traps' records and alerts, then checks each trap's.
   void expectEveryTrapStored(int n) {
     ASSERT_TRUE(waitFor(
         [&] {
@@ -92,10 +77,10 @@ class DatabaseOutageThreadTest : public ::testing::Test {
     EXPECT_EQ(column("SELECT stdout FROM state_log"), expected) << "every state stored once";
     EXPECT_EQ(column("SELECT happen_message FROM kivo_error_happen"), expected)
         << "every record opened once";
-    std::multiset<std::string> ids = column("SELECT happen_id::text FROM kivo_error_happen");
     std::vector<std::string> sent = splitLines(readFile(alerts));
-    EXPECT_EQ(sent.size(), static_cast<size_t>(n)) << "one alert per trap";
-    for (const std::string& alert : sent) EXPECT_EQ(ids.count(alert), 1u) << "alert " << alert;
+    EXPECT_EQ(std::multiset<std::string>(sent.begin(), sent.end()),
+              column("SELECT happen_id::text FROM kivo_error_happen"))
+        << "one alert per record";
   }
 
   // Another session holding a lock on table until it rolls back.
@@ -121,7 +106,12 @@ TEST_F(DatabaseOutageThreadTest, RestartMidStreamLosesNothingOverFourConnections
       "SELECT count(*) FROM pg_stat_activity WHERE datname = 'kivo' AND pid <> pg_backend_pid()";
   EXPECT_EQ(h.value(sessions), "4");
   const int kTraps = 40;
-  std::thread writer([&] { stream(0, kTraps, std::chrono::milliseconds(50)); });
+  // The stream's pace, not a wait for anything.
+  std::thread writer([&] {
+    for (int i = 0; i < kTraps; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
+      writeTrap(i);
+    }
+  });
   bool started = h.waitForLog("EXEC#RETURN exec ", 8);
   if (started) {
     server.halt();
@@ -130,8 +120,6 @@ TEST_F(DatabaseOutageThreadTest, RestartMidStreamLosesNothingOverFourConnections
   writer.join();
   ASSERT_TRUE(started) << h.log();
   expectEveryTrapStored(kTraps);
-  std::vector<std::string> sent = splitLines(readFile(alerts));
-  EXPECT_EQ(std::set<std::string>(sent.begin(), sent.end()).size(), sent.size());
   EXPECT_EQ(h.count(kLost), 1) << h.log();
   EXPECT_EQ(h.count(kBack), 1);
   EXPECT_EQ(h.stop(), 0);
@@ -146,14 +134,12 @@ TEST_F(DatabaseOutageThreadTest, StopDuringAnOutageKeepsTheTrapForTheNextStart) 
   h.config.entries["KIVO"]["metrics_file"] = metrics;
   h.config.entries["KIVO"]["metrics_interval"] = "1";
   h.start(2);
-  auto up = [&] {
-    MetricSamples samples = parseMetricsText(readFile(metrics));
-    auto found = samples.find("kivotrapd_database_up");
-    return found == samples.end() ? -1 : found->second;
+  auto up = [&](const std::string& value) {
+    return readFile(metrics).find("\nkivotrapd_database_up " + value + "\n") != std::string::npos;
   };
-  ASSERT_TRUE(waitFor([&] { return up() == 1; }));
+  ASSERT_TRUE(waitFor([&] { return up("1"); })) << readFile(metrics);
   server.halt();
-  ASSERT_TRUE(waitFor([&] { return up() == 0; })) << "found by the probe, with no trap";
+  ASSERT_TRUE(waitFor([&] { return up("0"); })) << "found by the probe, with no trap";
   writeTrap(0);
   ASSERT_TRUE(h.waitForLog(kLost)) << h.log();
   EXPECT_EQ(h.stop(std::chrono::seconds(10)), 0) << "the stop never waits for the server";

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <regex>
 
 #include "testing/daemonHarness.h"
 #include "testing/snmpTrapReceiver.h"
@@ -19,6 +18,7 @@ namespace {
 
 const char* const kOid = ".1.3.6.1.4.1.99.0.1";
 const char* const kStateOid = ".1.3.6.1.4.1.99.1";
+const char* const kTextOid = ".1.3.6.1.4.1.99.2";
 const char* const kCheckDummy = "/usr/lib/nagios/plugins/check_dummy";
 
 TEST(EndToEndTest, TrapThroughSnmptrapdRunsThePluginStoresTheRecordAndAlerts) {
@@ -30,13 +30,12 @@ TEST(EndToEndTest, TrapThroughSnmptrapdRunsThePluginStoresTheRecordAndAlerts) {
   h.addAlerting(1, DaemonHarness::testdata("append_arguments.sh"), alerts + " --error $ERROR",
                 true, true, true);
   h.start(1);
-  ASSERT_EQ(sendTrap(receiver.address(), kOid,
-                     {kStateOid, "i", "2", ".1.3.6.1.4.1.99.2", "s", "disk full"}),
-            0);
+  auto send = [&](const char* state, const char* text) {
+    return sendTrap(receiver.address(), kOid, {kStateOid, "i", state, kTextOid, "s", text});
+  };
+  ASSERT_EQ(send("2", "disk full"), 0);
   ASSERT_TRUE(waitFor([&] { return DaemonHarness::lines(alerts) == 1; })) << h.log();
-  ASSERT_EQ(sendTrap(receiver.address(), kOid,
-                     {kStateOid, "i", "0", ".1.3.6.1.4.1.99.2", "s", "disk fine"}),
-            0);
+  ASSERT_EQ(send("0", "disk fine"), 0);
   ASSERT_TRUE(h.waitForLog("EXEC#RETURN exec ", 2)) << h.log();
   EXPECT_EQ(h.stop(), 0);
 
@@ -51,12 +50,9 @@ TEST(EndToEndTest, TrapThroughSnmptrapdRunsThePluginStoresTheRecordAndAlerts) {
   EXPECT_EQ(readFile(alerts), "--error " + id + "\n");
   EXPECT_EQ(h.rows("SELECT service_previous_state, service_last_stdout FROM kivo_services"),
             (std::vector<std::vector<std::string>>{{"0", "OK: disk fine\n"}}));
-  std::vector<std::string> trapLog = splitLines(readFile(h.config.trapLog));
-  ASSERT_EQ(trapLog.size(), 2u);
-  EXPECT_TRUE(std::regex_match(trapLog[0], std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8}#"
-                                                      "\\.1\\.3\\.6\\.1\\.4\\.1\\.99\\.0\\.1#"
-                                                      "localhost#127\\.0\\.0\\.1#.*disk full#")))
-      << trapLog[0];
+  EXPECT_EQ(DaemonHarness::lines(h.config.trapLog), 2u);
+  EXPECT_NE(readFile(h.config.trapLog).find("#.1.3.6.1.4.1.99.0.1#localhost#127.0.0.1#"),
+            std::string::npos);
 }
 
 // The spool is the record of every trap not yet done. Also run with the
