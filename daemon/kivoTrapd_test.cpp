@@ -187,6 +187,7 @@ TEST(DaemonSighupThreadTest, NewLogAndServicesForTheNextTrapsWhileTheTrapInHandF
   const std::string echo = DaemonHarness::testdata("echo_arguments.sh");
   h.addDevice(1, "192.0.2.7");
   h.addService(1, 1, kOid, gated, started + " " + gate + " old");
+  h.config.entries["LOG"]["log_enable"] = "2";  // only 1 writes the trap log
   h.start(1);
   h.spool("trap-1", trapFrom("held"));
   ASSERT_TRUE(waitFor([&] { return fileExists(started); })) << "the plug-in holds the trap";
@@ -223,6 +224,7 @@ TEST(DaemonSighupThreadTest, NewLogAndServicesForTheNextTrapsWhileTheTrapInHandF
   EXPECT_EQ(h.count("EXEC#" + echo + " y"), 1) << "the old services go on";
   EXPECT_EQ(h.count("INFO#services reloaded: "), 1);
   EXPECT_EQ(h.stop(), 0);
+  EXPECT_EQ(DaemonHarness::lines(h.config.trapLog), 0u);
 }
 
 }  // namespace

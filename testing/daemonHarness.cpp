@@ -21,18 +21,17 @@ namespace kivo {
 
 DaemonProcess::DaemonProcess(const Options& options) {
   // Everything the child needs is prepared before the fork.
-  std::string binary = KIVO_BINARY;
   std::vector<std::string> environment = options.environment;
   environment.push_back("KIVO_CONF=" + options.configuration);
   for (char** entry = environ; *entry != nullptr; ++entry) {
     if (std::string(*entry).rfind("KIVO_CONF=", 0) != 0) environment.push_back(*entry);
   }
-  std::vector<char*> envp;
-  for (std::string& entry : environment) envp.push_back(&entry[0]);
-  envp.push_back(nullptr);
   std::vector<std::string> arguments = options.arguments;
-  std::vector<char*> argv = {&binary[0]};
+  arguments.insert(arguments.begin(), KIVO_BINARY);
+  std::vector<char*> envp, argv;
+  for (std::string& entry : environment) envp.push_back(&entry[0]);
   for (std::string& argument : arguments) argv.push_back(&argument[0]);
+  envp.push_back(nullptr);
   argv.push_back(nullptr);
   int console = ::open(options.consoleFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (console < 0) throw std::runtime_error("cannot open " + options.consoleFile);
@@ -91,26 +90,17 @@ DaemonHarness::DaemonHarness() { config.useDatabase(database); }
 
 void DaemonHarness::useCluster(OwnCluster& server) {
   server.createDatabase("kivo");
-  cluster = &server;
+  clusterDatabase_ = server.connectionString("kivo");
   config.entries["POSTGRESQL"]["PGSQL_host"] = server.socket();
   config.entries["POSTGRESQL"]["PGSQL_port"] = server.port();
   config.entries["POSTGRESQL"]["PGSQL_db"] = "kivo";
 }
 
-void DaemonHarness::execute(const std::string& sql) {
-  if (cluster != nullptr) {
-    cluster->execute("kivo", sql);
-  } else {
-    database.execute(sql);
-  }
-}
-
 std::vector<std::vector<std::string>> DaemonHarness::rows(const std::string& sql) {
-  return cluster != nullptr ? cluster->rows("kivo", sql) : database.rows(sql);
-}
-
-std::string DaemonHarness::value(const std::string& sql) {
-  return cluster != nullptr ? cluster->value("kivo", sql) : database.value(sql);
+  if (clusterDatabase_.empty()) return database.rows(sql);
+  // A connection each time: the test may have restarted the server.
+  PgConnection connection = connectTest(clusterDatabase_);
+  return resultRows(runTestSql(connection.get(), sql).get());
 }
 
 void DaemonHarness::addDevice(int id, const std::string& address) {
@@ -166,8 +156,6 @@ void DaemonHarness::launch(int workers, DaemonProcess::Options options) {
   daemon.reset(new DaemonProcess(options));
 }
 
-void DaemonHarness::start(int workers) { start(workers, DaemonProcess::Options()); }
-
 void DaemonHarness::start(int workers, DaemonProcess::Options options) {
   // The log of an earlier run answers no wait of this one.
   ::unlink(config.systemLog.c_str());
@@ -177,11 +165,8 @@ void DaemonHarness::start(int workers, DaemonProcess::Options options) {
 
 int DaemonHarness::stop(std::chrono::milliseconds limit) {
   daemon->signal(SIGTERM);
-  if (!daemon->waitExit(limit)) return -1;
-  return daemon->exitStatus();
+  return daemon->waitExit(limit) ? daemon->exitStatus() : -1;
 }
-
-int DaemonHarness::waitExit() { return daemon->waitExit() ? daemon->exitStatus() : -1; }
 
 int DaemonHarness::runCommand(const std::vector<std::string>& arguments, std::string* output,
                               uid_t user) {

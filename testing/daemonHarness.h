@@ -1,12 +1,10 @@
 // One daemon under test, from its seed rows to its stop: a fresh database
-// on the test cluster (or a database of a cluster of the test's own), a
-// settings file with every path in a temporary directory, spool trap files
-// published into its spool, the binary started and stopped, and its system
-// log read and waited on.
+// on the test cluster (or one of a cluster of the test's own), a settings
+// file with every path in a temporary directory, spool trap files, the
+// binary started and stopped, and its system log read and waited on.
 //
-// Tests add rows and settings, start the daemon, publish traps and wait for
-// log lines or rows; the holder kills a daemon still running when it goes.
-// Use it from one thread.
+// The holder kills a daemon still running when it goes. Use it from one
+// thread.
 #ifndef KIVO_TESTING_DAEMONHARNESS_H
 #define KIVO_TESTING_DAEMONHARNESS_H
 
@@ -26,9 +24,8 @@ namespace kivo {
 
 class OwnCluster;
 
-// The real daemon binary as a child process of a test: KIVO_CONF points at
-// the test's settings file, its standard output and error go to a file of
-// the test. The holder kills and reaps it when it goes.
+// The daemon binary as a child process: KIVO_CONF names the settings file,
+// standard output and error go to a file. The holder kills and reaps it.
 class DaemonProcess {
  public:
   struct Options {
@@ -45,13 +42,10 @@ class DaemonProcess {
   DaemonProcess(const DaemonProcess&) = delete;
   DaemonProcess& operator=(const DaemonProcess&) = delete;
 
-  pid_t pid() const { return pid_; }
   void signal(int number);
-  // Waits at most limit for the process to end; true when it did. The
-  // status is then available from exitStatus().
+  // Waits at most limit for the process to end; true when it did, and
+  // exitStatus() is then its exit code, or 128 + signal number.
   bool waitExit(std::chrono::milliseconds limit = std::chrono::seconds(30));
-  bool exited() const { return reaped_; }
-  // The exit code, or 128 + signal number for a killed process.
   int exitStatus() const { return status_; }
 
  private:
@@ -69,13 +63,13 @@ class DaemonHarness {
   DaemonHarness(const DaemonHarness&) = delete;
   DaemonHarness& operator=(const DaemonHarness&) = delete;
 
-  // From now on the daemon and the seed rows use the database "kivo" of
-  // server, made here; server must outlive the daemon.
+  // The daemon and the SQL below use the database "kivo" of server, made
+  // here, from now on.
   void useCluster(OwnCluster& server);
-  // SQL on the daemon's database.
-  void execute(const std::string& sql);
+  // SQL on the daemon's database; throws std::runtime_error when it fails.
   std::vector<std::vector<std::string>> rows(const std::string& sql);
-  std::string value(const std::string& sql);
+  void execute(const std::string& sql) { rows(sql); }
+  std::string value(const std::string& sql) { return rows(sql).at(0).at(0); }
 
   // Seed rows. addService gives the service a trap plug-in of its own.
   void addDevice(int id, const std::string& address);
@@ -91,23 +85,19 @@ class DaemonHarness {
   void spool(const std::string& name, const std::string& text);
 
   // Writes the settings (unless options name a file) and starts the daemon
-  // with that many workers, waiting for nothing. Reconnection attempts come
-  // every 200 ms at most, so that no outage test waits long.
+  // with that many workers, reconnecting every 200 ms at most.
   void launch(int workers, DaemonProcess::Options options = DaemonProcess::Options());
-  // The same after removing the system log of an earlier run; fails the
-  // test unless the daemon has loaded its services.
-  void start(int workers);
-  void start(int workers, DaemonProcess::Options options);
-  // SIGTERM; returns the exit status, or -1 when the daemon did not end
-  // within limit.
+  // The same without the system log of an earlier run; fails the test
+  // unless the daemon loads its services.
+  void start(int workers, DaemonProcess::Options options = DaemonProcess::Options());
+  // SIGTERM; the exit status, or -1 when the daemon did not end within limit.
   int stop(std::chrono::milliseconds limit = std::chrono::seconds(30));
-  // Waits for a daemon that ends by itself; its exit status, or -1.
-  int waitExit();
+  // The exit status of a daemon that ends by itself, or -1.
+  int waitExit() { return daemon->waitExit() ? daemon->exitStatus() : -1; }
 
   // Writes the settings and runs the binary with arguments (a command such
-  // as --check) as user (0: this process's), to its end. Returns the exit
-  // status, or -1 when it did not end within 30 s; output gets what it
-  // wrote on standard output and error.
+  // as --check) as user (0: this process's) to its end: its exit status, or
+  // -1 after 30 s; output gets its standard output and error.
   int runCommand(const std::vector<std::string>& arguments, std::string* output,
                  uid_t user = 0);
 
@@ -117,21 +107,20 @@ class DaemonHarness {
   bool waitForLog(const std::string& prefix, int n = 1,
                   std::chrono::milliseconds limit = std::chrono::seconds(20)) const;
   std::string log() const { return readFile(config.systemLog); }
-  // What the daemon wrote on its standard output and error.
   std::string console() const { return readFile(dir.file("console")); }
-  // Names of the files in the spool directory.
   std::vector<std::string> spoolFiles() const { return listDirectory(config.spool); }
 
   // A file of the test data under daemon/testdata.
   static std::string testdata(const std::string& name);
-  // The number of lines in a file; 0 when there is none.
   static size_t lines(const std::string& path) { return splitLines(readFile(path)).size(); }
 
   TestDatabase database;
   TempDir dir;
   DaemonConfig config{dir};
   std::unique_ptr<DaemonProcess> daemon;
-  OwnCluster* cluster = nullptr;
+
+ private:
+  std::string clusterDatabase_;  // connection string, when useCluster was called
 };
 
 // The dotted IPv4 address as kivo_device keeps it: one number, the first
