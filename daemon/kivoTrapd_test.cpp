@@ -146,7 +146,7 @@ TEST(DaemonLifeTest, TrapFilesAreTakenAtOnceInNameOrderAndOtherEntriesSkippedOnc
   EXPECT_EQ((h.log() + readFile(h.config.trapLog)).find("root:"), std::string::npos);
 }
 
-TEST(DaemonLifeTest, MissingSpoolOnceThenAFileThatCannotBeRemovedIsHandledOnce) {
+TEST(DaemonLifeTest, MissingSpoolOnceThenFilesThatCannotBeReadOrRemoved) {
   DaemonHarness h;
   struct passwd* nobody = ::getpwnam("nobody");
   if (nobody == nullptr || ::geteuid() != 0) GTEST_SKIP() << "runs the daemon as nobody";
@@ -162,6 +162,8 @@ TEST(DaemonLifeTest, MissingSpoolOnceThenAFileThatCannotBeRemovedIsHandledOnce) 
   ASSERT_TRUE(h.waitForLog(missing)) << h.log();
   // The daemon may read the directory but not remove anything from it.
   ::mkdir(spool.c_str(), 0755);
+  writeFile(spool + "closed", trapFrom("closed"));
+  ::chmod((spool + "closed").c_str(), 0600);
   writeFile(spool + "stuck", trapFrom("stuck"));
   const std::string stuck = "ERR#kivo can't delete " + spool + "stuck";
   ASSERT_TRUE(h.waitForLog(stuck)) << h.log();
@@ -174,6 +176,7 @@ TEST(DaemonLifeTest, MissingSpoolOnceThenAFileThatCannotBeRemovedIsHandledOnce) 
   EXPECT_EQ(h.stop(), 0);
   EXPECT_EQ(h.count(missing), 1) << "an outage is one line";
   EXPECT_EQ(h.count("INFO#spool dir readable again: " + spool), 1);
+  EXPECT_EQ(h.count("ERR#kivo skips spool entry " + spool + "closed: Permission denied"), 1);
   EXPECT_EQ(DaemonHarness::lines(h.config.trapLog), 3u) << "each handled once";
 }
 

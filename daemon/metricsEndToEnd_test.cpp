@@ -44,7 +44,6 @@ TEST(MetricsEndToEndThreadTest, ListenerAndFileCountTheTrapsAlike) {
     }
     return port > 0;
   })) << h.log();
-  // One worker takes them in name order.
   const std::pair<const char*, const char*> traps[] = {
       {".1.3.6.1.4.1.99.0.1", "0"}, {".1.3.6.1.4.1.99.0.1", "2"}, {".1.3.6.1.4.1.99.0.2", "0"},
       {".1.3.6.1.4.1.99.0.1", "7"}, {".1.3.6.1.4.1.99.0.3", "0"}};
