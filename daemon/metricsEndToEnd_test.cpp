@@ -29,7 +29,7 @@ TEST(MetricsEndToEndThreadTest, ListenerAndFileCountTheTrapsAlike) {
   h.config.entries["KIVO"]["metrics_listen"] = "127.0.0.1:0";
   h.config.entries["KIVO"]["plugin_timeout"] = "1";
   // Service 1 exits with the trap's first value and alerts on a critical
-  // result; service 2 sleeps beyond plugin_timeout and its alerting program
+  // result, not on a warning; service 2 sleeps beyond plugin_timeout and its alerting program
   // for the unknown result cannot be started; .2 has no service.
   h.addDevice(1, "127.0.0.1");
   h.addService(1, 1, ".1.3.6.1.4.1.99.0.1", "/bin/sh", "-c \"exit $1\"");
@@ -45,7 +45,7 @@ TEST(MetricsEndToEndThreadTest, ListenerAndFileCountTheTrapsAlike) {
     return port > 0;
   })) << h.log();
   const std::pair<const char*, const char*> traps[] = {
-      {".1.3.6.1.4.1.99.0.1", "0"}, {".1.3.6.1.4.1.99.0.1", "2"}, {".1.3.6.1.4.1.99.0.2", "0"},
+      {".1.3.6.1.4.1.99.0.1", "1"}, {".1.3.6.1.4.1.99.0.1", "2"}, {".1.3.6.1.4.1.99.0.2", "0"},
       {".1.3.6.1.4.1.99.0.1", "7"}, {".1.3.6.1.4.1.99.0.3", "0"}};
   for (int i = 0; i < 5; ++i) {
     h.spool("trap-" + std::to_string(i),
@@ -56,8 +56,8 @@ TEST(MetricsEndToEndThreadTest, ListenerAndFileCountTheTrapsAlike) {
   const std::map<std::string, double> expected = {
       {"traps_taken_total", 5}, {"traps_done_total{outcome=\"run\"}", 3},
       {"traps_done_total{outcome=\"no_service\"}", 1}, {"traps_done_total{outcome=\"folded\"}", 0},
-      {"traps_done_total{outcome=\"plugin_failed\"}", 1}, {"plugin_exits_total{code=\"0\"}", 1},
-      {"plugin_exits_total{code=\"1\"}", 0}, {"plugin_exits_total{code=\"2\"}", 1},
+      {"traps_done_total{outcome=\"plugin_failed\"}", 1}, {"plugin_exits_total{code=\"0\"}", 0},
+      {"plugin_exits_total{code=\"1\"}", 1}, {"plugin_exits_total{code=\"2\"}", 1},
       {"plugin_exits_total{code=\"3\"}", 0}, {"plugin_exits_total{code=\"4\"}", 0},
       {"plugin_timeouts_total", 1}, {"plugin_duration_seconds_count", 4},
       {"alerts_total{result=\"ok\"}", 1}, {"alerts_total{result=\"failed\"}", 1},
