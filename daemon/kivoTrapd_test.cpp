@@ -1,390 +1,233 @@
-// The daemon binary as a process: start-up lines, intake, bad spool entries
-// and the SIGTERM stop.
+// The daemon binary's life: its start-up and stop lines, the failures that
+// end it at start-up, the intake of a real spool directory, and SIGHUP.
 #include <pwd.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "testing/daemonConfig.h"
-#include "testing/daemonProcess.h"
-#include "testing/tempDir.h"
-#include "testing/testDatabase.h"
-#include "trap/snmpTrap.h"
+#include "testing/daemonHarness.h"
 
 namespace kivo {
 
 namespace {
 
-std::string trapFile(const std::string& host) {
-  return host + "\nUDP: [192.0.2.7]:161->[192.0.2.1]:162\n"
-                "DISMAN-EVENT-MIB::sysUpTimeInstance 0:0:01:02.03\n"
-                ".1.3.6.1.6.3.1.1.4.1.0 .1.3.6.1.4.1.99.0.1\n"
-                "date 2024-01-31 10:00:00\n"
-                ".1.3.6.1.4.1.99.1 \"up\"\n";
+const char* const kOid = ".1.3.6.1.4.1.99.0.1";
+const char* const kNewOid = ".1.3.6.1.4.1.99.0.2";
+const char* const kStopping = "INFO# kivoTrapD is stopping ... SIGTERM";
+const char* const kReturn = "EXEC#RETURN exec 0";
+
+std::string trapFrom(const std::string& host) {
+  return DaemonHarness::trapText("192.0.2.7", kOid, {{".1.3.6.1.4.1.99.1", "up"}}, host);
 }
 
-class DaemonTest : public ::testing::Test {
- protected:
-  DaemonProcess& start() {
-    config.useDatabase(database);
-    config.write();
-    DaemonProcess::Options options;
-    options.configuration = config.path;
-    options.consoleFile = console;
-    options.user = user;
-    daemon.reset(new DaemonProcess(options));
-    return *daemon;
+TEST(DaemonLifeTest, StartupLinesThenSigintStopsLeavingQueuedTrapsInTheSpool) {
+  DaemonHarness h;
+  writeFile(h.config.systemLog, "line of an earlier run\n");
+  const std::string spool = h.config.spool;
+  h.config.entries["KIVO"]["spool_directory"] = spool.substr(0, spool.size() - 1);
+  h.config.entries["LOG"].erase("log_enable");
+  for (const char* name : {"trap-1", "trap-2"}) h.spool(name, trapFrom(name));
+  h.launch(0);
+  ASSERT_TRUE(h.waitForLog("ERR#thread_number 0: ")) << h.log() << h.console();
+  h.daemon->signal(SIGINT);
+  ASSERT_TRUE(h.daemon->waitExit());
+  EXPECT_EQ(h.daemon->exitStatus(), 0);
+  std::vector<std::string> lines;  // without the connection's trace lines
+  for (const std::string& line : h.config.messages()) {
+    if (line.rfind("\t[PG ", 0) != 0) lines.push_back(line);
   }
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{
+                "INFO#Log file system: " + h.config.systemLog,
+                "INFO#Log trap enable (0=no and 1=yes): 0",
+                "INFO#Log file receive trap: " + h.config.trapLog,
+                "INFO#Log file unknown trap: " + h.dir.file("trap_unknown.log"),
+                "INFO#Log file max size: 1000000",
+                "INFO#Connection database....",
+                "INFO#Connection database sucessful. Encoding: UTF8",
+                "INFO#kivoTrapD starting...",
+                "INFO#spool dir: " + spool,
+                "INFO#spool_directory has no final \"/\": using " + spool,
+                "INFO#load Trap service ",
+                "ERR#thread_number 0: no worker thread starts, no trap will be handled",
+                "INFO# stop kivoTrapD... SIGTERM",
+                kStopping,
+            }));
+  EXPECT_EQ(readFile(h.config.systemLog + ".previous"), "line of an earlier run\n");
+  EXPECT_EQ(h.spoolFiles(), (std::vector<std::string>{"trap-1", "trap-2"}));
+}
 
-  bool logHas(const std::string& message) const {
-    std::vector<std::string> lines = config.messages();
-    return std::find(lines.begin(), lines.end(), message) != lines.end();
-  }
-
-  bool waitForLog(const std::string& message) {
-    return waitFor([&] { return logHas(message); });
-  }
-
-  // Sends SIGTERM once the daemon is in its loop and returns its exit status.
-  int stop() {
-    EXPECT_TRUE(waitForLog("INFO#load Trap service ")) << readFile(config.systemLog);
-    daemon->signal(SIGTERM);
-    EXPECT_TRUE(daemon->waitExit()) << "the daemon must end after SIGTERM";
-    return daemon->exitStatus();
-  }
-
-  std::vector<std::string> spoolNames() const { return listDirectory(config.spool); }
-
-  TestDatabase database;
-  TempDir dir;
-  DaemonConfig config{dir};
-  std::string console = dir.file("console");
-  uid_t user = 0;
-  std::unique_ptr<DaemonProcess> daemon;
-};
-
-TEST_F(DaemonTest, StartupLinesThenStopLines) {
-  writeFile(config.systemLog, "line of an earlier run\n");
-  start();
-  // The last start-up line, so that the stop's lines come after it.
-  ASSERT_TRUE(waitForLog("ERR#thread_number 0: no worker thread starts, no trap will be handled"));
-  EXPECT_EQ(stop(), 0);
-  std::vector<std::string> expected = {
-      "INFO#Log file system: " + config.systemLog,
-      "INFO#Log trap enable (0=no and 1=yes): 1",
-      "INFO#Log file receive trap: " + config.trapLog,
-      "INFO#Log file unknown trap: " + dir.file("trap_unknown.log"),
-      "INFO#Log file max size: 1000000",
-      "INFO#Connection database....",
-      "\t[PG CONSTRUCT] connexion",
-      "INFO#Connection database sucessful. Encoding: UTF8",
-      "\t[PG EXEC] status: PGRES_TUPLES_OK",
-      "\t[PG EXEC] status: PGRES_TUPLES_OK",
-      "INFO#kivoTrapD starting...",
-      "INFO#spool dir: " + config.spool,
-      "\t[PG EXEC] status: PGRES_TUPLES_OK",
-      "INFO#load Trap service ",
-      // The services' last states.
-      "\t[PG EXEC] status: PGRES_TUPLES_OK",
-      "ERR#thread_number 0: no worker thread starts, no trap will be handled",
-      "INFO# stop kivoTrapD... SIGTERM",
-      "INFO# kivoTrapD is stopping ... SIGTERM",
-      "\t[PG DESCONSTRUCT]fin de connexion",
+TEST(DaemonLifeTest, FailuresAtStartUpEndWithStatusOneAndTheirLine) {
+  // A setting, its value in the test's directory and the failure's line;
+  // without a setting there is no settings file.
+  struct Case {
+    const char* section;
+    const char* name;
+    const char* file;
+    const char* line;
+  } cases[] = {
+      {"", "", "", "File errorerror: can't open file"},
+      {"LOG", "log_trapd_file", "no/system.log", "File errorERROR can't open system file "},
+      {"LOG", "log_trap_receive", "no/trap.log", "File errorerror open file: "},
+      {"POSTGRESQL", "PGSQL_host", "no-server",
+       "POSTGRESQL EXCEPTIONconnection to server on socket \""},
   };
-  EXPECT_EQ(config.messages(), expected);
+  for (const Case& c : cases) {
+    DaemonHarness h;
+    DaemonProcess::Options options;
+    h.config.entries["POSTGRESQL"]["PGSQL_pwd"] = "k1vo-secret";
+    if (*c.section == '\0') options.configuration = h.dir.file("no.conf");
+    h.config.entries[c.section][c.name] = h.dir.file(c.file);
+    h.launch(1, options);
+    EXPECT_EQ(h.waitExit(), 1) << c.line;
+    const std::string text = h.console() + h.log();
+    std::vector<std::string> lines = logMessages(text);
+    const std::string line = c.line + (*c.section == '\0' ? "" : h.dir.file(c.file));
+    EXPECT_NE(text.find(line), std::string::npos) << text;
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), kStopping), 1) << c.line;
+    EXPECT_EQ(text.find("k1vo"), std::string::npos) << c.line;
+  }
 }
 
-TEST_F(DaemonTest, MissingLogEnableIsReportedAsZero) {
-  config.entries["LOG"].erase("log_enable");
-  start();
-  EXPECT_TRUE(waitForLog("INFO#Log trap enable (0=no and 1=yes): 0"));
-  EXPECT_EQ(stop(), 0);
-}
+TEST(DaemonLifeTest, TrapFilesAreTakenAtOnceInNameOrderAndOtherEntriesSkippedOnce) {
+  DaemonHarness h;
+  const std::string spool = h.config.spool;
+  ASSERT_EQ(::mkfifo((spool + "fifo").c_str(), 0644), 0);
+  ASSERT_EQ(::symlink("/etc/passwd", (spool + "link").c_str()), 0);
+  ASSERT_EQ(::mkdir((spool + "directory").c_str(), 0755), 0);
+  writeFile(spool + "directory/inner", trapFrom("inner"));
+  writeFile(spool + "large", trapFrom("large") + std::string(600, 'x') + "\n");
+  writeFile(spool + "empty", "");
+  writeFile(spool + "garbage", std::string("\x00\xff\x01 junk\n\n\x7f", 10));
+  for (const char* name : {"b", "a", "10", "9", ".hidden"}) writeFile(spool + name, trapFrom(name));
+  // The long pause between passes must not delay a trap: arrivals wake it.
+  h.config.entries["KIVO"]["sleep"] = "600";
+  h.config.entries["KIVO"]["spool_settle"] = "1";
+  h.config.entries["KIVO"]["spool_file_max"] = "500";
+  h.start(1);
+  const std::vector<std::string> skipped = {"directory", "fifo", "large", "link"};
+  ASSERT_TRUE(waitFor([&] { return h.spoolFiles() == skipped; })) << h.log();
 
-TEST_F(DaemonTest, FilesAreTakenInByteOrderAndRemovedOnceDone) {
-  const char* names[] = {"b", "a", "10", "9", ".hidden"};
-  for (const char* name : names) writeFile(config.spool + name, trapFile(std::string("host-") + name));
-  config.entries["KIVO"]["thread_number"] = "1";
-  start();
-  ASSERT_TRUE(waitFor([&] { return spoolNames().empty(); })) << "every trap is done";
-  EXPECT_EQ(stop(), 0);
+  // A second daemon on the same spool stops before it writes anything.
+  DaemonHarness second;
+  second.config.entries["KIVO"]["spool_directory"] = spool;
+  second.launch(1);
+  EXPECT_EQ(second.waitExit(), 1);
+  EXPECT_EQ(logMessages(second.console()),
+            (std::vector<std::string>{"ERR#kivo spool directory " + spool +
+                                      " is taken by another running kivoTrapD: this one stops"}));
+  EXPECT_FALSE(fileExists(second.config.systemLog));
+
+  // Later arrivals, renamed in or written in place, make later passes.
+  h.spool("later-1", trapFrom("later-1"));
+  ASSERT_TRUE(waitFor([&] { return !fileExists(spool + "later-1"); }));
+  writeFile(spool + "later-2", trapFrom("later-2"));
+  ASSERT_TRUE(waitFor([&] { return !fileExists(spool + "later-2"); }));
+  EXPECT_EQ(h.stop(std::chrono::seconds(10)), 0) << "SIGTERM cuts the pause short";
+
   std::vector<std::string> hosts;
-  const std::string unmatched = "INFO#there isn't passive service for OID.1.3.6.1.4.1.99.0.1 "
-                                "on this host ";
-  for (const std::string& line : config.messages()) {
+  const std::string unmatched =
+      "INFO#there isn't passive service for OID.1.3.6.1.4.1.99.0.1 on this host ";
+  for (const std::string& line : h.config.messages()) {
     if (line.rfind(unmatched, 0) == 0) hosts.push_back(line.substr(unmatched.size()));
   }
-  EXPECT_EQ(hosts, (std::vector<std::string>{"host-.hidden(192.0.2.7)", "host-10(192.0.2.7)",
-                                             "host-9(192.0.2.7)", "host-a(192.0.2.7)",
-                                             "host-b(192.0.2.7)"}));
-  std::vector<std::string> lines = config.messages();
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2], "INFO# kivoTrapD is stopping ... SIGTERM");
-}
-
-TEST_F(DaemonTest, QueuedTrapsStayInTheSpoolAtTheStop) {
-  // No worker: every trap is queued and none is done.
-  for (const char* name : {"trap-1", "trap-2", "trap-3"}) writeFile(config.spool + name, trapFile(name));
-  start();
-  ASSERT_TRUE(waitForLog("INFO#load Trap service "));
-  EXPECT_EQ(stop(), 0);
-  EXPECT_EQ(spoolNames(), (std::vector<std::string>{"trap-1", "trap-2", "trap-3"}));
-  for (const std::string& line : config.messages()) {
-    EXPECT_EQ(line.find("put back"), std::string::npos) << line;
+  EXPECT_EQ(hosts, (std::vector<std::string>{".hidden(192.0.2.7)", "10(192.0.2.7)",
+                                             "9(192.0.2.7)", "a(192.0.2.7)", "b(192.0.2.7)",
+                                             "later-1(192.0.2.7)", "later-2(192.0.2.7)"}));
+  for (const std::string& name : skipped) {
+    EXPECT_EQ(h.count("ERR#kivo skips spool entry " + spool + name + ": "), 1) << name;
   }
+  EXPECT_TRUE(fileExists(spool + "directory/inner")) << "nothing inside is touched";
+  EXPECT_EQ(DaemonHarness::lines(h.config.trapLog), 9u) << "empty and garbage files are traps";
+  EXPECT_EQ((h.log() + readFile(h.config.trapLog)).find("root:"), std::string::npos);
 }
 
-TEST_F(DaemonTest, EmptyAndGarbageFilesAreTrapsNotFatal) {
-  writeFile(config.spool + "empty", "");
-  writeFile(config.spool + "garbage", std::string("\x00\xff\x01 junk\n\n\x7f", 10));
-  writeFile(config.spool + "short", "only a host line");
-  config.entries["KIVO"]["thread_number"] = "1";
-  start();
-  ASSERT_TRUE(waitFor([&] { return spoolNames().empty(); }));
-  EXPECT_EQ(stop(), 0);
-  EXPECT_EQ(splitLines(readFile(config.trapLog)).size(), 3u);
-}
-
-TEST_F(DaemonTest, MissingSpoolDirectoryIsReportedOncePerOutage) {
-  ::rmdir(config.spool.c_str());
-  config.entries["KIVO"]["sleep"] = "0";
-  config.entries["KIVO"]["thread_number"] = "1";
-  start();
-  std::string error = "ERR#kivo can't open spool directory " + config.spool +
-                      ": No such file or directory";
-  ASSERT_TRUE(waitForLog(error));
-  ::usleep(200000);
-  ::mkdir(config.spool.c_str(), 0755);
-  writeFile(config.spool + "late", trapFile("late"));
-  ASSERT_TRUE(waitFor([&] { return spoolNames().empty(); })) << "intake goes on";
-  EXPECT_EQ(stop(), 0);
-  EXPECT_EQ(config.count(error), 1) << "a long outage is one line";
-  EXPECT_TRUE(logHas("INFO#spool dir readable again: " + config.spool));
-  EXPECT_EQ(splitLines(readFile(config.trapLog)).size(), 1u);
-}
-
-// The daemon runs as an unprivileged user; true when that could be set up.
-bool runAsNobody(uid_t& user, const TempDir& dir) {
+TEST(DaemonLifeTest, MissingSpoolOnceThenFilesThatCannotBeReadOrRemoved) {
+  DaemonHarness h;
   struct passwd* nobody = ::getpwnam("nobody");
-  if (nobody == nullptr || ::geteuid() != 0) return false;
-  user = nobody->pw_uid;
-  ::chmod(dir.path().c_str(), 0777);
-  return true;
-}
-
-TEST_F(DaemonTest, UndeletableFileIsHandledOnceAndReportedEveryPass) {
-  // A spool directory the daemon may read but not change.
-  if (!runAsNobody(user, dir)) GTEST_SKIP() << "needs root to run the daemon as nobody";
-  ::chmod(config.spool.c_str(), 0755);
-  config.entries["KIVO"]["sleep"] = "0";
-  config.entries["KIVO"]["thread_number"] = "1";
-  writeFile(config.spool + "stuck", trapFile("stuck"));
-  start();
-  std::string error = "ERR#kivo can't delete " + config.spool + "stuck";
-  ASSERT_TRUE(waitForLog(error)) << readFile(config.systemLog);
+  if (nobody == nullptr || ::geteuid() != 0) GTEST_SKIP() << "runs the daemon as nobody";
+  DaemonProcess::Options options;
+  options.user = nobody->pw_uid;
+  ::chmod(h.dir.path().c_str(), 0777);
+  const std::string spool = h.config.spool;
+  ::rmdir(spool.c_str());
+  h.config.entries["KIVO"]["sleep"] = "0";
+  h.start(1, options);
+  const std::string missing =
+      "ERR#kivo can't open spool directory " + spool + ": No such file or directory";
+  ASSERT_TRUE(h.waitForLog(missing)) << h.log();
+  // The daemon may read the directory but not remove anything from it.
+  ::mkdir(spool.c_str(), 0755);
+  writeFile(spool + "closed", trapFrom("closed"));
+  ::chmod((spool + "closed").c_str(), 0600);
+  writeFile(spool + "stuck", trapFrom("stuck"));
+  const std::string stuck = "ERR#kivo can't delete " + spool + "stuck";
+  ASSERT_TRUE(h.waitForLog(stuck)) << h.log();
   // Each arrival makes a pass, which tries the stuck file again.
   for (size_t i = 0; i < 2; ++i) {
-    writeFile(config.spool + "later-" + std::to_string(i), trapFile("later"));
-    ASSERT_TRUE(waitFor([&] { return splitLines(readFile(config.trapLog)).size() == i + 2; }));
+    writeFile(spool + "later-" + std::to_string(i), trapFrom("later"));
+    ASSERT_TRUE(waitFor([&] { return DaemonHarness::lines(h.config.trapLog) == i + 2; }));
   }
-  ASSERT_TRUE(waitFor([&] { return config.count(error) >= 3; })) << readFile(config.systemLog);
-  EXPECT_EQ(stop(), 0);
-  EXPECT_EQ(splitLines(readFile(config.trapLog)).size(), 3u) << "each handled once";
+  ASSERT_TRUE(h.waitForLog(stuck, 3)) << h.log();
+  EXPECT_EQ(h.stop(), 0);
+  EXPECT_EQ(h.count(missing), 1) << "an outage is one line";
+  EXPECT_EQ(h.count("INFO#spool dir readable again: " + spool), 1);
+  EXPECT_EQ(h.count("ERR#kivo skips spool entry " + spool + "closed: Permission denied"), 1);
+  EXPECT_EQ(DaemonHarness::lines(h.config.trapLog), 3u) << "each handled once";
 }
 
-TEST_F(DaemonTest, EntriesThatAreNoTrapFileAreReportedOnceAndSkipped) {
-  const std::string secret = "secret-line-never-logged";
-  writeFile(dir.file("secret"), secret + "\n" + secret + "\n");
-  const std::string spool = config.spool;
-  ASSERT_EQ(::mkfifo((spool + "b-fifo").c_str(), 0644), 0);
-  ASSERT_EQ(::symlink(dir.file("secret").c_str(), (spool + "c-link").c_str()), 0);
-  ASSERT_EQ(::symlink(dir.file("absent").c_str(), (spool + "d-dangling").c_str()), 0);
-  ASSERT_EQ(::mkdir((spool + "e-directory").c_str(), 0755), 0);
-  writeFile(spool + "e-directory/inner", trapFile("inner"));
-  writeFile(spool + "f-large", trapFile("large") + std::string(600, 'x') + "\n");
-  int listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(listening, 0);
-  sockaddr_un address = {};
-  address.sun_family = AF_UNIX;
-  std::string socketPath = spool + "g-socket";
-  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
-  socketPath.copy(address.sun_path, socketPath.size());
-  ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  for (const char* name : {"a-first", "h-last"}) writeFile(spool + name, trapFile(name));
-  config.entries["KIVO"]["sleep"] = "0";
-  config.entries["KIVO"]["thread_number"] = "1";
-  config.entries["KIVO"]["spool_file_max"] = "500";
-  start();
-  ASSERT_TRUE(waitFor([&] { return !fileExists(spool + "a-first") && !fileExists(spool + "h-last"); }))
-      << readFile(config.systemLog);
-  // Later arrivals make later passes over the same entries.
-  for (int i = 0; i < 3; ++i) {
-    const std::string name = "i-later-" + std::to_string(i);
-    writeFile(spool + name, trapFile(name));
-    ASSERT_TRUE(waitFor([&] { return !fileExists(spool + name); })) << name;
-  }
-  EXPECT_EQ(stop(), 0);
-  ::close(listening);
+// SIGHUP reopens the system log and reloads the services; these also run
+// with the daemon built under ThreadSanitizer.
+TEST(DaemonSighupThreadTest, NewLogAndServicesForTheNextTrapsWhileTheTrapInHandFinishes) {
+  DaemonHarness h;
+  const std::string started = h.dir.file("started");
+  const std::string gate = h.dir.file("gate");
+  const std::string gated = std::string(KIVO_SOURCE_DIR) + "/services/testdata/gated.sh";
+  const std::string echo = DaemonHarness::testdata("echo_arguments.sh");
+  h.addDevice(1, "192.0.2.7");
+  h.addService(1, 1, kOid, gated, started + " " + gate + " old");
+  h.config.entries["LOG"]["log_enable"] = "2";  // only 1 writes the trap log
+  h.start(1);
+  h.spool("trap-1", trapFrom("held"));
+  ASSERT_TRUE(waitFor([&] { return fileExists(started); })) << "the plug-in holds the trap";
 
-  struct Expected {
-    const char* name;
-    const char* why;
-  } expected[] = {
-      {"b-fifo", "is a FIFO"},
-      {"c-link", "is a symbolic link"},
-      {"d-dangling", "is a symbolic link"},
-      {"e-directory", "is a directory"},
-      {"f-large", "is larger than spool_file_max (500 bytes)"},
-      {"g-socket", "is a socket"},
-  };
-  for (const Expected& e : expected) {
-    EXPECT_EQ(config.count("ERR#kivo skips spool entry " + spool + e.name + ": " + e.why), 1)
-        << e.name;
-    EXPECT_TRUE(fileExists(spool + e.name) || e.name == std::string("d-dangling")) << e.name;
-  }
-  EXPECT_TRUE(fileExists(spool + "e-directory/inner")) << "nothing inside is touched";
-  std::vector<std::string> hosts;
-  for (const std::string& line : splitLines(readFile(config.trapLog))) hosts.push_back(line);
-  EXPECT_EQ(hosts.size(), 5u) << "the two around them and the three later ones";
-  EXPECT_EQ(readFile(config.systemLog).find(secret), std::string::npos);
-  EXPECT_EQ(readFile(config.trapLog).find(secret), std::string::npos);
-}
+  h.execute("UPDATE kivo_services SET service_parameter = " +
+            sqlQuoted(started + "-2 " + gate + " new") + " WHERE service_id = 1");
+  h.addService(2, 1, kNewOid, echo, "$1");
+  std::string output;
+  EXPECT_EQ(h.runCommand({"--check"}, &output), 0) << "beside the daemon\n" << output;
+  const std::string moved = h.config.systemLog + ".1";
+  ASSERT_EQ(::rename(h.config.systemLog.c_str(), moved.c_str()), 0);
+  h.daemon->signal(SIGHUP);
+  ASSERT_TRUE(h.waitForLog("INFO#services reloaded: 2 services")) << h.log() << readFile(moved);
+  EXPECT_EQ(h.count("INFO#SIGHUP: system log reopened " + h.config.systemLog), 1);
+  EXPECT_NE(readFile(moved).find("INFO#load Trap service "), std::string::npos);
+  writeFile(gate, "");
+  ASSERT_TRUE(h.waitForLog(kReturn));
+  EXPECT_EQ(h.value("SELECT service_last_stdout FROM kivo_services WHERE service_id = 1"),
+            "old\n")
+      << "the trap in hand ran with the service it found";
+  h.spool("trap-2", DaemonHarness::trapText("192.0.2.7", kNewOid, {{".1.3.6.1.4.1.99.1", "x"}}));
+  h.spool("trap-3", trapFrom("next"));
+  ASSERT_TRUE(h.waitForLog(kReturn, 3)) << h.log();
+  EXPECT_EQ(h.count("EXEC#" + echo + " x"), 1) << "the added service ran";
+  EXPECT_EQ(h.count("EXEC#" + gated + " " + started + "-2 " + gate + " new"), 1);
 
-TEST_F(DaemonTest, UnreadableFileIsReportedOnceAndTheOthersAreTaken) {
-  if (!runAsNobody(user, dir)) GTEST_SKIP() << "needs root to run the daemon as nobody";
-  ::chmod(config.spool.c_str(), 0777);
-  writeFile(config.spool + "a-closed", trapFile("closed"));
-  ::chmod((config.spool + "a-closed").c_str(), 0600);
-  writeFile(config.spool + "b-open", trapFile("open"));
-  ::chmod((config.spool + "b-open").c_str(), 0644);
-  config.entries["KIVO"]["thread_number"] = "1";
-  start();
-  ASSERT_TRUE(waitFor([&] { return !fileExists(config.spool + "b-open"); }))
-      << readFile(config.systemLog);
-  writeFile(config.spool + "c-later", trapFile("later"));
-  ::chmod((config.spool + "c-later").c_str(), 0644);
-  ASSERT_TRUE(waitFor([&] { return !fileExists(config.spool + "c-later"); }));
-  EXPECT_EQ(stop(), 0);
-  EXPECT_EQ(config.count("ERR#kivo skips spool entry " + config.spool +
-                         "a-closed: Permission denied"),
-            1);
-  EXPECT_TRUE(fileExists(config.spool + "a-closed"));
-}
-
-TEST_F(DaemonTest, SigtermCutsTheLongPauseShort) {
-  config.entries["KIVO"]["sleep"] = "600";
-  start();
-  EXPECT_EQ(stop(), 0);
-}
-
-TEST_F(DaemonTest, FileArrivingDuringALongPauseIsTakenAtOnce) {
-  struct Case {
-    const char* sleep;
-    bool rename;  // renamed in, as the handlers do; else written in place
-  } cases[] = {{"600", true}, {"600", false}, {"0", true}};
-  for (const Case& c : cases) {
-    config.entries["KIVO"]["sleep"] = c.sleep;
-    config.entries["KIVO"]["thread_number"] = "1";
-    ::unlink(config.trapLog.c_str());
-    start();
-    ASSERT_TRUE(waitForLog("INFO#load Trap service ")) << c.sleep;
-    for (int i = 0; i < 2; ++i) {
-      const std::string name = "trap-" + std::to_string(i);
-      if (c.rename) {
-        writeFile(dir.file(name), trapFile(name));
-        ASSERT_EQ(::rename(dir.file(name).c_str(), (config.spool + name).c_str()), 0);
-      } else {
-        writeFile(config.spool + name, trapFile(name));
-      }
-      ASSERT_TRUE(waitFor([&] { return splitLines(readFile(config.trapLog)).size() == i + 1u; }))
-          << "sleep=" << c.sleep << " rename=" << c.rename << " file " << i;
-    }
-    EXPECT_EQ(stop(), 0);
-  }
-}
-
-TEST_F(DaemonTest, SpoolPathWithoutSlashIsUsedWithOne) {
-  std::string spool = config.spool;
-  config.entries["KIVO"]["spool_directory"] = spool.substr(0, spool.size() - 1);
-  config.entries["KIVO"]["thread_number"] = "1";
-  writeFile(spool + "a", trapFile("a"));
-  start();
-  ASSERT_TRUE(waitFor([&] { return !fileExists(spool + "a"); })) << readFile(config.systemLog);
-  EXPECT_EQ(stop(), 0);
-  EXPECT_TRUE(logHas("INFO#spool dir: " + spool.substr(0, spool.size() - 1) + "/"));
-  EXPECT_TRUE(logHas("INFO#spool_directory has no final \"/\": using " + spool));
-}
-
-TEST_F(DaemonTest, SecondDaemonOnTheSameSpoolRefusesToStart) {
-  config.entries["KIVO"]["thread_number"] = "1";
-  start();
-  ASSERT_TRUE(waitForLog("INFO#load Trap service "));
-  DaemonConfig second(dir);
-  second.path = dir.file("second.conf");
-  second.systemLog = dir.file("second.log");
-  second.entries["LOG"]["log_trapd_file"] = second.systemLog;
-  second.entries["KIVO"]["thread_number"] = "1";
-  second.useDatabase(database);
-  second.write();
-  DaemonProcess::Options options;
-  options.configuration = second.path;
-  options.consoleFile = dir.file("second.console");
-  DaemonProcess other(options);
-  ASSERT_TRUE(other.waitExit());
-  EXPECT_NE(other.exitStatus(), 0);
-  EXPECT_EQ(logMessages(readFile(options.consoleFile)),
-            (std::vector<std::string>{"ERR#kivo spool directory " + config.spool +
-                                      " is taken by another running kivoTrapD: this one stops"}));
-  EXPECT_FALSE(fileExists(second.systemLog)) << "stopped before anything else";
-
-  writeFile(config.spool + "trap", trapFile("after"));
-  ASSERT_TRUE(waitFor([&] { return spoolNames().empty(); }));
-  EXPECT_EQ(stop(), 0);
-  EXPECT_EQ(splitLines(readFile(config.trapLog)).size(), 1u);
-}
-
-TEST_F(DaemonTest, MissingConfigurationStopsWithStatusOne) {
-  start();
-  config.path = dir.file("absent.conf");
-  DaemonProcess::Options options;
-  options.configuration = config.path;
-  options.consoleFile = console;
-  daemon.reset();
-  daemon.reset(new DaemonProcess(options));
-  ASSERT_TRUE(daemon->waitExit());
-  EXPECT_EQ(daemon->exitStatus(), 1);
-  std::vector<std::string> lines = logMessages(readFile(console));
-  EXPECT_EQ(lines, (std::vector<std::string>{"File errorerror: can't open file",
-                                             "INFO# kivoTrapD is stopping ... SIGTERM"}));
-}
-
-TEST_F(DaemonTest, UnopenableSystemLogStopsWithItsPath) {
-  struct Case {
-    const char* name;
-    std::string content;
-    std::string message;
-  } cases[] = {
-      {"carriage-return line ends", "[LOG]\r\nlog_trapd_file=" + config.systemLog + "\r\n",
-       "File errorERROR can't open system file "},
-      {"log in a missing directory", "[LOG]\nlog_trapd_file=" + dir.file("no/such.log") + "\n",
-       "File errorERROR can't open system file " + dir.file("no/such.log")},
-  };
-  for (const Case& c : cases) {
-    writeFile(config.path, c.content);
-    DaemonProcess process(config.path, console);
-    ASSERT_TRUE(process.waitExit()) << c.name;
-    EXPECT_EQ(process.exitStatus(), 1) << c.name;
-    std::vector<std::string> lines = logMessages(readFile(console));
-    ASSERT_FALSE(lines.empty()) << c.name;
-    EXPECT_EQ(lines[0], c.message) << c.name;
-    EXPECT_EQ(lines.back(), "INFO# kivoTrapD is stopping ... SIGTERM") << c.name;
-  }
+  // A reload that cannot read the services changes nothing.
+  h.execute("DELETE FROM kivo_services WHERE service_id = 2;"
+            "ALTER TABLE kivo_plugins RENAME TO kivo_plugins_away");
+  h.daemon->signal(SIGHUP);
+  ASSERT_TRUE(h.waitForLog("ERR#services not reloaded, the old ones stay: ")) << h.log();
+  h.spool("trap-4", DaemonHarness::trapText("192.0.2.7", kNewOid, {{".1.3.6.1.4.1.99.1", "y"}}));
+  ASSERT_TRUE(h.waitForLog(kReturn, 4)) << h.log();
+  EXPECT_EQ(h.count("EXEC#" + echo + " y"), 1) << "the old services go on";
+  EXPECT_EQ(h.count("INFO#services reloaded: "), 1);
+  EXPECT_EQ(h.stop(), 0);
+  EXPECT_EQ(DaemonHarness::lines(h.config.trapLog), 0u);
 }
 
 }  // namespace

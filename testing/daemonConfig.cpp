@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <regex>
 
 #include "testing/testDatabase.h"
@@ -11,28 +10,22 @@ namespace kivo {
 
 DaemonConfig::DaemonConfig(const TempDir& dir)
     : path(dir.file("kivo.conf")),
-      spool(dir.file("spool/")),
       systemLog(dir.file("kivotrapd.log")),
       trapLog(dir.file("trap_receive.log")),
-      priorityFile(dir.file("trap.pqueue")) {
+      priorityFile(dir.file("trap.pqueue")),
+      spool(dir.file("spool/")) {
   ::mkdir(spool.c_str(), 0755);
-  entries["LOG"] = {{"log_trapd_file", systemLog},
-                    {"log_trap_receive", trapLog},
+  entries["LOG"] = {{"log_trapd_file", systemLog}, {"log_trap_receive", trapLog},
                     {"log_trap_unknown", dir.file("trap_unknown.log")},
-                    {"max_size_file_log", "1000000"},
-                    {"log_enable", "1"}};
-  entries["KIVO"] = {{"spool_directory", spool},
-                     {"sleep", "1"},
-                     {"trap_pqueue_file", priorityFile},
-                     {"thread_number", "0"}};
+                    {"max_size_file_log", "1000000"}, {"log_enable", "1"}};
+  entries["KIVO"] = {{"spool_directory", spool}, {"sleep", "1"},
+                     {"trap_pqueue_file", priorityFile}, {"thread_number", "0"}};
 }
 
 void DaemonConfig::useDatabase(const TestDatabase& database) {
   entries["POSTGRESQL"] = {{"PGSQL_host", TestDatabase::host()},
-                           {"PGSQL_port", TestDatabase::port()},
-                           {"PGSQL_db", database.name()},
-                           {"PGSQL_username", "postgres"},
-                           {"PGSQL_pwd", ""}};
+                           {"PGSQL_port", TestDatabase::port()}, {"PGSQL_db", database.name()},
+                           {"PGSQL_username", "postgres"}, {"PGSQL_pwd", ""}};
 }
 
 void DaemonConfig::write() const {
@@ -42,15 +35,6 @@ void DaemonConfig::write() const {
     for (const auto& entry : section.second) text += entry.first + "=" + entry.second + "\n";
   }
   writeFile(path, text);
-}
-
-std::vector<std::string> DaemonConfig::messages() const {
-  return logMessages(readFile(systemLog));
-}
-
-int DaemonConfig::count(const std::string& message) const {
-  std::vector<std::string> lines = messages();
-  return static_cast<int>(std::count(lines.begin(), lines.end(), message));
 }
 
 std::vector<std::string> logMessages(const std::string& text) {

@@ -14,6 +14,10 @@ namespace kivo {
 
 class TestDatabase;
 
+// The system log's lines with the 24-character timestamp and its "#"
+// removed ("INFO#spool dir: /x/"); raw lines stay as they are.
+std::vector<std::string> logMessages(const std::string& text);
+
 struct DaemonConfig {
   explicit DaemonConfig(const TempDir& dir);
 
@@ -24,21 +28,12 @@ struct DaemonConfig {
   void write() const;
 
   // The system log as logMessages gives it; empty while there is none.
-  std::vector<std::string> messages() const;
-  // How many of those messages are exactly message.
-  int count(const std::string& message) const;
+  std::vector<std::string> messages() const { return logMessages(readFile(systemLog)); }
 
-  std::string path;
-  std::string spool;      // ends with "/"
-  std::string systemLog;
-  std::string trapLog;
-  std::string priorityFile;
+  std::string path, systemLog, trapLog, priorityFile;
+  std::string spool;  // ends with "/"
   std::map<std::string, std::map<std::string, std::string>> entries;
 };
-
-// The system log's lines with the 24-character timestamp and its "#"
-// removed ("INFO#spool dir: /x/"); raw lines stay as they are.
-std::vector<std::string> logMessages(const std::string& text);
 
 }  // namespace kivo
 

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <stdexcept>
 
-#include "support/pgSafeThread.h"
 #include "testing/snmpTrapReceiver.h"
 #include "testing/testDatabase.h"
 
@@ -22,28 +21,11 @@ std::string nextPort() {
   return std::to_string(55000 + (::getpid() % 400) * 10 + counter++ % 10);
 }
 
-PgConnection connectTo(const OwnCluster& cluster, const std::string& dbname) {
-  std::string conninfo =
-      pgConnectionString(cluster.socket(), cluster.port(), dbname, "postgres", "");
-  PgConnection connection(PQconnectdb(conninfo.c_str()));
-  if (PQstatus(connection.get()) != CONNECTION_OK) {
-    throw std::runtime_error("own cluster unreachable: " + conninfo + ": " +
-                             PQerrorMessage(connection.get()));
-  }
-  return connection;
-}
-
-
 }  // namespace
 
 OwnCluster::OwnCluster(const TempDir& dir, const std::string& name)
     : directory_(dir.file(name)), port_(nextPort()) {
   script({"start", directory_});
-}
-
-OwnCluster::OwnCluster(const TempDir& dir, const std::string& name, const OwnCluster& primary)
-    : directory_(dir.file(name)), port_(nextPort()) {
-  script({"standby", primary.directory(), directory_});
 }
 
 OwnCluster::~OwnCluster() {
@@ -64,27 +46,14 @@ void OwnCluster::script(const std::vector<std::string>& arguments) {
 
 void OwnCluster::halt() { script({"halt", directory_}); }
 void OwnCluster::resume() { script({"resume", directory_}); }
-void OwnCluster::promote() { script({"promote", directory_}); }
+
+std::string OwnCluster::connectionString(const std::string& dbname) const {
+  return pgConnectionString(socket(), port_, dbname, "postgres", "");
+}
 
 void OwnCluster::createDatabase(const std::string& dbname) {
-  execute("postgres", "CREATE DATABASE " + dbname + " TEMPLATE kivo_template");
-}
-
-void OwnCluster::execute(const std::string& dbname, const std::string& sql) {
-  PgConnection connection = connectTo(*this, dbname);
-  runTestSql(connection.get(), sql);
-}
-
-std::vector<std::vector<std::string>> OwnCluster::rows(const std::string& dbname,
-                                                       const std::string& sql) {
-  PgConnection connection = connectTo(*this, dbname);
-  return resultRows(runTestSql(connection.get(), sql).get());
-}
-
-std::string OwnCluster::value(const std::string& dbname, const std::string& sql) {
-  std::vector<std::vector<std::string>> table = rows(dbname, sql);
-  if (table.empty() || table[0].empty()) throw std::runtime_error("no value from " + sql);
-  return table[0][0];
+  PgConnection connection = connectTest(connectionString("postgres"));
+  runTestSql(connection.get(), "CREATE DATABASE " + dbname + " TEMPLATE kivo_template");
 }
 
 }  // namespace kivo

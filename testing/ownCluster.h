@@ -1,12 +1,7 @@
-// A PostgreSQL cluster of one test's own, for tests that stop, restart or
-// fail over the server: the shared cluster of the test run serves other
-// tests in parallel and must stay up.
-//
-// Made with testing/pgcluster.sh in a folder of the test's TempDir, as the
-// postgres user, on a unix socket of its own (no TCP); its template
-// database kivo_template holds the schema. The holder stops the server and
-// removes the folder when it goes, also when the test fails, so it must go
-// before the TempDir. Use it from one thread.
+// A PostgreSQL cluster of one test's own (testing/pgcluster.sh, in a folder
+// of the test's TempDir), for tests that stop or restart the server, which
+// the shared cluster may not. The holder stops the server and removes the
+// folder, so it must go before the TempDir. Use it from one thread.
 #ifndef KIVO_TESTING_OWNCLUSTER_H
 #define KIVO_TESTING_OWNCLUSTER_H
 
@@ -19,10 +14,8 @@ namespace kivo {
 
 class OwnCluster {
  public:
-  // A new primary in dir/name.
+  // A new cluster in dir/name.
   OwnCluster(const TempDir& dir, const std::string& name);
-  // A streaming standby of primary in dir/name.
-  OwnCluster(const TempDir& dir, const std::string& name, const OwnCluster& primary);
   ~OwnCluster();
   OwnCluster(const OwnCluster&) = delete;
   OwnCluster& operator=(const OwnCluster&) = delete;
@@ -31,20 +24,14 @@ class OwnCluster {
   void halt();
   // Starts the halted server again; returns once it takes connections.
   void resume();
-  // Makes a standby a primary; returns once it accepts writes.
-  void promote();
 
-  const std::string& directory() const { return directory_; }
   std::string socket() const { return directory_ + "/socket"; }
   const std::string& port() const { return port_; }
+  // The connection string to dbname as the superuser.
+  std::string connectionString(const std::string& dbname) const;
 
   // A database made from the schema template.
   void createDatabase(const std::string& dbname);
-  // Runs sql in dbname; throws std::runtime_error with the server's text.
-  void execute(const std::string& dbname, const std::string& sql);
-  // The rows of a query as text, NULL as "<NULL>"; throws like execute.
-  std::vector<std::vector<std::string>> rows(const std::string& dbname, const std::string& sql);
-  std::string value(const std::string& dbname, const std::string& sql);
 
  private:
   void script(const std::vector<std::string>& arguments);

@@ -8,10 +8,6 @@
 #   pgcluster.sh stop DIR    stops that cluster and removes DIR
 #   pgcluster.sh halt DIR    stops the server of that cluster, keeping DIR
 #   pgcluster.sh resume DIR  starts it again
-#   pgcluster.sh standby PRIMARY DIR
-#                            makes in DIR a streaming standby of the running
-#                            cluster PRIMARY (pg_basebackup -R) and starts it
-#   pgcluster.sh promote DIR makes the standby in DIR a primary
 #
 # KIVO_PG_PORT sets the port of a new cluster (default 54329); tests that
 # stop their server make clusters of their own with ports of their own.
@@ -29,7 +25,7 @@ PORT=${KIVO_PG_PORT:-54329}
 TEMPLATE=kivo_template
 
 usage() {
-    echo "usage: $0 start|stop|halt|resume|promote DIR, or $0 standby PRIMARY DIR" >&2
+    echo "usage: $0 start|stop|halt|resume DIR" >&2
     exit 2
 }
 
@@ -41,14 +37,8 @@ absolute() {
 }
 
 ACTION=${1:-}
-if [ "$ACTION" = standby ]; then
-    [ $# -eq 3 ] || usage
-    PRIMARY=$(absolute "$2")
-    DIR=$(absolute "$3")
-else
-    [ $# -eq 2 ] || usage
-    DIR=$(absolute "$2")
-fi
+[ $# -eq 2 ] || usage
+DIR=$(absolute "$2")
 SCHEMA="$(cd "$(dirname "$0")/.." && pwd)/db/schema.sql"
 
 BINDIR=$(pg_config --bindir 2>/dev/null || true)
@@ -93,7 +83,7 @@ make_directory() {
     chmod 0755 "$DIR"
 }
 
-# Settings appended last, so that they win over those a base backup copied.
+# Settings appended last, so that they win over the defaults.
 configure() {
     # Durability is worthless for a cluster that lives for one test run.
     cat >>"$DIR/data/postgresql.conf" <<CONF
@@ -117,17 +107,6 @@ halt_server() {
     as_owner "$BINDIR/pg_ctl" stop -D "$DIR/data" -m fast -w -t 60 >/dev/null
 }
 
-start_standby() {
-    make_directory
-    as_owner "$BINDIR/pg_basebackup" -D "$DIR/data" -R -X stream -c fast \
-        -h "$PRIMARY/socket" -p "$(cat "$PRIMARY/port")" -U postgres >"$DIR/basebackup.log" 2>&1 || {
-        cat "$DIR/basebackup.log" >&2
-        exit 1
-    }
-    configure
-    run_server
-}
-
 start_cluster() {
     make_directory
     as_owner "$BINDIR/initdb" -D "$DIR/data" -U postgres --auth=trust \
@@ -149,7 +128,5 @@ case "$ACTION" in
     stop) stop_cluster ;;
     halt) halt_server ;;
     resume) run_server ;;
-    standby) start_standby ;;
-    promote) as_owner "$BINDIR/pg_ctl" promote -D "$DIR/data" -w -t 60 >/dev/null ;;
     *) usage ;;
 esac

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,7 +22,6 @@ int freeUdpPort() {
   sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
   socklen_t length = sizeof address;
   if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
@@ -31,23 +31,23 @@ int freeUdpPort() {
   return ntohs(address.sin_port);
 }
 
-pid_t spawn(const std::vector<std::string>& arguments, const std::string& output) {
-  std::vector<std::string> copy = arguments;
+// Starts a program found on the PATH, its output appended to output unless
+// that is empty.
+pid_t spawn(std::vector<std::string> arguments, const std::string& output) {
   std::vector<char*> argv;
-  for (std::string& argument : copy) argv.push_back(&argument[0]);
+  for (std::string& argument : arguments) argv.push_back(&argument[0]);
   argv.push_back(nullptr);
-  int out = output.empty() ? -1 : ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (out >= 0) {
-      ::dup2(out, STDOUT_FILENO);
-      ::dup2(out, STDERR_FILENO);
-    }
-    ::execvp(argv[0], argv.data());
-    _exit(127);
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  if (!output.empty()) {
+    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                       O_WRONLY | O_CREAT | O_APPEND, 0644);
+    ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
   }
-  if (out >= 0) ::close(out);
-  if (pid < 0) throw std::runtime_error("fork failed");
+  pid_t pid = -1;
+  int error = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  ::posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) throw std::runtime_error("cannot start " + arguments[0]);
   return pid;
 }
 
@@ -115,32 +115,33 @@ SnmpTrapReceiver::~SnmpTrapReceiver() {
 
 void SnmpTrapReceiver::reload() const { ::kill(pid_, SIGHUP); }
 
-std::string SnmpTrapReceiver::address() const {
-  return "udp:127.0.0.1:" + std::to_string(port_);
-}
+std::string SnmpTrapReceiver::address() const { return "udp:127.0.0.1:" + std::to_string(port_); }
 
-std::string SnmpTrapReceiver::address6() const {
-  return "udp6:[::1]:" + std::to_string(port_);
-}
+std::string SnmpTrapReceiver::address6() const { return "udp6:[::1]:" + std::to_string(port_); }
 
 int runProgram(const std::vector<std::string>& arguments) { return reap(spawn(arguments, "")); }
 
-int sendTrap(const std::string& address, const std::string& trapOid,
-             const std::vector<std::string>& variables) {
-  std::vector<std::string> arguments = {"snmptrap", "-m", "", "-v", "2c", "-c", "public",
-                                        address, "", trapOid};
+namespace {
+
+int snmptrap(std::vector<std::string> arguments, const std::vector<std::string>& variables) {
+  arguments.insert(arguments.begin(), {"snmptrap", "-m", "", "-c", "public"});
   arguments.insert(arguments.end(), variables.begin(), variables.end());
   return runProgram(arguments);
+}
+
+}  // namespace
+
+int sendTrap(const std::string& address, const std::string& trapOid,
+             const std::vector<std::string>& variables) {
+  return snmptrap({"-v", "2c", address, "", trapOid}, variables);
 }
 
 int sendTrapV1(const std::string& address, const std::string& enterprise,
                const std::string& agent, int generic, int specific,
                const std::vector<std::string>& variables) {
-  std::vector<std::string> arguments = {"snmptrap", "-m", "", "-v", "1", "-c", "public",
-                                        address, enterprise, agent, std::to_string(generic),
-                                        std::to_string(specific), ""};
-  arguments.insert(arguments.end(), variables.begin(), variables.end());
-  return runProgram(arguments);
+  return snmptrap({"-v", "1", address, enterprise, agent, std::to_string(generic),
+                   std::to_string(specific), ""},
+                  variables);
 }
 
 }  // namespace kivo

@@ -1,7 +1,6 @@
-// A real SNMP trap receiver (snmptrapd) for tests: listens on a loopback UDP
-// port of its own and hands every trap to a spool handler (the compiled one
-// through traphandle, the in-process one, or both), which writes it into a
-// spool directory. The holder stops it when it goes.
+// A real snmptrapd on a loopback UDP port of its own that hands every trap
+// to spool handlers, which write it into a spool directory. The holder
+// stops it when it goes.
 #ifndef KIVO_TESTING_SNMPTRAPRECEIVER_H
 #define KIVO_TESTING_SNMPTRAPRECEIVER_H
 
@@ -20,36 +19,29 @@ std::string compiledHandlerLines(const std::string& spool);
 std::string inProcessHandlerLines(const std::string& spool);
 
 struct SnmpTrapReceiverSetup {
-  // Configuration lines after the common ones (no authorization, numeric
-  // OIDs).
-  std::string handlerLines;
-  // Listens on [::1] too, on the same port.
-  bool ipv6 = false;
-  // Further snmptrapd arguments, before the listening addresses.
-  std::vector<std::string> arguments;
-  // Without the common lines: handlerLines is the whole configuration.
-  bool whole = false;
+  std::string handlerLines;  // after the common ones: no authorization, numeric OIDs
+  bool ipv6 = false;         // listens on [::1] too, on the same port
+  std::vector<std::string> arguments;  // further snmptrapd arguments
+  bool whole = false;  // without the common lines: handlerLines is the whole configuration
 };
 
 class SnmpTrapReceiver {
  public:
-  // Starts snmptrapd with a configuration file in dir; traps go to spool
-  // through the compiled handler.
+  // Starts snmptrapd with its files in dir; the first one hands every trap
+  // to the compiled handler writing into spool.
   SnmpTrapReceiver(const TempDir& dir, const std::string& spool, bool ipv6 = false);
   SnmpTrapReceiver(const TempDir& dir, const SnmpTrapReceiverSetup& setup);
   ~SnmpTrapReceiver();
   SnmpTrapReceiver(const SnmpTrapReceiver&) = delete;
   SnmpTrapReceiver& operator=(const SnmpTrapReceiver&) = delete;
 
-  int port() const { return port_; }
   // "udp:127.0.0.1:<port>", the receiver's address for snmptrap.
   std::string address() const;
   // "udp6:[::1]:<port>", when listening there.
   std::string address6() const;
   // The receiver's own log.
   std::string log() const { return readFile(logPath_); }
-  // SIGHUP: snmptrapd rereads its configuration file, dir/snmptrapd.conf,
-  // and then logs "restarted".
+  // SIGHUP: snmptrapd rereads dir/snmptrapd.conf and logs "restarted".
   void reload() const;
 
  private:

@@ -1,6 +1,5 @@
 #include "testing/tempDir.h"
 
-#include <dirent.h>
 #include <ftw.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -8,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -49,13 +49,10 @@ bool fileExists(const std::string& path) { return ::access(path.c_str(), F_OK) =
 
 std::vector<std::string> listDirectory(const std::string& path) {
   std::vector<std::string> names;
-  DIR* directory = ::opendir(path.c_str());
-  if (directory == nullptr) return names;
-  while (struct dirent* entry = ::readdir(directory)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(path, error)) {
+    names.push_back(entry.path().filename());
   }
-  ::closedir(directory);
   std::sort(names.begin(), names.end());
   return names;
 }

@@ -12,32 +12,21 @@ namespace kivo {
 
 namespace {
 
-const char* const kTemplate = "kivo_template";
-
 const char* const kHowToStart =
-    "run the tests through ctest, which starts a throwaway PostgreSQL cluster "
-    "(fixture pgcluster), or start one by hand with "
-    "`testing/pgcluster.sh start /tmp/kivo-pg` and set KIVO_TEST_PGDIR=/tmp/kivo-pg";
+    "run the tests through ctest, which starts a cluster, or run `testing/pgcluster.sh start "
+    "/tmp/kivo-pg` and set KIVO_TEST_PGDIR=/tmp/kivo-pg";
 
 std::string clusterDirectory() {
   const char* value = ::getenv("KIVO_TEST_PGDIR");
   if (value == nullptr || *value == '\0') {
-    throw std::runtime_error(std::string("no test PostgreSQL cluster: KIVO_TEST_PGDIR is not set; ") +
-                             kHowToStart);
+    throw std::runtime_error(std::string("KIVO_TEST_PGDIR is not set; ") + kHowToStart);
   }
   return value;
 }
 
-PgConnection connectTo(const std::string& dbname) {
-  std::string conninfo = TestDatabase::connectionStringFor(dbname);
-  PgConnection connection(PQconnectdb(conninfo.c_str()));
-  if (PQstatus(connection.get()) != CONNECTION_OK) {
-    throw std::runtime_error("no test PostgreSQL cluster at " + conninfo + " (" +
-                             PQerrorMessage(connection.get()) + "); " + kHowToStart);
-  }
-  return connection;
+std::string connectionStringFor(const std::string& dbname) {
+  return pgConnectionString(TestDatabase::host(), TestDatabase::port(), dbname, "postgres", "");
 }
-
 
 // Unique across the processes of a parallel test run.
 std::string freshName() {
@@ -52,27 +41,20 @@ std::string TestDatabase::host() { return clusterDirectory() + "/socket"; }
 std::string TestDatabase::port() {
   std::string text = readFile(clusterDirectory() + "/port");
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  if (text.empty()) {
-    throw std::runtime_error("no test PostgreSQL cluster in " + clusterDirectory() +
-                             " (no port file); " + kHowToStart);
-  }
+  if (text.empty()) throw std::runtime_error("no port file in " + clusterDirectory());
   return text;
 }
 
-std::string TestDatabase::connectionStringFor(const std::string& dbname) {
-  return pgConnectionString(host(), port(), dbname, "postgres", "");
-}
-
 TestDatabase::TestDatabase() : name_(freshName()) {
-  PgConnection admin = connectTo("postgres");
-  runTestSql(admin.get(), "CREATE DATABASE " + name_ + " TEMPLATE " + kTemplate);
-  connection_ = connectTo(name_);
+  PgConnection admin = connectTest(connectionStringFor("postgres"), kHowToStart);
+  runTestSql(admin.get(), "CREATE DATABASE " + name_ + " TEMPLATE kivo_template");
+  connection_ = connectTest(connectionString());
 }
 
 TestDatabase::~TestDatabase() {
   connection_.reset();
   try {
-    PgConnection admin = connectTo("postgres");
+    PgConnection admin = connectTest(connectionStringFor("postgres"));
     // FORCE: a test that failed may have left a connection open.
     runTestSql(admin.get(), "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
   } catch (const std::runtime_error&) {
@@ -88,10 +70,15 @@ std::vector<std::vector<std::string>> TestDatabase::rows(const std::string& sql)
   return resultRows(runTestSql(connection_.get(), sql).get());
 }
 
-std::string TestDatabase::value(const std::string& sql) {
-  std::vector<std::vector<std::string>> table = rows(sql);
-  if (table.empty() || table[0].empty()) throw std::runtime_error("no value from " + sql);
-  return table[0][0];
+std::string TestDatabase::value(const std::string& sql) { return rows(sql).at(0).at(0); }
+
+PgConnection connectTest(const std::string& conninfo, const std::string& hint) {
+  PgConnection connection(PQconnectdb(conninfo.c_str()));
+  if (PQstatus(connection.get()) != CONNECTION_OK) {
+    throw std::runtime_error("no server at " + conninfo + ": " + PQerrorMessage(connection.get()) +
+                             hint);
+  }
+  return connection;
 }
 
 PgResult runTestSql(PGconn* connection, const std::string& sql) {
@@ -104,14 +91,12 @@ PgResult runTestSql(PGconn* connection, const std::string& sql) {
 }
 
 std::vector<std::vector<std::string>> resultRows(const PGresult* result) {
-  std::vector<std::vector<std::string>> table;
+  std::vector<std::vector<std::string>> table(PQntuples(result));
   for (int row = 0; row < PQntuples(result); ++row) {
-    std::vector<std::string> values;
     for (int column = 0; column < PQnfields(result); ++column) {
-      values.push_back(PQgetisnull(result, row, column) ? "<NULL>"
-                                                        : PQgetvalue(result, row, column));
+      table[row].push_back(PQgetisnull(result, row, column) ? "<NULL>"
+                                                            : PQgetvalue(result, row, column));
     }
-    table.push_back(values);
   }
   return table;
 }

@@ -1,13 +1,9 @@
-// A fresh database for one test, on the throwaway cluster that the test run
-// starts (testing/pgcluster.sh): made from the schema-loaded template
-// database when the holder is made, dropped when it goes.
-//
-// The cluster is found through KIVO_TEST_PGDIR, the directory that
-// pgcluster.sh was given, which CTest sets for every test: its socket
-// directory is DIR/socket and its port is written in DIR/port. Without it,
-// or without a server there, the constructor throws std::runtime_error
-// saying how to start one, so a database test fails instead of passing
-// unseen.
+// A fresh database for one test, made from the schema-loaded template of
+// the cluster that the test run starts (testing/pgcluster.sh) and dropped
+// when the holder goes. CTest names the cluster's directory DIR in
+// KIVO_TEST_PGDIR (socket DIR/socket, port in DIR/port); without one the
+// constructor throws std::runtime_error saying how to start it, so that a
+// database test fails instead of passing unseen.
 //
 // The holder keeps its own connection for setting up and inspecting rows;
 // use it from one thread.
@@ -32,8 +28,6 @@ class TestDatabase {
   // "host=... port=... dbname=... user=postgres password=", the form that
   // the daemon builds from its settings.
   std::string connectionString() const;
-  // A connection string to the same cluster for another database name.
-  static std::string connectionStringFor(const std::string& dbname);
   // The cluster's socket directory and port (as text).
   static std::string host();
   static std::string port();
@@ -51,6 +45,9 @@ class TestDatabase {
   PgConnection connection_;
 };
 
+// A connection to conninfo; throws std::runtime_error with libpq's text
+// and hint when there is none.
+PgConnection connectTest(const std::string& conninfo, const std::string& hint = "");
 // Runs sql on connection; throws std::runtime_error with the server's text
 // when it fails.
 PgResult runTestSql(PGconn* connection, const std::string& sql);
