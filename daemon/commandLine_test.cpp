@@ -5,8 +5,6 @@
 
 namespace kivo {
 
-namespace {
-
 TEST(CommandLine, ActionsTheirArgumentsAndBadUsage) {
   using A = CommandLine::Action;
   struct Case {
@@ -22,13 +20,11 @@ TEST(CommandLine, ActionsTheirArgumentsAndBadUsage) {
       {{"--replay", "trap-1"}, A::kReplay, "trap-1", false},
       {{"--run", "--replay", "/a b"}, A::kReplay, "/a b", true},
       {{"--bogus"}, A::kBadUsage, "unknown option --bogus", false},
-      {{"-t"}, A::kBadUsage, "unknown option -t", false},
       {{"start"}, A::kBadUsage, "unexpected argument start", false},
       {{"--check", "--version"}, A::kBadUsage, "unexpected argument --version", false},
       {{"--check", "--run"}, A::kBadUsage, "unexpected argument --check", false},
       {{"--run"}, A::kBadUsage, "--run goes with --replay FILE", false},
       {{"--replay", "--run"}, A::kBadUsage, "--replay needs a file", false},
-      {{"--replay", "a", "b"}, A::kBadUsage, "unexpected argument b", false},
       {{"--replay", "a", "--run", "--run"}, A::kBadUsage, "unexpected argument --run", false},
       {{"--replay", "a", "--replay", "b"}, A::kBadUsage, "unexpected argument --replay", false},
   };
@@ -37,12 +33,8 @@ TEST(CommandLine, ActionsTheirArgumentsAndBadUsage) {
     SCOPED_TRACE(c.arguments.empty() ? "(none)" : c.arguments[0] + " " + c.fileOrProblem);
     EXPECT_EQ(line.action, c.action);
     EXPECT_EQ(c.action == A::kBadUsage ? line.problem : line.replayFile, c.fileOrProblem);
-    if (c.action != A::kBadUsage) {
-      EXPECT_EQ(line.run, c.run);
-    }
+    EXPECT_EQ(line.run, c.run);
   }
 }
-
-}  // namespace
 
 }  // namespace kivo

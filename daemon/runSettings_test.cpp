@@ -11,15 +11,12 @@
 
 namespace kivo {
 
-namespace {
-
 TEST(RunSettings, ValuesDefaultsAndOddValues) {
   struct Case {
     std::string kivoSection;
     std::string expected;  // timeouts, output cap, grace
     size_t findings;       // values that are not numbers
   } cases[] = {
-      {"", "60 30 1048576 10", 0},
       {"plugin_timeout=5\nalerting_timeout=2\nplugin_output_max=4096\nstop_grace=1\n",
        "5 2 4096 1", 0},
       {"plugin_timeout=\nalerting_timeout=x\nplugin_output_max=big\nstop_grace=-\n",
@@ -50,25 +47,12 @@ TEST(RunSettings, ValuesDefaultsAndOddValues) {
                                       "[KIVO] queue_max=lots is not a number: using 1000"}));
 }
 
-TEST(RunSettings, LimitsFollowTheSettings) {
-  RunSettings saved = run_settings;
-  run_settings = {5, 2, 4096, 1};
-  RunLimits plugin = pluginLimits(), alerting = alertingLimits();
-  run_settings = saved;
-  EXPECT_EQ(plugin.timeout, 5);
-  EXPECT_EQ(plugin.outputMax, 4096u);
-  EXPECT_EQ(plugin.stop, &stop_notice);
-  EXPECT_EQ(alerting.timeout, 2);
-  EXPECT_EQ(alerting.stop, &stop_notice);
-}
-
 TEST(RunSettings, WorkerCountIsBoundedWithALine) {
   struct Case {
     int setting, workers;
     std::vector<std::string> lines;
   } cases[] = {
       {0, 0, {"ERR#thread_number 0: no worker thread starts, no trap will be handled"}},
-      {1, 1, {}},
       {256, 256, {}},
       {257, 256, {"ERR#thread_number 257 is above 256: 256 worker threads start"}},
   };
@@ -78,7 +62,5 @@ TEST(RunSettings, WorkerCountIsBoundedWithALine) {
     EXPECT_EQ(logMessages(output.text()), c.lines) << c.setting;
   }
 }
-
-}  // namespace
 
 }  // namespace kivo
