@@ -1,6 +1,6 @@
-// The system log file: the previous run's file kept at open, and reopening
-// at the same path after a move, a rotation by copy, or a vanished
-// directory. Standard output goes back to descriptor 1 when each SystemLog goes.
+// The daemon's two logs. The system log: the previous run's file kept at
+// open, and reopening at the same path after a move, a rotation by copy, or a
+// vanished directory. The trap log: its line for a trap and a lost directory.
 #include "daemon/systemLog.h"
 
 #include <errno.h>
@@ -10,9 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include "daemon/daemonGlobals.h"
+#include "daemon/trapLog.h"
 #include "support/exceptions.h"
 #include "support/standardOutput.h"
-#include "testing/tempDir.h"
+#include "testing/capturedOutput.h"
+#include "testing/daemonConfig.h"
 
 namespace kivo {
 
@@ -67,6 +70,46 @@ TEST(SystemLog, ReopenTakesTheFileAtThePathUnderTheSameDescriptorOrKeepsTheOld) 
   EXPECT_EQ(log.reopen(), ENOENT);
   writeStandardOutputLine("still written");
   EXPECT_EQ(readFile(dir.file("moved.log")), "after\nstill written\n");
+}
+
+snmpTrap trapOf(const std::string& content) {
+  snmpTrap trap;
+  trap.readText(content);
+  return trap;
+}
+
+const std::string kHeader = "host1\nUDP: [192.0.2.7]:161\n.1.3.6.1.6.3.1.1.4.1.0 .1.9\n";
+
+TEST(TrapLog, LineFormat) {
+  struct Case {
+    std::string content, line;
+  } cases[] = {
+      {kHeader + "date 2024-01-31 10:00:00\n", "2024-01-31 10:00:00#.1.9#host1#192.0.2.7"},
+      {kHeader + "date \"d\"\n.1.2 up\n.1.3 a#b\n", "\"d\"#.1.9#host1#192.0.2.7#.1.2:up#.1.3:a#b#"},
+      {"", "###"},
+      {"host\r\nUDP: [192.0.2.7]:161\ndate d\n.1.2 a\x1b[2Jb\r\n.1.3 " + std::string(1, '\0'),
+       "d##host\\r#192.0.2.7#.1.2:a\\x1b[2Jb\\r#.1.3:\\x00#"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(trapLogLine(trapOf(c.content)), c.line);
+}
+
+TEST(TrapLog, ALostDirectoryIsReportedAndRecovered) {
+  TempDir dir;
+  const std::string logDir = dir.file("log"), logPath = logDir + "/trap_receive.log";
+  ASSERT_EQ(::mkdir(logDir.c_str(), 0755), 0);
+  flog_trap_receive.reset(new logFile(logPath));
+  snmpTrap trap = trapOf(kHeader + "date d\n");
+  CapturedOutput output;
+  write_trap_log(trap);
+  ::unlink(logPath.c_str());
+  ::rmdir(logDir.c_str());
+  write_trap_log(trap);
+  EXPECT_EQ(logMessages(output.text()),
+            std::vector<std::string>{"ERR#write error trap log file: /trap_receive.log"});
+  ::mkdir(logDir.c_str(), 0755);
+  write_trap_log(trap);
+  flog_trap_receive.reset();
+  EXPECT_EQ(readFile(logPath), "d#.1.9#host1#192.0.2.7\n");
 }
 
 }  // namespace
