@@ -71,26 +71,10 @@ TEST(TrapParameters, ReplacedAndUnresolvedReferencesAreReportedAndValuesNotExpan
   EXPECT_EQ(output.text(), "");
 }
 
-TEST(TrapReplay, TheTrapItsServiceAndTheArgumentsAsTheDaemonSplitsThem) {
+TEST(TrapReplay, TheTrapIsShownWithEveryValueWhole) {
   EXPECT_EQ(describeTrap(exampleTrap()),
             "host: <host1>\naddress: <192.0.2.7>\nOID: <.1.9>\n$1: .1.2 = <up>\n"
             "$2: .1.3 = <a b>\n$3: .1.4 = <msg\\\" --evil \\\"x>\n$4: .1.5 = <tab\\there>\n");
-  MapTrapService services;
-  EXPECT_EQ(describeMatch(exampleTrap(), services),
-            "service: none: no device has the address 192.0.2.7\n");
-  service other = exampleService();
-  other.SetOID(".1.8");
-  services.addTrapService("192.0.2.7", other);
-  EXPECT_EQ(describeMatch(exampleTrap(), services),
-            "service: none: no service of 192.0.2.7 has the OID .1.9\n");
-  services.addTrapService("192.0.2.7", exampleService());
-  EXPECT_EQ(describeMatch(exampleTrap(), services), "service: 17 (link) of device 3\n");
-  service s = exampleService("-w $1 -m \"$2\"");
-  CapturedOutput output;
-  fillServiceParameters(s, exampleTrap());
-  EXPECT_EQ(describeCommand(s),
-            "command: /plugins/check disk -w up -m \"a b\"\nargv[0] = </plugins/check disk>\n"
-            "argv[1] = <-w>\nargv[2] = <up>\nargv[3] = <-m>\nargv[4] = <a b>\n");
 }
 
 }  // namespace
