@@ -86,22 +86,6 @@ TEST(RunSettings, ValuesDefaultsAndOddValues) {
                                       "[KIVO] queue_max=lots is not a number: using 1000"}));
 }
 
-TEST(RunSettings, WorkerCountIsBoundedWithALine) {
-  struct Case {
-    int setting, workers;
-    std::vector<std::string> lines;
-  } cases[] = {
-      {0, 0, {"ERR#thread_number 0: no worker thread starts, no trap will be handled"}},
-      {256, 256, {}},
-      {257, 256, {"ERR#thread_number 257 is above 256: 256 worker threads start"}},
-  };
-  for (const Case& c : cases) {
-    CapturedOutput output;
-    EXPECT_EQ(workerCount(c.setting), c.workers) << c.setting;
-    EXPECT_EQ(logMessages(output.text()), c.lines) << c.setting;
-  }
-}
-
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -112,28 +96,33 @@ Lines linesOf(const Findings& findings) {
   return lines;
 }
 
-TEST(SettingsCheck, Numbers) {
+TEST(SettingsCheck, NumbersAndTheWorkerCount) {
   struct Case {
-    long threads;
-    int timeout;  // of plug-ins and alerting programs
-    Lines reader, lines;
+    int threads, timeout, workers;  // timeout: of plug-ins and alerting programs
+    Lines reader, findings, logged;
   } cases[] = {
-      {256, 1, {}, {}},
-      {0, 60, {}, {"error: [KIVO] thread_number=0: no worker starts, no trap is handled"}},
-      {257, 60, {}, {"warning: [KIVO] thread_number=257: only 256 workers start"}},
-      {1, 0, {},
+      {256, 1, 256, {}, {}, {}},
+      {0, 60, 0, {}, {"error: [KIVO] thread_number=0: no worker starts, no trap is handled"},
+       {"ERR#thread_number 0: no worker thread starts, no trap will be handled"}},
+      {257, 60, 256, {}, {"warning: [KIVO] thread_number=257: only 256 workers start"},
+       {"ERR#thread_number 257 is above 256: 256 worker threads start"}},
+      {1, 0, 1, {},
        {"warning: [KIVO] plugin_timeout is 0: a plug-in may run without a time limit",
         "warning: [KIVO] alerting_timeout is 0: an alerting program may run without a time "
-        "limit"}},
-      {4, 60, {"[KIVO] sleep=1s is not a number: using 1"},
-       {"error: [KIVO] sleep=1s is not a number: using 1"}},
+        "limit"},
+       {}},
+      {4, 60, 4, {"[KIVO] sleep=1s is not a number: using 1"},
+       {"error: [KIVO] sleep=1s is not a number: using 1"}, {}},
   };
   for (const Case& c : cases) {
     DaemonSettings settings;
     settings.run.pluginTimeout = settings.run.alertingTimeout = c.timeout;
     Findings findings;
+    CapturedOutput output;
     checkNumbers(settings, c.threads, c.reader, &findings);
-    EXPECT_EQ(linesOf(findings), c.lines) << c.threads;
+    EXPECT_EQ(linesOf(findings), c.findings) << c.threads;
+    EXPECT_EQ(workerCount(c.threads), c.workers) << c.threads;
+    EXPECT_EQ(logMessages(output.text()), c.logged) << c.threads;
   }
 }
 
