@@ -128,15 +128,6 @@ TEST_F(DatabaseStartupTest, OneServicePerAlertingProgramUnderItsDevicesAddress) 
   EXPECT_EQ(map_service_trap.size(), 0u);
 }
 
-TEST(DeviceAddressKey, TheLow32BitsOrZero) {
-  struct Case {
-    const char *text, *key;
-  } cases[] = {{"167838211", "10.1.2.3"},        {"4294967295", "255.255.255.255"},
-               {"4294967296", "0.0.0.0"},        {"", "0.0.0.0"},
-               {"abc", "0.0.0.0"},               {"3221225991xyz", "192.0.2.7"}};
-  for (const Case& c : cases) EXPECT_EQ(deviceAddressKey(c.text), c.key) << c.text;
-}
-
 TEST_F(DatabaseStartupTest, ThePriorityFileHasOneLinePerTrapPluginWithAnOid) {
   trap_pqueue_file = dir.file("trap.pqueue");
   writeFile(trap_pqueue_file, "[TRAP]\n.9=9\n");
