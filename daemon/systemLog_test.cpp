@@ -1,6 +1,8 @@
-// The daemon's two logs. The system log: the previous run's file kept at
-// open, and reopening at the same path after a move, a rotation by copy, or a
-// vanished directory. The trap log: its line for a trap and a lost directory.
+// The daemon's two logs and its hang-up. The system log: the previous run's
+// file kept at open, and reopening at the same path after a move, a rotation
+// by copy, or a vanished directory. The trap log: its line for a trap and a
+// lost directory. The reload thread: when it runs the reload it is asked for,
+// and when not; and which services a reload changed.
 #include "daemon/systemLog.h"
 
 #include <errno.h>
@@ -10,7 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
+
 #include "daemon/daemonGlobals.h"
+#include "daemon/serviceReload.h"
+#include "daemon/servicesReloaded.h"
 #include "daemon/trapLog.h"
 #include "support/standardOutput.h"
 #include "testing/capturedOutput.h"
@@ -102,6 +109,75 @@ TEST(TrapLog, ALostDirectoryIsReportedAndRecovered) {
   write_trap_log(trap);
   flog_trap_receive.reset();
   EXPECT_EQ(readFile(logPath), "d#.1.9#host1#192.0.2.7\n");
+}
+
+// A reload that counts its runs and waits at the gate until the test opens it.
+class CountedReload {
+ public:
+  void operator()() {
+    ++started;
+    gate.wait();
+    ++ended;
+  }
+  bool waitStarted(int n) const {
+    return waitFor([&] { return started.load() >= n; }, std::chrono::seconds(10));
+  }
+
+  std::promise<void> open;
+  std::shared_future<void> gate = open.get_future().share();
+  std::atomic<int> started{0}, ended{0};
+};
+
+TEST(ServiceReloadThreadTest, RequestsBeforeTheStartMakeOneReloadAndThoseDuringItOneMore) {
+  CountedReload counted;
+  ServiceReload reload([&] { counted(); });
+  reload.request();
+  reload.request();
+  reload.start();
+  ASSERT_TRUE(counted.waitStarted(1));
+  for (int i = 0; i < 3; ++i) reload.request();
+  counted.open.set_value();
+  ASSERT_TRUE(counted.waitStarted(2));
+  reload.finish();
+  EXPECT_EQ(counted.started.load() + counted.ended.load(), 4);
+}
+
+TEST(ServiceReloadThreadTest, FinishWaitsForTheReloadUnderWayAndNothingRunsAfter) {
+  CountedReload counted;
+  ServiceReload reload([&] { counted(); });
+  reload.start();
+  reload.request();
+  ASSERT_TRUE(counted.waitStarted(1));
+  auto finished = std::async(std::launch::async, [&] {
+    reload.finish();
+    return counted.ended.load();
+  });
+  counted.open.set_value();
+  EXPECT_EQ(finished.get(), 1) << "the reload begun has ended";
+  reload.request();
+  reload.start();
+  reload.finish();
+  EXPECT_EQ(counted.started.load(), 1);
+}
+
+service make(int id, const std::string& parameter) {
+  service s;
+  s.SetService_id(id);
+  s.Setname("s" + std::to_string(id));
+  s.Setpath("/p");
+  s.Setparameter(parameter);
+  s.SetOID(".1.2");
+  return s;
+}
+
+TEST(ServicesReloaded, ServicesThatChangedOrWentAreNamed) {
+  MapTrapService::Services before = {{"192.0.2.7", {make(1, "$1"), make(2, "$1"), make(3, "$1")}},
+                                     {"192.0.2.8", {make(4, "$1")}}};
+  MapTrapService::Services after = {{"192.0.2.7", {make(1, "$1"), make(2, "-v $1")}},
+                                    {"192.0.2.9", {make(4, "$1")}}};
+  // 1 is as it was; 2 has another template, 3 went, 4 moved to another address.
+  EXPECT_EQ(changedServices(before, after), (std::vector<int>{2, 3, 4}));
+  EXPECT_TRUE(changedServices(before, before).empty());
 }
 
 }  // namespace
