@@ -121,11 +121,6 @@ TEST_F(DatabaseStartupTest, OneServicePerAlertingProgramUnderItsDevicesAddress) 
   LoadTrapService(trapServiceQuery() + " ORDER BY service_id DESC");
   EXPECT_EQ(map_service_trap.getServiceByPosition("10.1.2.3", 0).GetService_id(), 101)
       << "in row order";
-
-  database.execute("DROP TABLE kivo_service_response_program, kivo_program");
-  map_service_trap.clear();
-  EXPECT_THROW(LoadTrapService(trapServiceQuery()), PostgresqlException);
-  EXPECT_EQ(map_service_trap.size(), 0u);
 }
 
 TEST_F(DatabaseStartupTest, ThePriorityFileHasOneLinePerTrapPluginWithAnOid) {
