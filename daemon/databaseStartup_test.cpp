@@ -95,15 +95,12 @@ TEST_F(DatabaseStartupTest, StartDatabaseConnectsPreparesAndLoadsTheKinds) {
   EXPECT_STREQ(PQgetvalue(prepared.get(), 0, 0), "4");
 }
 
-TEST_F(DatabaseStartupTest, PreparationAndKindLoadingStopAtTheFirstFailure) {
+TEST_F(DatabaseStartupTest, PreparationStopsAtTheFirstFailure) {
   pgSQL->prepareRequest("InsertErrorHappen", "SELECT 1", 0);
   EXPECT_THROW(prepareJournalStatements(*pgSQL), PostgresqlException);
   PgResult prepared(pgSQL->executeRequest(
       "SELECT string_agg(name, ' ' ORDER BY name) FROM pg_prepared_statements"));
   EXPECT_STREQ(PQgetvalue(prepared.get(), 0, 0), "InsertErrorHappen UpdateState");
-  database.execute("ALTER TABLE kivo_errors RENAME TO kivo_error_kinds");
-  EXPECT_THROW(loadErrorKinds(*pgSQL), PostgresqlException);
-  EXPECT_TRUE(map_error.empty());
 }
 
 TEST_F(DatabaseStartupTest, OneServicePerAlertingProgramUnderItsDevicesAddress) {
