@@ -26,10 +26,8 @@ TEST(CommandLine, ActionsTheirArgumentsAndBadUsage) {
     std::string fileOrProblem;
     bool run;
   } cases[] = {
-      {{}, A::kRunDaemon, "", false},
-      {{"--check"}, A::kCheck, "", false},
-      {{"--version"}, A::kVersion, "", false},
-      {{"--help"}, A::kHelp, "", false},
+      {{}, A::kRunDaemon, "", false},          {{"--check"}, A::kCheck, "", false},
+      {{"--version"}, A::kVersion, "", false}, {{"--help"}, A::kHelp, "", false},
       {{"--replay", "trap-1"}, A::kReplay, "trap-1", false},
       {{"--run", "--replay", "/a b"}, A::kReplay, "/a b", true},
       {{"--bogus"}, A::kBadUsage, "unknown option --bogus", false},
