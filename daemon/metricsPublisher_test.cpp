@@ -125,7 +125,6 @@ TEST(CheckArguments, AreReadOrRefusedWithTheProblem) {
       {"-f/x.prom -w5 -c 9 -s1", CheckArguments::kCheck, "/x.prom  9641 5 9 1 10"},
       {"--file=/x.prom --warning 0 --critical=0 --stale=2", CheckArguments::kCheck,
        "/x.prom  9641 0 0 2 10"},
-      {"-h", CheckArguments::kHelp, "  9641 60 300 60 10"},
       {"-f /x.prom --version -x", CheckArguments::kVersion, "/x.prom  9641 60 300 60 10"},
       {"", CheckArguments::kUsageError, "give either -f FILE or -H HOST"},
       {"-f", CheckArguments::kUsageError, "-f needs a value"},
