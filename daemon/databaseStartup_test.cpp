@@ -1,11 +1,13 @@
-// The start-up's database work on a real server: the connection from the
-// settings, the journal's statements, the error kinds, the trap services
-// and the priority file.
+// The daemon's database work on a real server: at the start the connection
+// from the settings, the journal's statements, the error kinds, the trap
+// services and the priority file; then the service state and the error
+// journal on real rows.
 #include "daemon/databaseStartup.h"
 
 #include "daemon/errorJournal.h"
 #include "daemon/priorityFile.h"
 #include "daemon/serviceLoader.h"
+#include "daemon/serviceStates.h"
 #include "support/iniConfig.h"
 #include "testing/daemonDatabaseTest.h"
 
@@ -81,35 +83,24 @@ TEST_F(DatabaseStartupTest, StartDatabaseConnectsPreparesAndLoadsTheKinds) {
                          TestDatabase::port() + "\nPGSQL_username=postgres\nPGSQL_pwd=s3cret\n";
   writeFile(dir.file("kivo.conf"), settings + "PGSQL_db=kivo_no_such_db\n");
   iniConfig missing(dir.file("kivo.conf"));
-  try {
-    startDatabase(missing);
-    ADD_FAILURE() << "startDatabase must throw";
-  } catch (const PostgresqlException& e) {
-    EXPECT_EQ(std::string(e.what()).find("s3cret"), std::string::npos) << e.what();
-  }
+  EXPECT_THROW(startDatabase(missing), PostgresqlException);
   EXPECT_EQ(pgSQL, nullptr);
   EXPECT_TRUE(map_error.empty());
   writeFile(dir.file("kivo.conf"), settings + "PGSQL_db=" + database.name() + "\n");
   iniConfig config(dir.file("kivo.conf"));
-  output.clear();
   startDatabase(config);
   ASSERT_NE(pgSQL, nullptr);
-  EXPECT_EQ(logged("INFO#Connection database...."), 1);
-  EXPECT_EQ(logged("INFO#Connection database sucessful. Encoding: UTF8"), 1);
   EXPECT_EQ(map_error.size(), 3u);
   PgResult prepared(pgSQL->executeRequest("SELECT count(*) FROM pg_prepared_statements"));
   EXPECT_STREQ(PQgetvalue(prepared.get(), 0, 0), "4");
 }
 
-TEST_F(DatabaseStartupTest, PreparationAndKindLoadingStopAtTheFirstFailure) {
+TEST_F(DatabaseStartupTest, PreparationStopsAtTheFirstFailure) {
   pgSQL->prepareRequest("InsertErrorHappen", "SELECT 1", 0);
   EXPECT_THROW(prepareJournalStatements(*pgSQL), PostgresqlException);
   PgResult prepared(pgSQL->executeRequest(
       "SELECT string_agg(name, ' ' ORDER BY name) FROM pg_prepared_statements"));
   EXPECT_STREQ(PQgetvalue(prepared.get(), 0, 0), "InsertErrorHappen UpdateState");
-  database.execute("ALTER TABLE kivo_errors RENAME TO kivo_error_kinds");
-  EXPECT_THROW(loadErrorKinds(*pgSQL), PostgresqlException);
-  EXPECT_TRUE(map_error.empty());
 }
 
 TEST_F(DatabaseStartupTest, OneServicePerAlertingProgramUnderItsDevicesAddress) {
@@ -127,20 +118,6 @@ TEST_F(DatabaseStartupTest, OneServicePerAlertingProgramUnderItsDevicesAddress) 
   LoadTrapService(trapServiceQuery() + " ORDER BY service_id DESC");
   EXPECT_EQ(map_service_trap.getServiceByPosition("10.1.2.3", 0).GetService_id(), 101)
       << "in row order";
-
-  database.execute("DROP TABLE kivo_service_response_program, kivo_program");
-  map_service_trap.clear();
-  EXPECT_THROW(LoadTrapService(trapServiceQuery()), PostgresqlException);
-  EXPECT_EQ(map_service_trap.size(), 0u);
-}
-
-TEST(DeviceAddressKey, TheLow32BitsOrZero) {
-  struct Case {
-    const char *text, *key;
-  } cases[] = {{"167838211", "10.1.2.3"},        {"4294967295", "255.255.255.255"},
-               {"4294967296", "0.0.0.0"},        {"", "0.0.0.0"},
-               {"abc", "0.0.0.0"},               {"3221225991xyz", "192.0.2.7"}};
-  for (const Case& c : cases) EXPECT_EQ(deviceAddressKey(c.text), c.key) << c.text;
 }
 
 TEST_F(DatabaseStartupTest, ThePriorityFileHasOneLinePerTrapPluginWithAnOid) {
@@ -163,6 +140,143 @@ TEST_F(DatabaseStartupTest, ThePriorityFileHasOneLinePerTrapPluginWithAnOid) {
   EXPECT_EQ(readFile(trap_pqueue_file), written) << "a failed query keeps the earlier file";
   EXPECT_EQ(logged("POSTGRESQL EXECPETION", false), 1);
   trap_pqueue_file.clear();
+}
+
+using Rows = std::vector<std::vector<std::string>>;
+
+// Open records of service 12, newest first.
+const char* const kOpen =
+    "SELECT happen_id FROM kivo_error_happen WHERE happen_service_id=12 AND happen_acquitte=0"
+    " ORDER BY happen_id DESC";
+
+class JournalTest : public DatabaseStartupTest {
+ protected:
+  void SetUp() override {
+    DatabaseStartupTest::SetUp();
+    database.execute(
+        "INSERT INTO kivo_device(device_id, device_ip_addr) VALUES (7, 167838211);"
+        "INSERT INTO kivo_plugins(plugin_id, plugin_path, plugin_type, plugin_trap_oid)"
+        "  VALUES (3, '/bin/true', 'trap', '.1.3.6.1.4.1.99.0.1');"
+        "INSERT INTO kivo_services(service_id, service_name, service_plugin_id,"
+        "  service_device_id) VALUES (12, 'link', 3, 7), (13, 'disk', 3, 7);");
+    prepareJournalStatements(*pgSQL);
+    loadErrorKinds(*pgSQL);
+  }
+
+  // Service 12 of device 7 after a run that ended with code and printed output.
+  static service ran(int code, const std::string& output) {
+    service s;
+    s.SetService_id(12);
+    s.SetDevice_id(7);
+    s.SetResult(code, output);
+    return s;
+  }
+  void openRecord(int id, int service = 12, int acquitte = 0) {
+    database.execute("INSERT INTO kivo_error_happen(happen_id, happen_error_id, happen_device_id,"
+                     " happen_service_id, happen_acquitte) VALUES (" + std::to_string(id) +
+                     ", 1, 7, " + std::to_string(service) + ", " + std::to_string(acquitte) + ")");
+  }
+  std::string errorId(const std::string& name) {
+    return database.value("SELECT error_id FROM kivo_errors WHERE error_name='" + name + "'");
+  }
+};
+
+// Quotes, SQL, bytes the server would refuse: never cost a run its state or record.
+TEST_F(JournalTest, TheRunIsStoredInTheRowAndRecordAsValidText) {
+  struct Case {
+    std::string printed, stored;
+  } cases[] = {
+      {"it's \"down\"\nDROP TABLE x;--\n", "it's \"down\"\nDROP TABLE x;--\n"},
+      {std::string("caf\xc3\xa9 \xff\0", 8), "caf\xc3\xa9 \xEF\xBF\xBD"},
+  };
+  for (const Case& c : cases) {
+    database.execute("DELETE FROM kivo_error_happen");
+    service s = ran(2, c.printed);
+    EXPECT_TRUE(storeRun(s));
+    EXPECT_TRUE(insertErrorRecord(s, 2));
+    EXPECT_EQ(database.rows("SELECT service_id, service_previous_state, service_last_stdout,"
+                            " service_last_exec_time > now() - interval '1 minute'"
+                            " FROM kivo_services ORDER BY service_id"),
+              (Rows{{"12", "2", c.stored, "t"}, {"13", "<NULL>", "<NULL>", "<NULL>"}}))
+        << c.stored;
+    EXPECT_EQ(database.value("SELECT happen_message FROM kivo_error_happen"), c.stored);
+  }
+  EXPECT_TRUE(errors().empty()) << output.text();
+  // What the next start reads back as each service's previous state.
+  ServiceStates states;
+  states.load(*pgSQL);
+  EXPECT_EQ(states.previous(12), 2);
+  EXPECT_EQ(states.previous(13), 0);
+}
+
+TEST_F(JournalTest, ARecordOpensOnlyForAKnownKindAndAFailureIsToldOnce) {
+  struct Case {
+    int code;
+    const char* kind;  // nullptr: no record
+  } cases[] = {{1, "default_warning_error"}, {2, "default_critical_error"},
+               {3, "default_unknow_error"},  {0, nullptr}, {4, nullptr}, {-1, nullptr}};
+  for (const Case& c : cases) {
+    database.execute("DELETE FROM kivo_error_happen");
+    EXPECT_EQ(insertErrorRecord(ran(c.code, "out"), c.code), c.kind != nullptr) << c.code;
+    EXPECT_EQ(getErrorId(c.code), c.kind ? errorId(c.kind) : "") << c.code;
+    EXPECT_EQ(database.rows("SELECT happen_error_id, happen_device_id, happen_service_id,"
+                            " happen_message, happen_acquitte, happen_time_acquitte IS NULL"
+                            " FROM kivo_error_happen"),
+              (c.kind ? Rows{{errorId(c.kind), "7", "12", "out", "0", "t"}} : Rows{}))
+        << c.code;
+  }
+  map_error.erase("default_critical_error");
+  EXPECT_FALSE(insertErrorRecord(ran(2, "out"), 2)) << "a kind missing from the map";
+  EXPECT_EQ(logged("ERR#insert error failed:  ", false), 1) << output.text();
+}
+
+TEST_F(JournalTest, AcknowledgementClosesTheNewestOpenRecordAfterAnErrorState) {
+  openRecord(1);
+  openRecord(2);
+  openRecord(3, 12, 1);
+  openRecord(1000, 13);
+  AcquitteError(ran(0, "ok"), 0);
+  EXPECT_EQ(database.rows(kOpen), (Rows{{"2"}, {"1"}})) << "previous state OK: nothing runs";
+  EXPECT_EQ(getHappenError(ran(2, "")), 2.0);
+  AcquitteError(ran(0, "ok"), 2);
+  EXPECT_EQ(database.rows(kOpen), (Rows{{"1"}}));
+  EXPECT_EQ(database.value("SELECT (happen_time_acquitte > now() - interval '1 minute') || ' ' ||"
+                           " (SELECT happen_acquitte FROM kivo_error_happen WHERE happen_id=1000)"
+                           " FROM kivo_error_happen WHERE happen_id=2"),
+            "true 0");
+  AcquitteError(ran(0, "ok"), 3);
+  AcquitteError(ran(0, "ok"), 3);
+  EXPECT_EQ(database.rows(kOpen), Rows{}) << "no open record: nothing to close";
+  EXPECT_EQ(getHappenError(ran(2, "")), -1.0);
+  EXPECT_TRUE(errors().empty()) << output.text();
+}
+
+TEST_F(JournalTest, FailuresAreReportedAndLeaveTheRowAndTheRecordAsTheyWere) {
+  storeRun(ran(1, "first"));
+  database.execute("ALTER TABLE kivo_services ADD CONSTRAINT no_refused"
+                   " CHECK (service_last_stdout <> 'refused')");
+  EXPECT_THROW(updateService(ran(2, "refused")), PostgresqlException);
+  EXPECT_FALSE(storeRun(ran(2, "refused")));
+  EXPECT_EQ(logged("ERR#UpdateState failed for service 12: ", false), 1) << output.text();
+  EXPECT_EQ(database.value("SELECT service_previous_state || ' ' || service_last_stdout"
+                           " FROM kivo_services WHERE service_id=12"),
+            "1 first");
+  openRecord(8);
+  EXPECT_EQ(getHappenError(ran(2, "")), 8.0);
+  database.execute("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS"
+                   " $$BEGIN RAISE EXCEPTION 'acknowledgement refused'; END$$;"
+                   "CREATE TRIGGER refuse BEFORE UPDATE ON kivo_error_happen"
+                   " FOR EACH ROW EXECUTE FUNCTION refuse();");
+  AcquitteError(ran(0, ""), 2);
+  const std::string acknowledge = "ERR#EXEC AcquitteErrorHappen failed in function AcquitteError: ";
+  EXPECT_EQ(logged(acknowledge, false), 1) << "the update fails";
+  // On a new connection the statements were never prepared: the lookup fails.
+  pgSQL.reset(new pgSafeThread(database.connectionString()));
+  EXPECT_EQ(getHappenError(ran(2, "")), -1.0);
+  EXPECT_EQ(logged("ERR#EXEC CheckErrorHappen failed in function getHappenError: ", false), 1)
+      << output.text();
+  AcquitteError(ran(0, ""), 2);
+  EXPECT_EQ(database.rows(kOpen), (Rows{{"8"}}));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The worker's steps for one trap, with fake programs and a fake journal:
 // which records open, which are acknowledged, which alerts run with which
-// ids, what a failure costs, which spool files go, and what folds.
+// ids, what a failure costs, which spool files go; the fold windows'
+// decisions, with the clock given by the test; and a service's arguments
+// filled from a trap, with the dry run's view of the trap.
 #include "daemon/trapHandler.h"
 
 #include <sys/stat.h>
@@ -15,6 +17,8 @@
 #include "daemon/foldWindows.h"
 #include "daemon/runSettings.h"
 #include "daemon/serviceStates.h"
+#include "daemon/trapParameters.h"
+#include "daemon/trapReplay.h"
 #include "support/exceptions.h"
 #include "support/metrics.h"
 #include "support/metricsText.h"
@@ -209,10 +213,8 @@ TEST_F(TrapHandlerTest, FailuresAreToldAndOnlyTheStopOrAnOutageKeepsTheTrap) {
 class TrapHandlerThreadTest : public TrapHandlerTest {};
 
 TEST_F(TrapHandlerThreadTest, RepeatsFoldAndAHeldTrapRunsWhenItsWindowCloses) {
-  FoldWindows::Settings settings;
-  settings.windowSeconds = 3600;
   std::promise<snmpTrap> closed;  // handed to the gate when the window has something to do
-  FoldWindows windows(settings, [&](const snmpTrap& marker) { closed.set_value(marker); });
+  FoldWindows windows({3600, {}}, [&](const snmpTrap& marker) { closed.set_value(marker); });
   TrapHandler folding(actions, states, &windows);
   const double folded = done("folded");
   snmpTrap held = spooled("2");
@@ -235,6 +237,138 @@ TEST_F(TrapHandlerThreadTest, RepeatsFoldAndAHeldTrapRunsWhenItsWindowCloses) {
   EXPECT_TRUE(listDirectory(dir.path()).empty());
   EXPECT_EQ(logged("INFO#service power (5): 1 repeated traps folded in 3600 s"), 1)
       << output.text();
+}
+
+using std::chrono::seconds;
+using Clock = FoldWindows::Clock;
+
+snmpTrap trap(const std::string& value, const std::string& stamp = "1") {
+  snmpTrap t;
+  t.readText("host\nUDP: [192.0.2.7]:161\n.1.3.6.1.2.1.1.3.0 " + stamp +
+             "\n.1.3.6.1.6.3.1.1.4.1.0 .1.2.3\n.1.9 " + value + "\n.1.8 " + stamp + "\n");
+  return t;
+}
+
+void ignore(const snmpTrap&) {}
+
+// The decisions for values arriving a second apart: "run", "fold" or
+// "hold", with "+drop" when a held trap was dropped.
+std::vector<std::string> decide(FoldWindows& windows, const std::vector<std::string>& values,
+                                Clock::time_point t0) {
+  static const char* const kNames[] = {"run", "fold", "hold"};
+  std::vector<std::string> decisions;
+  for (size_t i = 0; i < values.size(); ++i) {
+    FoldWindows::Verdict v = windows.arrive(7, "link", trap(values[i]), t0 + seconds(i));
+    decisions.push_back(std::string(kNames[v.decision]) + (v.dropped ? "+drop" : ""));
+  }
+  return decisions;
+}
+
+TEST(FoldWindows, RepeatsInTheWindowAreFoldedOrHeldSoTheStateEndsWithTheLastTrap) {
+  struct Case {
+    std::vector<std::string> values, decisions;
+    size_t held;
+  } cases[] = {
+      {{"A", "A", "A"}, {"run", "fold", "fold"}, 0},
+      {{"A", "B", "A", "B", "A"}, {"run", "run", "hold", "fold+drop", "hold"}, 1},
+      {{"A", "B", "A", "C"}, {"run", "run", "hold", "run+drop"}, 0},
+      {{"A", "B", "A", "A"}, {"run", "run", "hold", "hold+drop"}, 1},
+  };
+  for (const Case& c : cases) {
+    FoldWindows windows({60, {}}, ignore);
+    EXPECT_EQ(decide(windows, c.values, Clock::now()), c.decisions) << c.values.size();
+    EXPECT_EQ(windows.held(), c.held);
+  }
+  FoldWindows off({0, {}}, ignore);
+  EXPECT_FALSE(off.enabled());
+  EXPECT_EQ(decide(off, {"A", "A"}, Clock::now()), (std::vector<std::string>{"run", "run"}));
+  FoldWindows ignoring({60, {".1.8"}}, ignore);
+  EXPECT_EQ(ignoring.signature(trap("A", "1")), ignoring.signature(trap("A", "2")))
+      << "the uptime and an ignored OID's value do not count";
+  EXPECT_NE(ignoring.signature(trap("A")), ignoring.signature(trap("B")));
+}
+
+TEST(FoldWindows, TheCloseRunsTheHeldTrapOpensTheNextWindowAndTellsTheFolds) {
+  FoldWindows windows({60, {}}, ignore);
+  const Clock::time_point t0 = Clock::now();
+  decide(windows, {"A", "B", "A", "B", "A"}, t0);
+  EXPECT_FALSE(windows.close(7, t0 + seconds(59)).runFirst) << "not due yet";
+  FoldWindows::Verdict closed = windows.close(7, t0 + seconds(60));
+  ASSERT_TRUE(closed.runFirst);
+  EXPECT_EQ(closed.runFirst->getValue(0), "A");
+  EXPECT_EQ(windows.arrive(7, "link", trap("A"), t0 + seconds(61)).decision, FoldWindows::kFold)
+      << "the held trap opened the next window";
+  windows.arrive(7, "link", trap("B"), t0 + seconds(62));
+  windows.arrive(7, "link", trap("A"), t0 + seconds(63));
+  FoldWindows::Verdict late = windows.arrive(7, "link", trap("A"), t0 + seconds(200));
+  ASSERT_TRUE(late.runFirst) << "after the window's end its held A runs first";
+  EXPECT_EQ(late.decision, FoldWindows::kFold) << "then this A repeats it";
+}
+
+snmpTrap exampleTrap() {
+  snmpTrap trap;
+  trap.readText("host1\nUDP: [192.0.2.7]:161->[192.0.2.1]:162\n.1.3.6.1.6.3.1.1.4.1.0 .1.9\n"
+                ".1.2 up\n.1.3 \"a b\"\n.1.4 \"msg\\\" --evil \\\"x\"\n.1.5 tab\there\n");
+  return trap;
+}
+
+service exampleService(const std::string& parameter = "") {
+  service s;
+  s.SetService_id(17);
+  s.Setname("link");
+  s.SetDevice_id(3);
+  s.Setpath("/plugins/check disk");
+  s.SetOID(".1.9");
+  s.Setparameter(parameter);
+  return s;
+}
+
+TEST(TrapParameters, ReferencesAreFilledOnceAndValuesNeverAddArguments) {
+  struct Case {
+    const char *parameterTemplate, *text;
+    std::vector<std::string> arguments;  // empty: not looked at
+  } cases[] = {
+      {"-H $IP -n $r -s $SERID -v $1", "-H 192.0.2.7 -n host1 -s 17 -v up", {}},
+      {"-x $+2 $12 $6", "-x .1.3:a b up2 $6", {}},
+      {"$r and $r $IP$IP", "host1 and $r 192.0.2.7$IP", {}},
+      {"$0 $ $+ $+9 $x ends with $", "$0 $ $+ $+9 $x ends with $", {}},
+      {"-m $2 \"$2\" '$2'", "-m a b \"a b\" 'a b'", {"-m", "a", "b", "a b", "a b"}},
+      {"$1 \"$3\"", "up \"msg\\\" --evil \\\"x\"", {"up", "msg\\\" --evil \\\"x"}},
+      {"-a $*", "-a .1.2:up .1.3:a b .1.4:msg\\\" --evil \\\"x .1.5:tab\there ",
+       {"-a", ".1.2:up", ".1.3:a", "b", ".1.4:msg\\\"", "--evil", "\\\"x", ".1.5:tab\there"}},
+  };
+  CapturedOutput output;
+  for (const Case& c : cases) {
+    EXPECT_EQ(buildParameters(c.parameterTemplate, exampleTrap(), exampleService()), c.text);
+    if (c.arguments.empty()) continue;
+    service s = exampleService(c.parameterTemplate);
+    fillServiceParameters(s, exampleTrap());
+    EXPECT_EQ(s.getVectorParam(), c.arguments) << c.parameterTemplate;
+  }
+}
+
+TEST(TrapParameters, ReplacedAndUnresolvedReferencesAreReportedAndValuesNotExpandedAgain) {
+  CapturedOutput output;
+  buildParameters("-x $+2", exampleTrap(), exampleService());
+  buildParameters("-v $6", exampleTrap(), exampleService());
+  buildParameters("$+x", exampleTrap(), exampleService());
+  EXPECT_EQ(logMessages(output.text()),
+            (std::vector<std::string>{
+                "REP#.1.3:a b",
+                "Variable no found:No entries value for variable number: #6#link#-v $6",
+                "Variable no found:No entries value for variable number: #+#link#$+x"}));
+  output.clear();
+  snmpTrap costly;
+  costly.readText("h\nt\n.1.2 cost $1 and $r\n");
+  EXPECT_EQ(buildParameters("-m $1", costly, exampleService()), "-m cost $1 and $r");
+  EXPECT_EQ(buildParameters("-a $*", snmpTrap(), exampleService()), "-a ");
+  EXPECT_EQ(output.text(), "");
+}
+
+TEST(TrapReplay, TheTrapIsShownWithEveryValueWhole) {
+  EXPECT_EQ(describeTrap(exampleTrap()),
+            "host: <host1>\naddress: <192.0.2.7>\nOID: <.1.9>\n$1: .1.2 = <up>\n"
+            "$2: .1.3 = <a b>\n$3: .1.4 = <msg\\\" --evil \\\"x>\n$4: .1.5 = <tab\\there>\n");
 }
 
 }  // namespace
