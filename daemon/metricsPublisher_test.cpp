@@ -90,6 +90,15 @@ TEST_F(MetricsPublisherThreadTest, ListenerServesTheMetricsOnlyWhenAsked) {
     if (sample.first.rfind("kivotrapd_", 0) == 0) served.insert(sample);
   }
   EXPECT_EQ(served, parseMetricsText(metrics.text()));
+  MetricsPublisher busy;  // the port is taken: one line, and no listener
+  MetricsSettings taken = settings;
+  taken.listen = address;
+  output.clear();
+  busy.start(taken, kNoServer, metrics);
+  EXPECT_EQ(busy.listeningPort(), 0);
+  std::vector<std::string> lines = logMessages(output.text());
+  ASSERT_EQ(lines.size(), 1u) << output.text();
+  EXPECT_EQ(lines[0].rfind("ERR#can't serve metrics on " + address + ": ", 0), 0u) << lines[0];
   MetricsPublisher idle;
   output.clear();
   idle.start(MetricsSettings(), kNoServer, metrics);

@@ -1,6 +1,7 @@
 // The intake against a real spool directory, without workers, server or
 // child processes: the bound on traps in hand, name order, the removal of a
-// done trap's file, entries left alone, the pause and the directory's claim.
+// done trap's file, entries left alone, files still being written, the
+// pause and the directory's claim.
 #include "daemon/spoolIntake.h"
 
 #include <fcntl.h>
@@ -137,6 +138,24 @@ TEST_F(SpoolIntakeTest, EntriesLeftAloneAreReportedOnceUntilTheyChange) {
   intake.runPass();
   EXPECT_EQ(takeQueued(), std::vector<std::string>{"was a fifo"});
   EXPECT_EQ(ledger.skipped(), 0u);
+}
+
+TEST_F(SpoolIntakeTest, AFileStillBeingWrittenWaitsUntilItHasSettled) {
+  ledger.setLimit(100);
+  intake.runPass();
+  takeQueued();
+  writeFile(spool + "trap-8", "");
+  writeFile(spool + "trap-9", "host\nUDP: [192.0.2.7]:161\n.1.3.6.1.4.1.99.1 half");
+  intake.runPass({"trap-8", "trap-9"});
+  EXPECT_TRUE(takeQueued().empty()) << "neither is complete";
+  EXPECT_GE(intake.nextSettleDue(), ::time(nullptr) + 9);
+  writeFile(spool + "trap-9", trapText("trap-9"));
+  intake.runPass({});
+  EXPECT_EQ(takeQueued(), std::vector<std::string>{"trap-9"}) << "completed";
+  age(spool + "trap-8", 11);
+  intake.runPass({});
+  EXPECT_EQ(takeQueued(), std::vector<std::string>{""}) << "unchanged for the settle time";
+  EXPECT_EQ(intake.nextSettleDue(), 0);
 }
 
 TEST(IntakeWakeupThreadTest, AReasonStaysPendingUntilAPauseWaitsForItAndTheStopEndsEveryPause) {
