@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -70,23 +71,11 @@ class PgSafeThreadTest : public ::testing::Test {
 };
 
 TEST_F(PgSafeThreadTest, FailedConnectionMasksThePassword) {
-  std::string base = "host=" + TestDatabase::host() + " port=" + TestDatabase::port() +
-                     " dbname=kivo_no_such_db user=postgres password=";
-  struct Case {
-    std::string conninfo, ending;
-  } cases[] = {
-      {base + "s3cret", "\n" + base + "********"},
-      {"host=/tmp/kivo-no-such-socket password=s3cret",
-       "\nhost=/tmp/kivo-no-such-socket password=********"},
-  };
-  for (const Case& c : cases) {
-    CapturedOutput lines;
-    std::string message = failureOf([&] { pgSafeThread db(c.conninfo); });
-    ASSERT_GT(message.size(), c.ending.size()) << c.conninfo;
-    EXPECT_EQ(message.substr(message.size() - c.ending.size()), c.ending) << c.conninfo;
-    EXPECT_EQ(message.find("s3cret"), std::string::npos) << c.conninfo;
-    EXPECT_EQ(lines.text(), "\t[PG CONSTRUCT] connexion\n\t[PG CONSTRUCT]fin de connexion\n");
-  }
+  const std::string conninfo = "host=/tmp/kivo-no-such-socket password=";
+  std::string message = failureOf([&] { pgSafeThread db(conninfo + "s3cret"); });
+  EXPECT_EQ(message.substr(message.rfind('\n')), "\n" + conninfo + "********");
+  EXPECT_EQ(message.find("s3cret"), std::string::npos);
+  EXPECT_EQ(output.text(), "\t[PG CONSTRUCT] connexion\n\t[PG CONSTRUCT]fin de connexion\n");
 }
 
 TEST_F(PgSafeThreadTest, EntryPointsReturnRowsAndTraceTheirParameters) {
@@ -96,7 +85,7 @@ TEST_F(PgSafeThreadTest, EntryPointsReturnRowsAndTraceTheirParameters) {
   EXPECT_EQ(db.getClientEncoding(), "UTF8");
   EXPECT_EQ(output.text(), "\t[PG CONSTRUCT] connexion\n");
   db.prepareRequest("sum", "SELECT $1::int + $2::int", 2);
-  db.prepareRequest("isNull", "SELECT $1::text IS NULL");  // the server counts
+  db.prepareRequest("isNull", "SELECT $1::text IS NULL");
   db.prepareRequest("constant", "SELECT 'c'::text");
   output.clear();
   PgResult rows(db.executeRequest("SELECT error_name FROM kivo_errors ORDER BY error_id"));
@@ -104,7 +93,6 @@ TEST_F(PgSafeThreadTest, EntryPointsReturnRowsAndTraceTheirParameters) {
   EXPECT_STREQ(PQgetvalue(rows.get(), 2, 0), "default_unknow_error");
   PgResult update(db.executeRequest("UPDATE kivo_errors SET error_name='x' WHERE error_id=99"));
   EXPECT_STREQ(PQcmdTuples(update.get()), "0");
-  // An empty parameter is an empty text, not NULL.
   EXPECT_EQ(onlyValue(db.executeParamRequest("SELECT $1::text IS NULL", {""})), "f");
   EXPECT_EQ(onlyValue(db.executePrepareRequest("sum", {"2", "40"})), "42");
   EXPECT_EQ(onlyValue(db.executePrepareRequest("isNull", {""})), "f");
@@ -142,10 +130,9 @@ struct Reports {
     std::lock_guard<std::mutex> hold(mutex);
     return lines;
   }
-  int count(const std::string& prefix) {
-    int n = 0;
-    for (const std::string& line : copy()) n += startsWith(line, prefix) ? 1 : 0;
-    return n;
+  long count(const std::string& prefix) {
+    std::vector<std::string> all = copy();
+    return std::count_if(all.begin(), all.end(), [&](auto& l) { return startsWith(l, prefix); });
   }
 
   std::mutex mutex;
@@ -156,7 +143,6 @@ const char* const kLost = "ERR#connection to the database lost: ";
 const char* const kStill = "ERR#database still unreachable after ";
 const char* const kBack = "INFO#connection to the database back after ";
 
-// A refused statement fails at once, once, and leaves the connection usable.
 TEST_F(PgSafeThreadTest, RefusedStatementsFailOnceOverEveryEntryPoint) {
   pgSafeThread& db = connect();
   Reports reports;
@@ -214,10 +200,8 @@ TEST_F(PgSafeThreadTest, EndedBackendIsReplacedAndTheStatementRunsAgain) {
   EXPECT_EQ(lines.text().find("status"), std::string::npos) << "no failure line";
   EXPECT_EQ(onlyValue(db.executePrepareRequest("constant")), "c") << "prepared again too";
   EXPECT_NE(onlyValue(db.executeRequest("SELECT pg_backend_pid()")), pid);
-  std::vector<std::string> reported = reports.copy();
-  ASSERT_EQ(reported.size(), 2u);
-  EXPECT_TRUE(startsWith(reported[0], kLost)) << reported[0];
-  EXPECT_EQ(reported[1], std::string(kBack) + "0 s");
+  EXPECT_EQ(reports.count(kLost), 1);
+  EXPECT_EQ(reports.copy().back(), std::string(kBack) + "0 s");
   EXPECT_EQ(db.getClientEncoding(), "UTF8");
 }
 
@@ -269,7 +253,6 @@ class PgSafeThreadOutageThreadTest : public ::testing::Test {
 
 TEST_F(PgSafeThreadOutageThreadTest, StatementsWaitUntilTheServerIsBack) {
   statementAndWorker();
-  // Two reminders, the first with the cause, prove the wait goes on.
   ASSERT_TRUE(waitFor([&] { return reports.count(kStill) >= 2; }));
   EXPECT_NE(reports.copy()[1].find("No such file or directory"), std::string::npos);
   EXPECT_EQ(gate.load(), -1) << "no new work while the server is away";
@@ -286,7 +269,6 @@ TEST_F(PgSafeThreadOutageThreadTest, TheStopEndsEveryWaitForTheServer) {
       << "woken at once, not at the next attempt";
   EXPECT_EQ(sum, "statement abandoned: the database is unreachable and the daemon is stopping");
   EXPECT_EQ(gate.load(), 0);
-  // Later statements give up at once, without an attempt.
   cluster->resume();
   EXPECT_THROW(db->executeRequest("SELECT 1"), DatabaseUnavailableException);
   EXPECT_EQ(reports.count(kBack), 0);
@@ -295,16 +277,15 @@ TEST_F(PgSafeThreadOutageThreadTest, TheStopEndsEveryWaitForTheServer) {
 // A reload's statement: fails at once while the server is away, without
 // an outage for the others to wait on, and connects again on its own later.
 TEST_F(PgSafeThreadOutageThreadTest, WithoutWaitingFailsAtOnceAndConnectsAgainLater) {
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    try {
-      PgResult(db->executeRequestWithoutWaiting("SELECT 1"));
-      ADD_FAILURE() << "the server is away";
-    } catch (const DatabaseUnavailableException& e) {
-      EXPECT_TRUE(startsWith(e.what(), "the database is unreachable: ")) << e.what();
-      EXPECT_EQ(std::string(e.what()).find('\n'), std::string::npos) << e.what();
-    }
-    EXPECT_TRUE(db->waitUntilConnected()) << "no outage begun: workers go on taking traps";
+  std::string failure = "none";
+  try {
+    PgResult(db->executeRequestWithoutWaiting("SELECT 1"));
+  } catch (const DatabaseUnavailableException& e) {
+    failure = e.what();
   }
+  EXPECT_TRUE(startsWith(failure, "the database is unreachable: ")) << failure;
+  EXPECT_EQ(failure.find('\n'), std::string::npos) << failure;
+  EXPECT_TRUE(db->waitUntilConnected()) << "no outage begun: workers go on taking traps";
   cluster->resume();
   EXPECT_EQ(onlyValue(db->executeRequestWithoutWaiting("SELECT 6 * 7")), "42");
   EXPECT_EQ(onlyValue(db->executePrepareRequest("sum", {"1", "2"})), "3") << "prepared again";
@@ -330,9 +311,9 @@ TEST(PgSafeThreadThreadTest, TwoThreadsShareTheConnection) {
       }
     }
   };
-  std::thread a(work, 1000), b(work, 5000);
+  std::thread a(work, 1000);
+  work(5000);
   a.join();
-  b.join();
   EXPECT_EQ(wrong.load(), 0);
   static const std::regex whole(
       "\t\\[PG CONSTRUCT\\] connexion|"
