@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <list>
 #include <string>
+#include <tuple>
 
 #include "services/service.h"
 #include "support/posixIo.h"
@@ -33,6 +35,27 @@ service plugin(const std::string& path, const std::string& parameter) {
   s.Setname("disk");
   s.Setpath(path);
   s.Setparameter(parameter);
+  return s;
+}
+
+// A plug-in run limited by a stop already begun.
+RunLimits stopped() {
+  static StopNotice notice;
+  notice.begin(std::chrono::milliseconds(0));
+  RunLimits limits = shortLimits(0);
+  limits.stop = &notice;
+  return limits;
+}
+
+// A service whose alerting program records its arguments beside itself, in a
+// directory of its own that lives as long as the test binary.
+service alerting(const std::string& parameter) {
+  static std::list<TempDir> dirs;
+  std::string path = dirs.emplace_back().file("alert");
+  EXPECT_EQ(::symlink(testdata("record_arguments.sh").c_str(), path.c_str()), 0);
+  service s;
+  s.SetAlertingSoftware(path);
+  s.SetAlertingParameter(parameter);
   return s;
 }
 
@@ -68,12 +91,7 @@ class DescriptorOneInFile {
 };
 
 TEST(ServiceExecute, RunEndGivesReturnCodeAndOutput) {
-  const std::string exitWith = testdata("exit_with.sh");
-  const std::string killSelf = testdata("kill_self.sh");
-  StopNotice stopped;
-  stopped.begin(std::chrono::milliseconds(0));
-  RunLimits stop = shortLimits(0);
-  stop.stop = &stopped;
+  const std::string exitWith = testdata("exit_with.sh"), killSelf = testdata("kill_self.sh");
   struct Case {
     std::string path, parameter;
     RunLimits limits;
@@ -90,7 +108,7 @@ TEST(ServiceExecute, RunEndGivesReturnCodeAndOutput) {
        "exception Error execute disk\npath:" + exitWith + " 5 'disk full'disk full\n", 1},
       {killSelf, "", RunLimits(),
        "exception Error: kivo can't execute disk\npath:" + killSelf + " about to be killed\n", 1},
-      {"/bin/sleep", "30", stop,
+      {"/bin/sleep", "30", stopped(),
        "exception plug-in of service disk cut short by the stop: /bin/sleep 30", 1},
   };
   for (const Case& c : cases) {
@@ -104,89 +122,49 @@ TEST(ServiceExecute, RunEndGivesReturnCodeAndOutput) {
   }
 }
 
-// The reason goes to the system log, even when that is descriptor 1, and
-// never into the plug-in's output.
-TEST(ServiceExecute, PluginThatCannotStartGivesTwoAndLogsTheReason) {
-  ASSERT_EQ(standardOutputDescriptor(), STDOUT_FILENO);
-  TempDir dir;
-  const std::string console = dir.file("console");
-  service s = plugin(dir.file("no-such-plugin"), "-H 192.0.2.7");
-  {
-    DescriptorOneInFile redirect(console);
-    EXPECT_EQ(run(s), "2 ");
-  }
-  EXPECT_EQ(readFile(console), "No such file or directory\n");
-}
-
-// The alerting program of these tests, linked into a directory of the test's
-// own; it records its arguments beside itself.
-class RecordingAlert {
- public:
-  RecordingAlert() : path_(dir_.file("alert")) {
-    EXPECT_EQ(::symlink(testdata("record_arguments.sh").c_str(), path_.c_str()), 0);
-  }
-  const std::string& path() const { return path_; }
-  // The number of arguments, then each argument, one a line.
-  std::string recorded() const { return readFile(path_ + ".arguments"); }
-
- private:
-  TempDir dir_;
-  std::string path_;
-};
-
 TEST(ServiceAlerting, ErrorMarkerGivesWayToTheIdentifier) {
-  struct Case {
-    const char* parameter;
-    double errorId;
-    std::string recorded;
-  } cases[] = {
+  const std::tuple<const char*, double, std::string> cases[] = {
       {"--error $ERROR", -1, "2\n--error\n-1\n"},
       {"$ERROR $ERROR", 1000000, "2\n1000000\n1000000\n"},
       {"$ERROR", 2.5, "1\n2.5\n"},
       {"$ERROR -m 'disk full' $error x$ERRORy", 7, "5\n7\n-m\ndisk full\n$error\n7\n"},
       {"", 42, "0\n"},
   };
-  for (const Case& c : cases) {
-    RecordingAlert alert;
-    service s;
-    s.SetAlertingSoftware(alert.path());
-    s.SetAlertingParameter(c.parameter);
-    EXPECT_EQ(s.executeAlertingSoftware(c.errorId), service::kAlertingEnded);
-    EXPECT_EQ(alert.recorded(), c.recorded) << "'" << c.parameter << "' with " << c.errorId;
+  for (const auto& [parameter, errorId, recorded] : cases) {
+    service s = alerting(parameter);
+    EXPECT_EQ(s.executeAlertingSoftware(errorId), service::kAlertingEnded);
+    EXPECT_EQ(readFile(s.GetAlertingSoftware() + ".arguments"), recorded) << parameter;
   }
 }
 
-// The program inherits the daemon's descriptors; a failure to start it is
-// logged and the call returns.
-TEST(ServiceAlerting, ProgramKeepsTheDaemonsDescriptorsAndFailuresAreLogged) {
+// The reason a program cannot start goes to the system log, even when that is
+// descriptor 1, never into the plug-in's output; the alerting program inherits
+// the daemon's descriptors.
+TEST(ServiceExecute, ProgramsThatCannotStartAreLoggedAndAlertsKeepTheDaemonsDescriptors) {
+  ASSERT_EQ(standardOutputDescriptor(), STDOUT_FILENO);
   TempDir dir;
-  const std::string console = dir.file("console");
-  CapturedOutput log;
-  service s;
+  service s = plugin(dir.file("no-such-plugin"), "-H 192.0.2.7");
   s.SetAlertingParameter("alert for $ERROR");
   {
-    DescriptorOneInFile redirect(console);
+    DescriptorOneInFile redirect(dir.file("console"));
+    EXPECT_EQ(run(s), "2 ");
+    CapturedOutput log;
     s.SetAlertingSoftware("/bin/echo");
     EXPECT_EQ(s.executeAlertingSoftware(42), service::kAlertingEnded);
     s.SetAlertingSoftware(dir.file("no-such-alert"));
     EXPECT_EQ(s.executeAlertingSoftware(42), service::kAlertingFailed);
+    EXPECT_EQ(log.text(), "No such file or directory\n");
   }
-  EXPECT_EQ(readFile(console), "alert for 42\n");
-  EXPECT_EQ(log.text(), "No such file or directory\n");
+  EXPECT_EQ(readFile(dir.file("console")), "No such file or directory\nalert for 42\n");
 }
 
 TEST(ServiceAlerting, ProgramOutOfTimeOrAtTheStop) {
-  service s;
-  s.Setname("disk");
+  service s = plugin(kCheckDummy, "");
   s.SetAlertingSoftware("/bin/sleep");
   s.SetAlertingParameter("30");
   EXPECT_EQ(s.executeAlertingSoftware(42, shortLimits(1)), service::kAlertingTimedOut);
-  StopNotice notice;
-  notice.begin(std::chrono::milliseconds(0));
-  RunLimits limits = shortLimits(0);
-  limits.stop = &notice;
   try {
-    s.executeAlertingSoftware(42, limits);
+    s.executeAlertingSoftware(42, stopped());
     ADD_FAILURE() << "no StopException";
   } catch (const StopException& e) {
     EXPECT_STREQ(e.what(), "alerting program of service disk cut short by the stop: /bin/sleep");
@@ -194,7 +172,6 @@ TEST(ServiceAlerting, ProgramOutOfTimeOrAtTheStop) {
 }
 
 TEST(ServiceAlerting, LeavesOtherChildrenToTheirOwner) {
-  // Another worker's plug-in, ended but not yet reaped by its worker.
   pid_t other = ::fork();
   ASSERT_GE(other, 0) << errnoText(errno);
   if (other == 0) _exit(3);
@@ -204,11 +181,9 @@ TEST(ServiceAlerting, LeavesOtherChildrenToTheirOwner) {
     return ::waitid(P_PID, static_cast<id_t>(other), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
            info.si_pid == other;
   }));
-  RecordingAlert alert;
-  service s;
-  s.SetAlertingSoftware(alert.path());
+  service s = alerting("");
   s.executeAlertingSoftware(42);
-  EXPECT_EQ(alert.recorded(), "0\n");
+  EXPECT_EQ(readFile(s.GetAlertingSoftware() + ".arguments"), "0\n");
   int status = 0;
   EXPECT_EQ(::waitpid(other, &status, WNOHANG), other) << "the other child was reaped";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << "status " << status;
