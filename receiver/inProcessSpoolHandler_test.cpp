@@ -98,8 +98,10 @@ TEST(InProcessSpoolHandler, WritesWhatTheCompiledHandlerWrites) {
       ASSERT_GE(actual.second, 0) << actual.first;
       EXPECT_LE((actual.second - expected.second + 86400) % 86400, 1);
     }
-    for (const std::string& file : listDirectory(inProcess))
-      EXPECT_TRUE(std::regex_match(file, std::regex("trap-[0-9]{19}-[0-9]+-0"))) << file;
+    for (const std::string& spool : {compiled, inProcess}) {
+      for (const std::string& file : listDirectory(spool))
+        EXPECT_TRUE(std::regex_match(file, std::regex("trap-[0-9]{19}-[0-9]+-0"))) << file;
+    }
     EXPECT_EQ(listDirectory(dir.file(".inProcess.staging")), std::vector<std::string>{})
         << "no staging file stays behind";
   }
