@@ -22,7 +22,7 @@ const char* const kRefusedLine = "failed: No such file Is the server running?";
 TEST(ConnectionOutage, AttemptsBackOffToTheLongestDelay) {
   struct Case {
     ConnectionOutage::Policy policy;
-    std::vector<int> delays;  // in milliseconds
+    std::vector<int> delays;  // ms
   } cases[] = {
       {{seconds(1), seconds(30), seconds(3600)}, {1000, 2000, 4000, 8000, 16000, 30000, 30000}},
       {{milliseconds(10), milliseconds(40), milliseconds(100)}, {10, 20, 40, 40}},
@@ -55,7 +55,6 @@ TEST(ConnectionOutage, AtMostOneLineEveryThirtySecondsInBetween) {
     int at;  // seconds after the loss
     std::string line;
   } steps[] = {
-      // The first failed attempt tells the cause at once.
       {1, still + "1 s: " + kRefusedLine},   {29, ""},
       {31, still + "31 s: " + kRefusedLine}, {45, ""},
       {61, still + "61 s: " + kRefusedLine},
@@ -67,7 +66,7 @@ TEST(ConnectionOutage, AtMostOneLineEveryThirtySecondsInBetween) {
             "connection to the database back after 75 s");
   EXPECT_EQ(outage.restored(t0 + seconds(80)), "") << "already back";
   EXPECT_FALSE(outage.down());
-  // The next outage starts from the first delay again.
+  // The next outage starts from the first delay.
   outage.lost("gone", t0 + seconds(100));
   outage.attemptFailed("no", t0 + seconds(100));
   EXPECT_EQ(outage.nextAttempt(), t0 + seconds(101));
