@@ -33,19 +33,15 @@ TEST(IniConfig, MatchingRules) {
   }
   writeFile(path, "[KIVO]\nsleep=12s\nthreads=-3\n");
   iniConfig config(path);
-  EXPECT_EQ(config.getKeyToInt("KIVO", "sleep"), 12);
-  EXPECT_EQ(config.getKeyToInt("KIVO", "threads"), -3);
+  EXPECT_EQ(std::to_string(config.getKeyToInt("KIVO", "sleep")) + " " +
+                std::to_string(config.getKeyToInt("KIVO", "threads")),
+            "12 -3");
 }
 
 TEST(IniConfig, EveryLookupReadsTheFileAgain) {
   TempDir dir;
   iniConfig config(dir.file("kivo.conf"));
-  try {
-    config.getKey("KIVO", "sleep");
-    ADD_FAILURE() << "a missing file must raise";
-  } catch (const FileException& e) {
-    EXPECT_STREQ(e.what(), "error: can't open file");
-  }
+  EXPECT_THROW(config.getKey("KIVO", "sleep"), FileException);
   writeFile(dir.file("kivo.conf"), "[KIVO]\nsleep=2\n");
   EXPECT_EQ(config.getKey("KIVO", "sleep"), "2");
 }
