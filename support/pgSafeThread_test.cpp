@@ -4,15 +4,15 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <regex>
 #include <thread>
+#include <tuple>
 
 #include "support/exceptions.h"
+#include "support/standardOutput.h"
 #include "testing/capturedOutput.h"
 #include "testing/ownCluster.h"
 #include "testing/testDatabase.h"
@@ -118,26 +118,19 @@ TEST_F(PgSafeThreadTest, EntryPointsReturnRowsAndTraceTheirParameters) {
   EXPECT_EQ(output.text(), "\t[PG DESCONSTRUCT]fin de connexion\n");
 }
 
-// The outage lines that a connection reports, from any thread.
-struct Reports {
-  pgSafeThread::OutageReport sink() {
-    return [this](const std::string& level, const std::string& message) {
-      std::lock_guard<std::mutex> hold(mutex);
-      lines.push_back(level + "#" + message);
-    };
-  }
-  std::vector<std::string> copy() {
-    std::lock_guard<std::mutex> hold(mutex);
-    return lines;
-  }
-  long count(const std::string& prefix) {
-    std::vector<std::string> all = copy();
-    return std::count_if(all.begin(), all.end(), [&](auto& l) { return startsWith(l, prefix); });
-  }
+// The outage lines a connection reports, from any thread, go beside the
+// trace lines.
+void report(const std::string& level, const std::string& message) {
+  writeStandardOutputLine(level + "#" + message);
+}
 
-  std::mutex mutex;
-  std::vector<std::string> lines;
-};
+std::vector<std::string> linesOf(const CapturedOutput& output, const std::string& prefix) {
+  std::vector<std::string> found;
+  for (const std::string& line : splitLines(output.text())) {
+    if (startsWith(line, prefix)) found.push_back(line);
+  }
+  return found;
+}
 
 const char* const kLost = "ERR#connection to the database lost: ";
 const char* const kStill = "ERR#database still unreachable after ";
@@ -145,49 +138,37 @@ const char* const kBack = "INFO#connection to the database back after ";
 
 TEST_F(PgSafeThreadTest, RefusedStatementsFailOnceOverEveryEntryPoint) {
   pgSafeThread& db = connect();
-  Reports reports;
-  db.setOutageReport(reports.sink());
+  db.setOutageReport(report);
   database.execute("CREATE SEQUENCE attempts");
   db.prepareRequest("fails", "SELECT nextval('attempts') / $1::int", 1);
   db.prepareRequest("twice", "SELECT 'first'::text", 0);
-  const std::string prepared = "\t[PG EXEC PREPARERESQUEST] ";
-  struct Case {
-    const char* name;
-    std::function<void()> call;
-    const char* prefix;
-    std::string trace;  // the trace's beginning
-  } cases[] = {
-      {"exec", [&] { db.executeRequest("SELECT nextval('attempts') / 0"); },
-       "execute failed:  ", "\t[PG EXEC] status: PGRES_FATAL_ERROR\n"},
-      {"param", [&] { db.executeParamRequest("SELECT nextval('attempts') / $1::int", {"0"}); },
-       "Execute failed:  ",
-       "\t[PG EXEC PARAM] request: SELECT nextval('attempts') / $1::int\n"
-       "\t[PG EXEC PARAM] nbr param: 1\n\t[PG EXEC PARAM] param 0 : 0\n"
-       "\t[PG EXEC PARAM] status: PGRES_FATAL_ERROR\n"},
-      {"prepared", [&] { db.executePrepareRequest("fails", {"0"}); },
-       "Exec prepareRequest failed:  ",
-       prepared + "request name : fails\n" + prepared + "nbr param: 1\n" + prepared +
-           "param 0 : 0\n" + prepared + "status: PGRES_FATAL_ERROR:"},
-      {"unknown name", [&] { db.executePrepareRequest("nosuch"); },
-       "Exec prepareRequest failed:  ", prepared + "status: PGRES_FATAL_ERROR\n"},
-      {"prepare twice", [&] { db.prepareRequest("twice", "SELECT 'second'::text", 0); },
-       "prepare failed:  ", "\t[PG PREPAREREQUEST] status: PGRES_FATAL_ERROR\n"},
+  // The call, the message's beginning, the trace's failure line.
+  const std::tuple<std::function<void()>, const char*, const char*> cases[] = {
+      {[&] { db.executeRequest("SELECT nextval('attempts') / 0"); }, "execute failed:  ",
+       "\t[PG EXEC] status: PGRES_FATAL_ERROR\n"},
+      {[&] { db.executeParamRequest("SELECT nextval('attempts') / $1::int", {"0"}); },
+       "Execute failed:  ", "\n\t[PG EXEC PARAM] status: PGRES_FATAL_ERROR\n"},
+      {[&] { db.executePrepareRequest("fails", {"0"}); }, "Exec prepareRequest failed:  ",
+       "param 0 : 0\n\t[PG EXEC PREPARERESQUEST] status: PGRES_FATAL_ERROR:"},
+      {[&] { db.executePrepareRequest("nosuch"); }, "Exec prepareRequest failed:  ",
+       "\t[PG EXEC PREPARERESQUEST] status: PGRES_FATAL_ERROR\n"},
+      {[&] { db.prepareRequest("twice", "SELECT 'second'::text", 0); }, "prepare failed:  ",
+       "\t[PG PREPAREREQUEST] status: PGRES_FATAL_ERROR\n"},
   };
-  for (const Case& c : cases) {
-    CapturedOutput lines;
-    EXPECT_TRUE(startsWith(failureOf(c.call), c.prefix)) << c.name;
-    EXPECT_TRUE(startsWith(lines.text(), c.trace)) << c.name << ": " << lines.text();
+  for (const auto& [call, message, trace] : cases) {
+    output.clear();
+    EXPECT_TRUE(startsWith(failureOf(call), message)) << trace;
+    EXPECT_NE(output.text().find(trace), std::string::npos) << output.text();
+    EXPECT_EQ(output.text().find("ERR#"), std::string::npos) << trace;
   }
   EXPECT_EQ(onlyValue(db.executeRequest("SELECT nextval('attempts')")), "4")
       << "each failed statement ran once";
   EXPECT_EQ(onlyValue(db.executePrepareRequest("twice")), "first");
-  EXPECT_TRUE(reports.copy().empty());
 }
 
 TEST_F(PgSafeThreadTest, EndedBackendIsReplacedAndTheStatementRunsAgain) {
   pgSafeThread& db = connect();
-  Reports reports;
-  db.setOutageReport(reports.sink());
+  db.setOutageReport(report);
   db.prepareRequest("sum", "SELECT $1::int + $2::int", 2);
   db.prepareRequest("constant", "SELECT 'c'::text");
   std::string pid = onlyValue(db.executeRequest("SELECT pg_backend_pid()"));
@@ -195,13 +176,13 @@ TEST_F(PgSafeThreadTest, EndedBackendIsReplacedAndTheStatementRunsAgain) {
   ASSERT_TRUE(waitFor([&] {
     return database.value("SELECT count(*) FROM pg_stat_activity WHERE pid=" + pid) == "0";
   }));
-  CapturedOutput lines;
+  output.clear();
   EXPECT_EQ(onlyValue(db.executePrepareRequest("sum", {"2", "3"})), "5");
-  EXPECT_EQ(lines.text().find("status"), std::string::npos) << "no failure line";
+  EXPECT_EQ(output.text().find("status"), std::string::npos) << "no failure line";
   EXPECT_EQ(onlyValue(db.executePrepareRequest("constant")), "c") << "prepared again too";
   EXPECT_NE(onlyValue(db.executeRequest("SELECT pg_backend_pid()")), pid);
-  EXPECT_EQ(reports.count(kLost), 1);
-  EXPECT_EQ(reports.copy().back(), std::string(kBack) + "0 s");
+  EXPECT_EQ(linesOf(output, kLost).size(), 1u);
+  EXPECT_EQ(linesOf(output, kBack), std::vector<std::string>{std::string(kBack) + "0 s"});
   EXPECT_EQ(db.getClientEncoding(), "UTF8");
 }
 
@@ -214,7 +195,7 @@ class PgSafeThreadOutageThreadTest : public ::testing::Test {
     cluster->createDatabase("kivo");
     db.reset(new pgSafeThread(
         pgConnectionString(cluster->socket(), cluster->port(), "kivo", "postgres", "secret")));
-    db->setOutageReport(reports.sink());
+    db->setOutageReport(report);
     db->setReconnectPolicy({std::chrono::milliseconds(20), std::chrono::milliseconds(50),
                             std::chrono::milliseconds(300)});
     db->prepareRequest("sum", "SELECT $1::int + $2::int", 2);
@@ -236,14 +217,13 @@ class PgSafeThreadOutageThreadTest : public ::testing::Test {
       }
       ended = true;
     });
-    ASSERT_TRUE(waitFor([&] { return reports.count(kLost) == 1; })) << "the statement noticed";
+    ASSERT_TRUE(waitFor([&] { return linesOf(output, kLost).size() == 1; })) << "it noticed";
     worker = std::thread([this] { gate = db->waitUntilConnected() ? 1 : 0; });
   }
 
   CapturedOutput output;
   TempDir dir;
   std::unique_ptr<OwnCluster> cluster;
-  Reports reports;
   std::unique_ptr<pgSafeThread> db;
   std::thread statement, worker;
   std::atomic<int> gate{-1};
@@ -253,11 +233,11 @@ class PgSafeThreadOutageThreadTest : public ::testing::Test {
 
 TEST_F(PgSafeThreadOutageThreadTest, StatementsWaitUntilTheServerIsBack) {
   statementAndWorker();
-  ASSERT_TRUE(waitFor([&] { return reports.count(kStill) >= 2; }));
-  EXPECT_NE(reports.copy()[1].find("No such file or directory"), std::string::npos);
+  ASSERT_TRUE(waitFor([&] { return linesOf(output, kStill).size() >= 2; }));
+  EXPECT_NE(linesOf(output, kStill)[0].find("No such file or directory"), std::string::npos);
   EXPECT_EQ(gate.load(), -1) << "no new work while the server is away";
   cluster->resume();
-  ASSERT_TRUE(waitFor([&] { return ended && gate != -1 && reports.count(kBack) == 1; }));
+  ASSERT_TRUE(waitFor([&] { return ended && gate != -1 && linesOf(output, kBack).size() == 1; }));
   EXPECT_EQ(sum, "42");
   EXPECT_EQ(gate.load(), 1);
 }
@@ -271,7 +251,7 @@ TEST_F(PgSafeThreadOutageThreadTest, TheStopEndsEveryWaitForTheServer) {
   EXPECT_EQ(gate.load(), 0);
   cluster->resume();
   EXPECT_THROW(db->executeRequest("SELECT 1"), DatabaseUnavailableException);
-  EXPECT_EQ(reports.count(kBack), 0);
+  EXPECT_EQ(linesOf(output, kBack).size(), 0u);
 }
 
 // A reload's statement: fails at once while the server is away, without
@@ -289,7 +269,7 @@ TEST_F(PgSafeThreadOutageThreadTest, WithoutWaitingFailsAtOnceAndConnectsAgainLa
   cluster->resume();
   EXPECT_EQ(onlyValue(db->executeRequestWithoutWaiting("SELECT 6 * 7")), "42");
   EXPECT_EQ(onlyValue(db->executePrepareRequest("sum", {"1", "2"})), "3") << "prepared again";
-  EXPECT_TRUE(reports.copy().empty()) << "no outage lines";
+  EXPECT_EQ(linesOf(output, "ERR#").size() + linesOf(output, "INFO#").size(), 0u);
 }
 
 // Two threads on one connection, each with its own statements and results;
