@@ -21,11 +21,12 @@ namespace kivo {
 
 namespace {
 
-// The message of the PostgresqlException that call raises; "" when none.
+// The message of the Failure that call raises; "" when none.
+template <class Failure = PostgresqlException>
 std::string failureOf(const std::function<void()>& call) {
   try {
     call();
-  } catch (const PostgresqlException& e) {
+  } catch (const Failure& e) {
     return e.what();
   }
   return "";
@@ -210,11 +211,10 @@ class PgSafeThreadOutageThreadTest : public ::testing::Test {
   }
   void statementAndWorker() {
     statement = std::thread([this] {
-      try {
-        sum = onlyValue(db->executePrepareRequest("sum", {"20", "22"}));
-      } catch (const DatabaseUnavailableException& e) {
-        sum = e.what();
-      }
+      std::string value;
+      sum = failureOf<DatabaseUnavailableException>(
+          [&] { value = onlyValue(db->executePrepareRequest("sum", {"20", "22"})); });
+      sum += value;
       ended = true;
     });
     ASSERT_TRUE(waitFor([&] { return linesOf(output, kLost).size() == 1; })) << "it noticed";
@@ -231,7 +231,19 @@ class PgSafeThreadOutageThreadTest : public ::testing::Test {
   std::string sum;
 };
 
-TEST_F(PgSafeThreadOutageThreadTest, StatementsWaitUntilTheServerIsBack) {
+// A reload's statement fails at once, without an outage for the others to
+// wait on, and connects again on its own; the others wait for the server.
+TEST_F(PgSafeThreadOutageThreadTest, StatementsWaitUntilTheServerIsBackButAReloadsFailsAtOnce) {
+  std::string failure = failureOf<DatabaseUnavailableException>(
+      [&] { PgResult(db->executeRequestWithoutWaiting("SELECT 1")); });
+  EXPECT_TRUE(startsWith(failure, "the database is unreachable: ")) << failure;
+  EXPECT_EQ(failure.find('\n'), std::string::npos) << failure;
+  EXPECT_TRUE(db->waitUntilConnected()) << "no outage begun: workers go on taking traps";
+  cluster->resume();
+  EXPECT_EQ(onlyValue(db->executeRequestWithoutWaiting("SELECT 6 * 7")), "42");
+  EXPECT_EQ(onlyValue(db->executePrepareRequest("sum", {"1", "2"})), "3") << "prepared again";
+  EXPECT_EQ(linesOf(output, "ERR#").size() + linesOf(output, "INFO#").size(), 0u);
+  cluster->halt();
   statementAndWorker();
   ASSERT_TRUE(waitFor([&] { return linesOf(output, kStill).size() >= 2; }));
   EXPECT_NE(linesOf(output, kStill)[0].find("No such file or directory"), std::string::npos);
@@ -252,24 +264,6 @@ TEST_F(PgSafeThreadOutageThreadTest, TheStopEndsEveryWaitForTheServer) {
   cluster->resume();
   EXPECT_THROW(db->executeRequest("SELECT 1"), DatabaseUnavailableException);
   EXPECT_EQ(linesOf(output, kBack).size(), 0u);
-}
-
-// A reload's statement: fails at once while the server is away, without
-// an outage for the others to wait on, and connects again on its own later.
-TEST_F(PgSafeThreadOutageThreadTest, WithoutWaitingFailsAtOnceAndConnectsAgainLater) {
-  std::string failure = "none";
-  try {
-    PgResult(db->executeRequestWithoutWaiting("SELECT 1"));
-  } catch (const DatabaseUnavailableException& e) {
-    failure = e.what();
-  }
-  EXPECT_TRUE(startsWith(failure, "the database is unreachable: ")) << failure;
-  EXPECT_EQ(failure.find('\n'), std::string::npos) << failure;
-  EXPECT_TRUE(db->waitUntilConnected()) << "no outage begun: workers go on taking traps";
-  cluster->resume();
-  EXPECT_EQ(onlyValue(db->executeRequestWithoutWaiting("SELECT 6 * 7")), "42");
-  EXPECT_EQ(onlyValue(db->executePrepareRequest("sum", {"1", "2"})), "3") << "prepared again";
-  EXPECT_EQ(linesOf(output, "ERR#").size() + linesOf(output, "INFO#").size(), 0u);
 }
 
 // Two threads on one connection, each with its own statements and results;
