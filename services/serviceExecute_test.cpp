@@ -22,15 +22,13 @@
 
 namespace kivo {
 
-namespace {
-
 const std::string kCheckDummy = "/usr/lib/nagios/plugins/check_dummy";
 
-std::string testdata(const std::string& name) {
+static std::string testdata(const std::string& name) {
   return std::string(KIVO_SOURCE_DIR) + "/services/testdata/" + name;
 }
 
-service plugin(const std::string& path, const std::string& parameter) {
+static service plugin(const std::string& path, const std::string& parameter) {
   service s;
   s.Setname("disk");
   s.Setpath(path);
@@ -39,7 +37,7 @@ service plugin(const std::string& path, const std::string& parameter) {
 }
 
 // A plug-in run limited by a stop already begun.
-RunLimits stopped() {
+static RunLimits stopped() {
   static StopNotice notice;
   notice.begin(std::chrono::milliseconds(0));
   RunLimits limits = shortLimits(0);
@@ -49,7 +47,7 @@ RunLimits stopped() {
 
 // A service whose alerting program records its arguments beside itself, in a
 // directory of its own that lives as long as the test binary.
-service alerting(const std::string& parameter) {
+static service alerting(const std::string& parameter) {
   static std::list<TempDir> dirs;
   std::string path = dirs.emplace_back().file("alert");
   EXPECT_EQ(::symlink(testdata("record_arguments.sh").c_str(), path.c_str()), 0);
@@ -59,9 +57,11 @@ service alerting(const std::string& parameter) {
   return s;
 }
 
-// The return code and output of one run, or the failure's message.
-std::string run(service& s, const RunLimits& limits = RunLimits()) {
+// The return code and output of a plug-in's run, the end of an alerting
+// program's run, or the failure's message.
+static std::string run(service& s, const RunLimits& limits = RunLimits(), bool alert = false) {
   try {
+    if (alert) return "alert " + std::to_string(s.executeAlertingSoftware(42, limits));
     int code = s.execute(limits);
     return std::to_string(code) + " " + s.GetStdout();
   } catch (const std::exception& e) {
@@ -71,32 +71,27 @@ std::string run(service& s, const RunLimits& limits = RunLimits()) {
 
 // Points descriptor 1 at a file while it lives, as in a process whose
 // standard output was never moved off descriptor 1.
-class DescriptorOneInFile {
- public:
-  explicit DescriptorOneInFile(const std::string& path)
-      : saved_(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1)) {
+struct DescriptorOneInFile {
+  explicit DescriptorOneInFile(const std::string& path) {
     std::fflush(stdout);
     FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     ::dup2(file.get(), STDOUT_FILENO);
   }
   ~DescriptorOneInFile() {
     std::fflush(stdout);
-    ::dup2(saved_.get(), STDOUT_FILENO);
+    ::dup2(saved.get(), STDOUT_FILENO);
   }
-  DescriptorOneInFile(const DescriptorOneInFile&) = delete;
-  DescriptorOneInFile& operator=(const DescriptorOneInFile&) = delete;
-
- private:
-  FileDescriptor saved_;
+  FileDescriptor saved{::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1)};
 };
 
-TEST(ServiceExecute, RunEndGivesReturnCodeAndOutput) {
+TEST(ServiceExecute, PluginAndAlertingProgramRunEnds) {
   const std::string exitWith = testdata("exit_with.sh"), killSelf = testdata("kill_self.sh");
   struct Case {
     std::string path, parameter;
     RunLimits limits;
     std::string result;
     int returnCode;  // kept after the run
+    bool alert = false;
   } cases[] = {
       {kCheckDummy, "1 'disk warm'", RunLimits(), "1 WARNING: disk warm\n", 1},
       {exitWith, "4 first second", RunLimits(), "4 first\nsecond\n", 4},
@@ -110,15 +105,20 @@ TEST(ServiceExecute, RunEndGivesReturnCodeAndOutput) {
        "exception Error: kivo can't execute disk\npath:" + killSelf + " about to be killed\n", 1},
       {"/bin/sleep", "30", stopped(),
        "exception plug-in of service disk cut short by the stop: /bin/sleep 30", 1},
+      {"/bin/sleep", "30", shortLimits(1), "alert 2", 1, true},
+      {"/bin/sleep", "", stopped(),
+       "exception alerting program of service disk cut short by the stop: /bin/sleep", 1, true},
   };
   for (const Case& c : cases) {
     service s = plugin(kCheckDummy, "1 before");
     ASSERT_EQ(s.execute(), 1);
     s.Setpath(c.path);
     s.Setparameter(c.parameter);
-    EXPECT_EQ(run(s, c.limits), c.result) << c.parameter;
+    s.SetAlertingSoftware(c.path);
+    s.SetAlertingParameter(c.parameter);
+    EXPECT_EQ(run(s, c.limits, c.alert), c.result) << c.parameter;
     EXPECT_EQ(s.GetReturnCode(), c.returnCode) << c.parameter;
-    EXPECT_EQ(s.GetTimedOut(), c.path == "/bin/sleep" && c.limits.stop == nullptr) << c.parameter;
+    EXPECT_EQ(s.GetTimedOut(), c.result == "3 plug-in timed out after 1 s") << c.parameter;
   }
 }
 
@@ -158,19 +158,6 @@ TEST(ServiceExecute, ProgramsThatCannotStartAreLoggedAndAlertsKeepTheDaemonsDesc
   EXPECT_EQ(readFile(dir.file("console")), "No such file or directory\nalert for 42\n");
 }
 
-TEST(ServiceAlerting, ProgramOutOfTimeOrAtTheStop) {
-  service s = plugin(kCheckDummy, "");
-  s.SetAlertingSoftware("/bin/sleep");
-  s.SetAlertingParameter("30");
-  EXPECT_EQ(s.executeAlertingSoftware(42, shortLimits(1)), service::kAlertingTimedOut);
-  try {
-    s.executeAlertingSoftware(42, stopped());
-    ADD_FAILURE() << "no StopException";
-  } catch (const StopException& e) {
-    EXPECT_STREQ(e.what(), "alerting program of service disk cut short by the stop: /bin/sleep");
-  }
-}
-
 TEST(ServiceAlerting, LeavesOtherChildrenToTheirOwner) {
   pid_t other = ::fork();
   ASSERT_GE(other, 0) << errnoText(errno);
@@ -188,7 +175,5 @@ TEST(ServiceAlerting, LeavesOtherChildrenToTheirOwner) {
   EXPECT_EQ(::waitpid(other, &status, WNOHANG), other) << "the other child was reaped";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << "status " << status;
 }
-
-}  // namespace
 
 }  // namespace kivo
