@@ -1,6 +1,4 @@
-// The in-process spool handler (receiver/kivo-spool-handler.pl) inside a real
-// snmptrapd on loopback, against the compiled handler behind the same
-// snmptrapd for the same traps.
+// receiver/kivo-spool-handler.pl inside a real snmptrapd on loopback.
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -16,43 +14,40 @@
 
 namespace kivo {
 
-namespace {
-
 const char kTrapOid[] = ".1.3.6.1.4.1.99.0.1";
 using Send = std::function<int(const SnmpTrapReceiver&)>;
 
-std::string directory(const TempDir& dir, const std::string& name, mode_t mode = 0755) {
+static std::string directory(const TempDir& dir, const std::string& name, mode_t mode = 0755) {
   std::string path = dir.file(name);
   ::mkdir(path.c_str(), mode);
   ::chmod(path.c_str(), mode);
   return path;
 }
 
-std::string firstValue(const std::string& spool, size_t at = 0) {
+static std::string firstValue(const std::string& spool, size_t at = 0) {
   snmpTrap trap;
   trap.read(spool + "/" + listDirectory(spool).at(at));
   return trap.getValue(0);
 }
 
-int sendValue(const SnmpTrapReceiver& receiver, int value) {
+static int sendValue(const SnmpTrapReceiver& receiver, int value) {
   return sendTrap(receiver.address(), kTrapOid, {".1.3.6.1.4.1.99.9", "i", std::to_string(value)});
 }
 
-Send v2c(const std::vector<std::string>& variables, bool ipv6 = false) {
+static Send v2c(const std::vector<std::string>& variables, bool ipv6 = false) {
   return [=](const SnmpTrapReceiver& r) {
     return sendTrap(ipv6 ? r.address6() : r.address(), kTrapOid, variables);
   };
 }
 
-Send v1(int generic, int specific, const std::vector<std::string>& variables) {
+static Send v1(int generic, int specific, const std::vector<std::string>& variables) {
   return [=](const SnmpTrapReceiver& r) {
     return sendTrapV1(r.address(), ".1.3.6.1.4.1.99", "192.0.2.9", generic, specific, variables);
   };
 }
 
-// The content without its date line, and that line's second of the day (-1
-// when there is none).
-std::pair<std::string, int> withoutDate(const std::string& content) {
+// The content without its date line, and that line's second of the day.
+static std::pair<std::string, int> withoutDate(const std::string& content) {
   static const std::regex date("date [0-9]+-[0-9]+-[0-9]+ ([0-9]+):([0-9]+):([0-9]+)\n");
   std::smatch m;
   if (!std::regex_search(content, m, date)) return {content, -1};
@@ -60,9 +55,7 @@ std::pair<std::string, int> withoutDate(const std::string& content) {
           std::stoi(m[1]) * 3600 + std::stoi(m[2]) * 60 + std::stoi(m[3])};
 }
 
-// Each trap makes the same file in both spools, but for the date line: the
-// handlers read the clock a few milliseconds apart, a second at most. With -n
-// snmptrapd looks up no host name and the host line is the transport.
+// The same file in both spools but for the date, a second apart at most.
 TEST(InProcessSpoolHandler, WritesWhatTheCompiledHandlerWrites) {
   std::vector<std::string> everyType;
   const char* const types[][2] = {{"n", ""},    {"U", "5"},        {"I", "-5"},    {"F", "1.5"},
@@ -107,9 +100,7 @@ TEST(InProcessSpoolHandler, WritesWhatTheCompiledHandlerWrites) {
   }
 }
 
-// Without a spool directory the handler says so. snmptrapd runs the handler's
-// file again when it rereads its configuration: the new spool directory
-// holds, and each trap still makes one file.
+// snmptrapd runs the handler's file again when it rereads its configuration.
 TEST(InProcessSpoolHandler, MissingSpoolIsReportedAndRereadConfigurationKeepsOneFilePerTrap) {
   TempDir dir;
   std::string spool = directory(dir, "spool");
@@ -126,7 +117,6 @@ TEST(InProcessSpoolHandler, MissingSpoolIsReportedAndRereadConfigurationKeepsOne
   receiver.reload();
   ASSERT_TRUE(logged("restarted"));
   for (int value : {2, 3, 4}) ASSERT_EQ(sendValue(receiver, value), 0);
-  // The last trap marks the end: every file of the two before is there.
   ASSERT_TRUE(waitFor([&] {
     size_t count = listDirectory(spool).size();
     return count > 0 && firstValue(spool, count - 1) == "4";
@@ -134,8 +124,7 @@ TEST(InProcessSpoolHandler, MissingSpoolIsReportedAndRereadConfigurationKeepsOne
   EXPECT_EQ(listDirectory(spool).size(), 3u) << "one file per trap after the reload";
 }
 
-// snmptrapd runs as nobody, so the handler may write its staging directory
-// but not the spool; once the spool is opened to it, traps arrive again.
+// snmptrapd runs as nobody: it may write the staging directory, not the spool.
 TEST(InProcessSpoolHandler, UnwritableSpoolIsReportedAndSnmptrapdGoesOn) {
   TempDir dir;
   std::string spool = directory(dir, "spool"), staging = directory(dir, "staging", 0777);
@@ -156,9 +145,7 @@ TEST(InProcessSpoolHandler, UnwritableSpoolIsReportedAndSnmptrapdGoesOn) {
   EXPECT_EQ(firstValue(spool), "2");
 }
 
-// The shipped snmptrapd.conf samples, with this test's spool and this build's
-// handlers put in: a trap of the community public reaches the spool, one of
-// another community does not.
+// The shipped samples take traps of the community public only.
 TEST(SnmptrapdSamples, EachHandsATrapToTheSpool) {
   const std::pair<const char*, std::pair<std::string, std::string>> cases[] = {
       {"snmptrapd-traphandle.conf.sample",
@@ -187,7 +174,5 @@ TEST(SnmptrapdSamples, EachHandsATrapToTheSpool) {
     EXPECT_EQ(receiver.log().find("Unknown token"), std::string::npos) << receiver.log();
   }
 }
-
-}  // namespace
 
 }  // namespace kivo
