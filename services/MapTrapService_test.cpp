@@ -56,8 +56,7 @@ TEST(MapTrapService, DeleteExchangeAndShow) {
   EXPECT_EQ(map.content().size(), 1u);
 }
 
-// Workers search while a reload swaps the content back and forth: every
-// search finds one of the two services whole, never nothing, never a mix.
+// Every search during exchanges finds one of the two services whole.
 TEST(MapTrapServiceThreadTest, SearchesDuringExchangesFindAWholeService) {
   MapTrapService map;
   MapTrapService::Services first, second;
