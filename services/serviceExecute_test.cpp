@@ -1,6 +1,4 @@
-// Plug-in and alerting program runs with real child processes: what a
-// service makes of a run's end. How runs end (time limit, output cap, stop)
-// is ProgramRun's test.
+// What a service makes of a run's end; how runs end is ProgramRun's test.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,7 +34,6 @@ static service plugin(const std::string& path, const std::string& parameter) {
   return s;
 }
 
-// A plug-in run limited by a stop already begun.
 static RunLimits stopped() {
   static StopNotice notice;
   notice.begin(std::chrono::milliseconds(0));
@@ -45,8 +42,7 @@ static RunLimits stopped() {
   return limits;
 }
 
-// A service whose alerting program records its arguments beside itself, in a
-// directory of its own that lives as long as the test binary.
+// An alerting program that records its arguments beside itself, in a directory of its own.
 static service alerting(const std::string& parameter) {
   static std::list<TempDir> dirs;
   std::string path = dirs.emplace_back().file("alert");
@@ -57,8 +53,6 @@ static service alerting(const std::string& parameter) {
   return s;
 }
 
-// The return code and output of a plug-in's run, the end of an alerting
-// program's run, or the failure's message.
 static std::string run(service& s, const RunLimits& limits = RunLimits(), bool alert = false) {
   try {
     if (alert) return "alert " + std::to_string(s.executeAlertingSoftware(42, limits));
@@ -69,8 +63,7 @@ static std::string run(service& s, const RunLimits& limits = RunLimits(), bool a
   }
 }
 
-// Points descriptor 1 at a file while it lives, as in a process whose
-// standard output was never moved off descriptor 1.
+// As in a process whose standard output was never moved off descriptor 1.
 struct DescriptorOneInFile {
   explicit DescriptorOneInFile(const std::string& path) {
     std::fflush(stdout);
@@ -137,9 +130,7 @@ TEST(ServiceAlerting, ErrorMarkerGivesWayToTheIdentifier) {
   }
 }
 
-// The reason a program cannot start goes to the system log, even when that is
-// descriptor 1, never into the plug-in's output; the alerting program inherits
-// the daemon's descriptors.
+// The system log is descriptor 1 here, the alerting program's output the daemon's.
 TEST(ServiceExecute, ProgramsThatCannotStartAreLoggedAndAlertsKeepTheDaemonsDescriptors) {
   ASSERT_EQ(standardOutputDescriptor(), STDOUT_FILENO);
   TempDir dir;
