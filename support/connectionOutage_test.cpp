@@ -1,4 +1,3 @@
-// The outage's schedule, lines and waits, on a clock the test sets.
 #include "support/connectionOutage.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +8,6 @@
 #include "testing/tempDir.h"
 
 namespace kivo {
-
-namespace {
 
 using std::chrono::milliseconds;
 using std::chrono::seconds;
@@ -66,15 +63,12 @@ TEST(ConnectionOutage, AtMostOneLineEveryThirtySecondsInBetween) {
             "connection to the database back after 75 s");
   EXPECT_EQ(outage.restored(t0 + seconds(80)), "") << "already back";
   EXPECT_FALSE(outage.down());
-  // The next outage starts from the first delay.
   outage.lost("gone", t0 + seconds(100));
   outage.attemptFailed("no", t0 + seconds(100));
   EXPECT_EQ(outage.nextAttempt(), t0 + seconds(101));
   EXPECT_EQ(errorTextOnOneLine("a\n\nb \n"), "a  b");
 }
 
-// Waiters block while the connection is down and leave at the end of the
-// outage or at the stop.
 TEST(ConnectionOutageThreadTest, WaitersLeaveWhenBackOrInterrupted) {
   ConnectionOutage outage;
   EXPECT_TRUE(outage.waitUntilUp()) << "returns at once while up";
@@ -97,7 +91,5 @@ TEST(ConnectionOutageThreadTest, WaitersLeaveWhenBackOrInterrupted) {
   outage.restored();
   EXPECT_TRUE(outage.waitUntilUp()) << "a working connection is never refused";
 }
-
-}  // namespace
 
 }  // namespace kivo
