@@ -1,6 +1,3 @@
-// The two ways repeated database failures are told: lasting errors once
-// and then counted (ErrorRepeats), passing ones once per episode
-// (FailureEpisodes).
 #include "support/errorRepeats.h"
 
 #include <gtest/gtest.h>
