@@ -11,8 +11,6 @@
 
 namespace kivo {
 
-namespace {
-
 // 44 series, each at 0 but the build's and the start's, each family with its help.
 TEST(Metrics, EverySeriesShowsFromTheStartWithItsHelp) {
   Metrics metrics;
@@ -137,7 +135,5 @@ TEST(MetricsThreadTest, CountsFromManyThreadsAddUpWhileRead) {
     values += std::to_string(int(samples[std::string("kivotrapd_") + name])) + " ";
   EXPECT_EQ(values, "8000 1600 8000 0 0 0 0 ");
 }
-
-}  // namespace
 
 }  // namespace kivo
