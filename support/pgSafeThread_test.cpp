@@ -1,5 +1,4 @@
-// The shared connection against a real server. This file is the one place that
-// asserts the connection's trace lines; the server's own wording is not asserted.
+// The one place that asserts the connection's statements and trace lines.
 #include "support/pgSafeThread.h"
 
 #include <gtest/gtest.h>
@@ -19,11 +18,9 @@
 
 namespace kivo {
 
-namespace {
-
 // The message of the Failure that call raises; "" when none.
 template <class Failure = PostgresqlException>
-std::string failureOf(const std::function<void()>& call) {
+static std::string failureOf(const std::function<void()>& call) {
   try {
     call();
   } catch (const Failure& e) {
@@ -32,13 +29,13 @@ std::string failureOf(const std::function<void()>& call) {
   return "";
 }
 
-std::string onlyValue(PGresult* raw) {
+static std::string onlyValue(PGresult* raw) {
   PgResult result(raw);
   EXPECT_EQ(PQntuples(result.get()), 1);
   return PQntuples(result.get()) == 1 ? PQgetvalue(result.get(), 0, 0) : "";
 }
 
-bool startsWith(const std::string& text, const std::string& prefix) {
+static bool startsWith(const std::string& text, const std::string& prefix) {
   return text.rfind(prefix, 0) == 0;
 }
 
@@ -119,13 +116,12 @@ TEST_F(PgSafeThreadTest, EntryPointsReturnRowsAndTraceTheirParameters) {
   EXPECT_EQ(output.text(), "\t[PG DESCONSTRUCT]fin de connexion\n");
 }
 
-// The outage lines a connection reports, from any thread, go beside the
-// trace lines.
-void report(const std::string& level, const std::string& message) {
+// The outage lines, from any thread, go beside the trace lines.
+static void report(const std::string& level, const std::string& message) {
   writeStandardOutputLine(level + "#" + message);
 }
 
-std::vector<std::string> linesOf(const CapturedOutput& output, const std::string& prefix) {
+static std::vector<std::string> linesOf(const CapturedOutput& output, const std::string& prefix) {
   std::vector<std::string> found;
   for (const std::string& line : splitLines(output.text())) {
     if (startsWith(line, prefix)) found.push_back(line);
@@ -187,8 +183,7 @@ TEST_F(PgSafeThreadTest, EndedBackendIsReplacedAndTheStatementRunsAgain) {
   EXPECT_EQ(db.getClientEncoding(), "UTF8");
 }
 
-// Servers of the test's own, which the test stops and starts again. A
-// statement meets the outage; a worker then waits for the server.
+// A server of the test's own, stopped before the test; a statement meets the outage.
 class PgSafeThreadOutageThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -266,8 +261,7 @@ TEST_F(PgSafeThreadOutageThreadTest, TheStopEndsEveryWaitForTheServer) {
   EXPECT_EQ(linesOf(output, kBack).size(), 0u);
 }
 
-// Two threads on one connection, each with its own statements and results;
-// the lines of the two interleave, but every line is whole.
+// The lines of two threads interleave, but every line is whole.
 TEST(PgSafeThreadThreadTest, TwoThreadsShareTheConnection) {
   CapturedOutput output;
   TestDatabase database;
@@ -296,7 +290,5 @@ TEST(PgSafeThreadThreadTest, TwoThreadsShareTheConnection) {
   EXPECT_EQ(lines.size(), 1u + 2 * 3 * 200);
   for (const std::string& line : lines) EXPECT_TRUE(std::regex_match(line, whole)) << line;
 }
-
-}  // namespace
 
 }  // namespace kivo
