@@ -1,6 +1,3 @@
-// Bounded runs of real child processes: their own group and input, the
-// output cap, the time limit with SIGTERM then SIGKILL, background children
-// that hold the output, and the stop's deadline.
 #include "support/programRun.h"
 
 #include <sys/wait.h>
@@ -18,12 +15,10 @@
 
 namespace kivo {
 
-namespace {
-
 const std::string kGated = std::string(KIVO_SOURCE_DIR) + "/services/testdata/gated.sh";
 
 // Runs script with /bin/sh, its output captured: "<end> exit|signal <n> <output>".
-std::string runShell(const std::string& script, const RunLimits& limits) {
+static std::string runShell(const std::string& script, const RunLimits& limits) {
   ProgramRun run(limits);
   EXPECT_EQ(run.captureOutput(), 0);
   int error = 0;
@@ -38,7 +33,7 @@ std::string runShell(const std::string& script, const RunLimits& limits) {
 }
 
 // True once the process is gone or only a zombie waiting for its parent.
-bool processGone(const std::string& pidFile) {
+static bool processGone(const std::string& pidFile) {
   std::string pid = readFile(pidFile);
   while (!pid.empty() && pid.back() == '\n') pid.pop_back();
   if (pid.empty()) return false;
@@ -48,7 +43,7 @@ bool processGone(const std::string& pidFile) {
 }
 
 // True once the process of pidFile, a child of this one, has been reaped.
-bool reaped(const std::string& pidFile) {
+static bool reaped(const std::string& pidFile) {
   siginfo_t info;
   return ::waitid(P_PID, static_cast<id_t>(std::stol("0" + readFile(pidFile))), &info,
                   WEXITED | WSTOPPED | WNOHANG | WNOWAIT) != 0;
@@ -72,8 +67,7 @@ TEST(ProgramRun, ProgramLeadsItsOwnGroupReadsDevNullAndOutputIsCapped) {
   }
 }
 
-// A background child of the group would outlive the program; without a time
-// limit only the grace after the program's end ends the wait.
+// Without a time limit only the grace after the program's end ends the wait.
 TEST(ProgramRun, ProgramOutOfTimeStoppedOrLeavingABackgroundChildIsKilledWithItsGroup) {
   TempDir dir;
   const std::string pid = dir.file("pid"), background = dir.file("background");
@@ -96,8 +90,6 @@ TEST(ProgramRun, ProgramOutOfTimeStoppedOrLeavingABackgroundChildIsKilledWithIts
   }
 }
 
-// The stop's deadline, given to runs through their limits: a program started
-// after it or running at it is killed, one ending within the grace finishes.
 TEST(ProgramRun, StopDeadlineKillsTheProgramAfterTheGrace) {
   TempDir dir;
   const std::string started = dir.file("started"), gate = dir.file("gate");
@@ -129,8 +121,7 @@ TEST(ProgramRun, StopDeadlineKillsTheProgramAfterTheGrace) {
   }
 }
 
-// A program already running, its pipe open, when another one starts ends as
-// soon as it has started: the later one holds no descriptor of the earlier.
+// The later program holds no descriptor of the earlier one's pipe.
 TEST(ProgramRunThreadTest, FastProgramDoesNotWaitForASlowOneStartedAfterIt) {
   TempDir dir;
   const std::string fastStarted = dir.file("fast"), slowStarted = dir.file("slow");
@@ -145,7 +136,6 @@ TEST(ProgramRunThreadTest, FastProgramDoesNotWaitForASlowOneStartedAfterIt) {
     slow = runShell(kGated + " " + slowStarted + " " + dir.file("gate") + " slow", shortLimits(0));
     slowDone = true;
   });
-  // Well below the slow program's own give-up time.
   bool fastFinished = waitFor([&] { return fastDone.load(); }, std::chrono::seconds(10));
   bool slowStillRunning = !slowDone;
   writeFile(dir.file("gate"), "");
@@ -155,7 +145,5 @@ TEST(ProgramRunThreadTest, FastProgramDoesNotWaitForASlowOneStartedAfterIt) {
   EXPECT_TRUE(slowStillRunning) << "the slow program ended before its gate opened";
   EXPECT_EQ(fast + slow, "ended exit 0 fast\nended exit 0 slow\n");
 }
-
-}  // namespace
 
 }  // namespace kivo
