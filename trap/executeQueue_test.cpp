@@ -24,8 +24,7 @@ TEST(ExecuteQueue, FirstInFirstOutAndEmptyPopRaises) {
   EXPECT_THROW(queue.pop(), EmptyQueueException);
 }
 
-// Consumers loop the way the workers do: wait, pop, until the flag; a push
-// wakes one, the shutdown broadcast every one.
+// Consumers loop the way the workers do: wait, pop, until the flag.
 TEST(ExecuteQueueThreadTest, EveryElementReachesExactlyOneConsumerInOrder) {
   ExecuteQueue<int> queue;
   std::atomic<int> die{0}, taken{0};
