@@ -39,8 +39,7 @@ TEST(SnmpTrap, SpoolFileFillsEveryFieldAndReadsBackFromItsText) {
   EXPECT_EQ(trap.getHost(), "host1");
 }
 
-// Each case: the lines after the first, the address, the variable's name and
-// value, the trap OID.
+// The lines after the first, the address, the variable's name and value, the trap OID.
 TEST(SnmpTrap, LinesGiveAddressVariablesAndFixedFields) {
   const char* const cases[][5] = {
       {"no brackets", "no brackets", "", "", ""},
