@@ -1,5 +1,4 @@
-// The compiled handler; the files it writes in a real snmptrapd are shown
-// beside the in-process handler (receiver/inProcessSpoolHandler_test.cpp).
+// Its files in a real snmptrapd: receiver/inProcessSpoolHandler_test.cpp.
 #include "trap/spoolHandler.h"
 
 #include <gtest/gtest.h>
