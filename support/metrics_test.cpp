@@ -11,6 +11,17 @@
 
 namespace kivo {
 
+// The named series' values, each followed by a blank; -1 for a missing one.
+static std::string values(const Metrics& metrics, const std::vector<std::string>& names) {
+  MetricSamples samples = parseMetricsText(metrics.text());
+  std::string values;
+  for (const std::string& name : names) {
+    auto found = samples.find("kivotrapd_" + name);
+    values += std::to_string(found == samples.end() ? -1 : int(found->second)) + " ";
+  }
+  return values;
+}
+
 // 44 series, each at 0 but the build's and the start's, each family with its help.
 TEST(Metrics, EverySeriesShowsFromTheStartWithItsHelp) {
   Metrics metrics;
@@ -67,15 +78,7 @@ TEST(Metrics, EachEventCountsInItsSeries) {
 
 TEST(Metrics, GaugesFollowWorkersSpoolDatabaseAndTheOldestTrapInMemory) {
   Metrics metrics;
-  auto gauges = [&](const std::vector<std::string>& names) {
-    MetricSamples samples = parseMetricsText(metrics.text());
-    std::string values;
-    for (const std::string& name : names) {
-      auto found = samples.find("kivotrapd_" + name);
-      values += std::to_string(found == samples.end() ? -1 : int(found->second)) + " ";
-    }
-    return values;
-  };
+  auto gauges = [&](const std::vector<std::string>& names) { return values(metrics, names); };
   {
     CountedWorker first(metrics), second(metrics);
     BusyWorker busy(metrics);
@@ -87,14 +90,12 @@ TEST(Metrics, GaugesFollowWorkersSpoolDatabaseAndTheOldestTrapInMemory) {
   EXPECT_EQ(gauges({"spool_files", "spool_entries_skipped", "services"}), "12 3 7 ");
   const std::vector<std::string> trapGauges = {"spool_oldest_file_timestamp_seconds",
                                                "traps_in_memory", "traps_taken_total"};
-  metrics.trapTaken("trap-b", 1000);
-  metrics.trapTaken("trap-a", 900);
-  metrics.trapTaken("trap-c", 800);
-  metrics.trapTaken("trap-c", 1000);
+  for (auto [file, at] : {std::pair("b", 1000), {"a", 900}, {"c", 800}, {"c", 1000}})
+    metrics.trapTaken(file, at);
   EXPECT_EQ(gauges(trapGauges), "900 3 4 ");
-  for (const char* file : {"trap-a", "never-taken", "trap-b"}) metrics.trapReleased(file);
-  EXPECT_EQ(gauges(trapGauges), "1000 1 4 ") << "trap-c has the same time";
-  metrics.trapReleased("trap-c");
+  for (const char* file : {"a", "never-taken", "b"}) metrics.trapReleased(file);
+  EXPECT_EQ(gauges(trapGauges), "1000 1 4 ") << "c has the same time";
+  metrics.trapReleased("c");
   EXPECT_EQ(gauges(trapGauges), "0 0 4 ") << "none left";
   EXPECT_EQ(gauges({"database_up"}), "0 ") << "before the first probe";
   std::string ups;
@@ -127,13 +128,10 @@ TEST(MetricsThreadTest, CountsFromManyThreadsAddUpWhileRead) {
   }
   for (int i = 0; i < 50; ++i) EXPECT_FALSE(metrics.text().empty());
   for (std::thread& thread : threads) thread.join();
-  MetricSamples samples = parseMetricsText(metrics.text());
-  std::string values;
-  for (const char* name : {"traps_taken_total", "plugin_exits_total{code=\"4\"}",
-                           "plugin_duration_seconds_count", "traps_in_memory", "workers_busy",
-                           "spool_oldest_file_timestamp_seconds", "workers"})
-    values += std::to_string(int(samples[std::string("kivotrapd_") + name])) + " ";
-  EXPECT_EQ(values, "8000 1600 8000 0 0 0 0 ");
+  EXPECT_EQ(values(metrics, {"traps_taken_total", "plugin_exits_total{code=\"4\"}",
+                             "plugin_duration_seconds_count", "traps_in_memory", "workers_busy",
+                             "spool_oldest_file_timestamp_seconds", "workers"}),
+            "8000 1600 8000 0 0 0 0 ");
 }
 
 }  // namespace kivo
