@@ -58,12 +58,9 @@ static std::pair<std::string, int> withoutDate(const std::string& content) {
 // The same file in both spools but for the date, a second apart at most.
 TEST(InProcessSpoolHandler, WritesWhatTheCompiledHandlerWrites) {
   std::vector<std::string> everyType;
-  const char* const types[][2] = {{"n", ""},    {"U", "5"},        {"I", "-5"},    {"F", "1.5"},
-                                  {"t", "912"}, {"o", ".1.3.6.1"}, {"c", "5"},     {"u", "6"},
-                                  {"C", "77"},  {"a", "10.1.2.3"}, {"s", ""},      {"s", "q\"x"},
-                                  {"d", "1.2"}, {"x", ""},         {"x", "00FF10"}};
-  for (const auto& type : types)
-    everyType.insert(everyType.end(), {".1.3.6.1.4.1.99.1", type[0], type[1]});
+  for (std::string type : {"n ", "U 5", "I -5", "F 1.5", "t 912", "o .1.3.6.1", "c 5", "u 6",
+                           "C 77", "a 10.1.2.3", "s ", "s q\"x", "d 1.2", "x ", "x 00FF10"})
+    everyType.insert(everyType.end(), {".1.3.6.1.4.1.99.1", type.substr(0, 1), type.substr(2)});
   const std::string name = ".1.3.6.1.4.1.99.2";
   const std::pair<std::vector<std::string>, std::vector<Send>> cases[] = {
       {{},
@@ -91,10 +88,9 @@ TEST(InProcessSpoolHandler, WritesWhatTheCompiledHandlerWrites) {
       ASSERT_GE(actual.second, 0) << actual.first;
       EXPECT_LE((actual.second - expected.second + 86400) % 86400, 1);
     }
-    for (const std::string& spool : {compiled, inProcess}) {
+    for (const std::string& spool : {compiled, inProcess})
       for (const std::string& file : listDirectory(spool))
         EXPECT_TRUE(std::regex_match(file, std::regex("trap-[0-9]{19}-[0-9]+-0"))) << file;
-    }
     EXPECT_EQ(listDirectory(dir.file(".inProcess.staging")), std::vector<std::string>{})
         << "no staging file stays behind";
   }
