@@ -56,6 +56,22 @@ TEST(PgConnectionString, BuiltInOrderAndPasswordMasked) {
   EXPECT_EQ(maskPasswordWords("x x\n", "host=h password="), "x x\n");
 }
 
+// The outage lines, from any thread, go beside the trace lines.
+static void report(const std::string& level, const std::string& message) {
+  writeStandardOutputLine(level + "#" + message);
+}
+
+static std::vector<std::string> linesOf(const CapturedOutput& output, const std::string& prefix) {
+  std::vector<std::string> found;
+  for (const std::string& line : splitLines(output.text()))
+    if (startsWith(line, prefix)) found.push_back(line);
+  return found;
+}
+
+const char* const kLost = "ERR#connection to the database lost: ";
+const char* const kStill = "ERR#database still unreachable after ";
+const char* const kBack = "INFO#connection to the database back after ";
+
 class PgSafeThreadTest : public ::testing::Test {
  protected:
   pgSafeThread& connect() {
@@ -76,7 +92,7 @@ TEST_F(PgSafeThreadTest, FailedConnectionMasksThePassword) {
   EXPECT_EQ(output.text(), "\t[PG CONSTRUCT] connexion\n\t[PG CONSTRUCT]fin de connexion\n");
 }
 
-TEST_F(PgSafeThreadTest, EntryPointsReturnRowsAndTraceTheirParameters) {
+TEST_F(PgSafeThreadTest, EntryPointsReturnRowsTraceTheirParametersAndOutliveTheBackend) {
   connection.reset(new pgSafeThread(TestDatabase::host(), std::stoi(TestDatabase::port()),
                                     database.name(), "postgres", ""));
   pgSafeThread& db = *connection;
@@ -104,26 +120,25 @@ TEST_F(PgSafeThreadTest, EntryPointsReturnRowsAndTraceTheirParameters) {
             "\t[PG EXEC PREPARERESQUEST] nbr param: 1\n\t[PG EXEC PREPARERESQUEST] param 0 : \n"
             "\t[PG EXEC PREPARERESQUEST] request name : constant\n"
             "\t[PG EXEC PREPARERESQUEST] nbr param: 0\n");
+  // An ended backend is replaced and the statement runs again.
+  db.setOutageReport(report);
+  std::string pid = onlyValue(db.executeRequest("SELECT pg_backend_pid()"));
+  database.execute("SELECT pg_terminate_backend(" + pid + ")");
+  ASSERT_TRUE(waitFor([&] {
+    return database.value("SELECT count(*) FROM pg_stat_activity WHERE pid=" + pid) == "0";
+  }));
+  output.clear();
+  EXPECT_EQ(onlyValue(db.executePrepareRequest("sum", {"2", "3"})), "5");
+  EXPECT_EQ(output.text().find("status"), std::string::npos) << "no failure line";
+  EXPECT_EQ(onlyValue(db.executePrepareRequest("constant")), "c") << "prepared again too";
+  EXPECT_NE(onlyValue(db.executeRequest("SELECT pg_backend_pid()")), pid);
+  EXPECT_EQ(linesOf(output, kLost).size(), 1u);
+  EXPECT_EQ(linesOf(output, kBack), std::vector<std::string>{std::string(kBack) + "0 s"});
+  EXPECT_EQ(db.getClientEncoding(), "UTF8");
   output.clear();
   connection.reset();
   EXPECT_EQ(output.text(), "\t[PG DESCONSTRUCT]fin de connexion\n");
 }
-
-// The outage lines, from any thread, go beside the trace lines.
-static void report(const std::string& level, const std::string& message) {
-  writeStandardOutputLine(level + "#" + message);
-}
-
-static std::vector<std::string> linesOf(const CapturedOutput& output, const std::string& prefix) {
-  std::vector<std::string> found;
-  for (const std::string& line : splitLines(output.text()))
-    if (startsWith(line, prefix)) found.push_back(line);
-  return found;
-}
-
-const char* const kLost = "ERR#connection to the database lost: ";
-const char* const kStill = "ERR#database still unreachable after ";
-const char* const kBack = "INFO#connection to the database back after ";
 
 TEST_F(PgSafeThreadTest, RefusedStatementsFailOnceOverEveryEntryPoint) {
   pgSafeThread& db = connect();
@@ -153,26 +168,6 @@ TEST_F(PgSafeThreadTest, RefusedStatementsFailOnceOverEveryEntryPoint) {
   EXPECT_EQ(onlyValue(db.executeRequest("SELECT nextval('attempts')")), "4")
       << "each failed statement ran once";
   EXPECT_EQ(onlyValue(db.executePrepareRequest("twice")), "first");
-}
-
-TEST_F(PgSafeThreadTest, EndedBackendIsReplacedAndTheStatementRunsAgain) {
-  pgSafeThread& db = connect();
-  db.setOutageReport(report);
-  db.prepareRequest("sum", "SELECT $1::int + $2::int", 2);
-  db.prepareRequest("constant", "SELECT 'c'::text");
-  std::string pid = onlyValue(db.executeRequest("SELECT pg_backend_pid()"));
-  database.execute("SELECT pg_terminate_backend(" + pid + ")");
-  ASSERT_TRUE(waitFor([&] {
-    return database.value("SELECT count(*) FROM pg_stat_activity WHERE pid=" + pid) == "0";
-  }));
-  output.clear();
-  EXPECT_EQ(onlyValue(db.executePrepareRequest("sum", {"2", "3"})), "5");
-  EXPECT_EQ(output.text().find("status"), std::string::npos) << "no failure line";
-  EXPECT_EQ(onlyValue(db.executePrepareRequest("constant")), "c") << "prepared again too";
-  EXPECT_NE(onlyValue(db.executeRequest("SELECT pg_backend_pid()")), pid);
-  EXPECT_EQ(linesOf(output, kLost).size(), 1u);
-  EXPECT_EQ(linesOf(output, kBack), std::vector<std::string>{std::string(kBack) + "0 s"});
-  EXPECT_EQ(db.getClientEncoding(), "UTF8");
 }
 
 // A server of the test's own, stopped before the test; a statement meets the outage.
