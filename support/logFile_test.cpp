@@ -9,7 +9,7 @@
 
 namespace kivo {
 
-TEST(LogFile, WritesAppendWholeLinesAndSurviveDeletion) {
+TEST(LogFile, WritesAppendWholeLinesSurviveDeletionAndAMissingDirectoryRaises) {
   TempDir dir;
   std::string path = dir.file("trap.log");
   logFile log(path);
@@ -22,13 +22,9 @@ TEST(LogFile, WritesAppendWholeLinesAndSurviveDeletion) {
   EXPECT_TRUE(std::regex_match(readFile(path), std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]\\d "
                                                           "\\d\\d:\\d\\d:\\d\\d \\d{4}##\n")))
       << "the next write creates the file again, a line in asctime form: " << readFile(path);
-}
-
-TEST(LogFile, MissingDirectoryRaisesWithThePath) {
-  TempDir dir;
-  std::string path = dir.file("gone/trap.log");
+  path = dir.file("gone/trap.log");
   try {
-    logFile log(path);
+    logFile opened(path);
     ADD_FAILURE() << "the opening constructor must raise";
   } catch (const FileException& e) {
     EXPECT_EQ(std::string(e.what()), "error open file: " + path);
