@@ -13,7 +13,7 @@ static snmpTrap parse(const std::string& content) {
   return trap;
 }
 
-TEST(SnmpTrap, SpoolFileFillsEveryFieldAndReadsBackFromItsText) {
+TEST(SnmpTrap, SpoolFileFillsEveryFieldReadsBackFromItsTextAndIndexesRaiseOutside) {
   TempDir dir;
   snmpTrap trap = parse(
       "host1\nUDP: [192.0.2.7]:161->[192.0.2.1]:162\n"
@@ -37,6 +37,10 @@ TEST(SnmpTrap, SpoolFileFillsEveryFieldAndReadsBackFromItsText) {
   }
   EXPECT_THROW(trap.read(dir.file("missing")), FileException);
   EXPECT_EQ(trap.getHost(), "host1");
+  for (int index : {-1, 3}) {
+    EXPECT_THROW(trap.getValue(index), VariableNoFoundException) << index;
+    EXPECT_THROW(trap.getVariableOid(index), VariableNoFoundException) << index;
+  }
 }
 
 // The lines after the first, the address, the variable's name and value, the trap OID.
@@ -69,14 +73,6 @@ TEST(SnmpTrap, LinesGiveAddressVariablesAndFixedFields) {
   appended.readText("h2");
   EXPECT_EQ(appended.getHost() + appended.getPort(), "h2t") << "fields without a line stay";
   EXPECT_EQ(appended.getSize(), 1);
-}
-
-TEST(SnmpTrap, VariableIndexOutsideTheTrapRaises) {
-  snmpTrap trap = parse("host1\nt\n.1.2 a\n");
-  for (int index : {-1, 1}) {
-    EXPECT_THROW(trap.getValue(index), VariableNoFoundException) << index;
-    EXPECT_THROW(trap.getVariableOid(index), VariableNoFoundException) << index;
-  }
 }
 
 }  // namespace kivo
