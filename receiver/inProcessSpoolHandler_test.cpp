@@ -65,8 +65,8 @@ TEST(InProcessSpoolHandler, WritesWhatTheCompiledHandlerWrites) {
   const std::pair<std::vector<std::string>, std::vector<Send>> cases[] = {
       {{},
        {v2c({".1.3.6.1.4.1.99.1", "i", "2", name, "s", "disk full"}),
-        v1(6, 17, {".1.3.6.1.4.1.99.1", "s", "hello"}), v1(2, 0, {}),
-        v2c({name, "s", "one\ntwo"}), v2c({name, "s", "v6"}, true), v2c(everyType)}},
+        v1(6, 17, {".1.3.6.1.4.1.99.1", "s", "hello"}), v1(2, 0, {}), v2c({name, "s", "one\ntwo"}),
+        v2c({name, "s", "v6"}, true), v2c(everyType)}},
       {{"-n"}, {v2c({name, "s", "n"}), v2c({name, "s", "n"}, true)}},
   };
   for (const auto& [arguments, sends] : cases) {
@@ -154,8 +154,8 @@ TEST(SnmptrapdSamples, EachHandsATrapToTheSpool) {
     TempDir dir;
     std::string spool = directory(dir, "spool");
     std::string configuration = readFile(std::string(KIVO_SOURCE_DIR) + "/conf/" + sample);
-    for (const auto& [from, to] : {std::make_pair(std::string("/var/spool/kivo/"), spool + "/"),
-                                   handler}) {
+    for (const auto& [from, to] :
+         {std::make_pair(std::string("/var/spool/kivo/"), spool + "/"), handler}) {
       ASSERT_NE(configuration.find(from), std::string::npos) << from;
       configuration.replace(configuration.find(from), from.size(), to);
     }

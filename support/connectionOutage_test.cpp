@@ -17,7 +17,8 @@ const char* const kRefused = "failed: No such file\n\tIs the server running?\n";
 const char* const kRefusedLine = "failed: No such file Is the server running?";
 
 TEST(ConnectionOutage, AttemptsBackOffToTheLongestDelay) {
-  const std::pair<ConnectionOutage::Policy, std::vector<int>> cases[] = {  // delays in ms
+  const std::pair<ConnectionOutage::Policy, std::vector<int>> cases[] = {
+      // delays in ms
       {{seconds(1), seconds(30), seconds(3600)}, {1000, 2000, 4000, 8000, 16000, 30000, 30000}},
       {{milliseconds(10), milliseconds(40), milliseconds(100)}, {10, 20, 40, 40}},
   };
@@ -45,7 +46,8 @@ TEST(ConnectionOutage, AtMostOneLineEveryThirtySecondsInBetween) {
   const Clock::time_point t0 = Clock::now();
   outage.lost("gone", t0);
   const std::string still = "database still unreachable after ";
-  const std::pair<int, std::string> steps[] = {  // seconds after the loss, the line
+  const std::pair<int, std::string> steps[] = {
+      // seconds after the loss, the line
       {1, still + "1 s: " + kRefusedLine},   {29, ""},
       {31, still + "31 s: " + kRefusedLine}, {45, ""},
       {61, still + "61 s: " + kRefusedLine},

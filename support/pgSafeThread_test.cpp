@@ -148,16 +148,16 @@ TEST_F(PgSafeThreadTest, RefusedStatementsFailOnceOverEveryEntryPoint) {
   db.prepareRequest("twice", "SELECT 'first'::text", 0);
   // The call, the message's beginning, the trace's failure line.
   const std::tuple<std::function<void()>, const char*, const char*> cases[] = {
-      {[&] { db.executeRequest("SELECT nextval('attempts') / 0"); }, "execute failed:  ",
-       "\t[PG EXEC] status: PGRES_FATAL_ERROR\n"},
+      {[&] { db.executeRequest("SELECT nextval('attempts') / 0"); },
+       "execute failed:  ", "\t[PG EXEC] status: PGRES_FATAL_ERROR\n"},
       {[&] { db.executeParamRequest("SELECT nextval('attempts') / $1::int", {"0"}); },
        "Execute failed:  ", "\n\t[PG EXEC PARAM] status: PGRES_FATAL_ERROR\n"},
       {[&] { db.executePrepareRequest("fails", {"0"}); }, "Exec prepareRequest failed:  ",
        "param 0 : 0\n\t[PG EXEC PREPARERESQUEST] status: PGRES_FATAL_ERROR:"},
-      {[&] { db.executePrepareRequest("nosuch"); }, "Exec prepareRequest failed:  ",
-       "\t[PG EXEC PREPARERESQUEST] status: PGRES_FATAL_ERROR\n"},
-      {[&] { db.prepareRequest("twice", "SELECT 'second'::text", 0); }, "prepare failed:  ",
-       "\t[PG PREPAREREQUEST] status: PGRES_FATAL_ERROR\n"},
+      {[&] { db.executePrepareRequest("nosuch"); },
+       "Exec prepareRequest failed:  ", "\t[PG EXEC PREPARERESQUEST] status: PGRES_FATAL_ERROR\n"},
+      {[&] { db.prepareRequest("twice", "SELECT 'second'::text", 0); },
+       "prepare failed:  ", "\t[PG PREPAREREQUEST] status: PGRES_FATAL_ERROR\n"},
   };
   for (const auto& [call, message, trace] : cases) {
     output.clear();
@@ -193,8 +193,9 @@ class PgSafeThreadOutageThreadTest : public ::testing::Test {
   void statementAndWorker() {
     statement = std::thread([this] {
       std::string value;
-      sum = failureOf<DatabaseUnavailableException>(
-          [&] { value = onlyValue(db->executePrepareRequest("sum", {"20", "22"})); });
+      sum = failureOf<DatabaseUnavailableException>([&] {
+        value = onlyValue(db->executePrepareRequest("sum", {"20", "22"}));
+      });
       sum += value;
       ended = true;
     });

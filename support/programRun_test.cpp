@@ -27,8 +27,9 @@ static std::string runShell(const std::string& script, const RunLimits& limits) 
   const char* const ends[] = {"ended", "timed out", "stopped", "wait failed"};
   std::string end = ends[run.wait()];
   int status = run.status();
-  return end + (WIFEXITED(status) ? " exit " + std::to_string(WEXITSTATUS(status))
-                                  : " signal " + std::to_string(WTERMSIG(status))) +
+  return end +
+         (WIFEXITED(status) ? " exit " + std::to_string(WEXITSTATUS(status))
+                            : " signal " + std::to_string(WTERMSIG(status))) +
          " " + run.output();
 }
 
@@ -86,7 +87,8 @@ TEST(ProgramRun, ProgramOutOfTimeStoppedOrLeavingABackgroundChildIsKilledWithIts
     EXPECT_TRUE(reaped(pid)) << script;
     EXPECT_TRUE(waitFor([&] {
       return processGone(pid) && (!fileExists(background) || processGone(background));
-    })) << script << ": the group lives on";
+    })) << script
+        << ": the group lives on";
   }
 }
 
