@@ -50,40 +50,34 @@ static bool reaped(const std::string& pidFile) {
                   WEXITED | WSTOPPED | WNOHANG | WNOWAIT) != 0;
 }
 
-TEST(ProgramRun, ProgramLeadsItsOwnGroupReadsDevNullAndOutputIsCapped) {
-  const std::string big = "head -c 300000 /dev/zero | tr '\\0' x; exit 3";
-  const std::tuple<std::string, size_t, std::string> cases[] = {
-      {"read pid comm state ppid group rest < /proc/$$/stat; [ \"$pid\" = \"$group\" ] && "
-       "echo own group; readlink /proc/$$/fd/0; exit 3",
-       RunLimits().outputMax, "own group\n/dev/null\n"},
-      {big, 1000, std::string(1000, 'x')},
-      {big, RunLimits().outputMax, std::string(300000, 'x')},
-      {"printf abcd; exit 3", 4, "abcd"},
-      {"printf abcd; exit 3", 0, ""},
-  };
-  for (const auto& [script, outputMax, output] : cases) {
-    RunLimits limits = shortLimits(0);
-    limits.outputMax = outputMax;
-    EXPECT_EQ(runShell(script, limits), "ended exit 3 " + output) << outputMax;
-  }
-}
-
-// Without a time limit only the grace after the program's end ends the wait.
-TEST(ProgramRun, ProgramOutOfTimeStoppedOrLeavingABackgroundChildIsKilledWithItsGroup) {
+// Without a time limit only the grace after the program's end ends the wait
+// for a background child that holds the output.
+TEST(ProgramRun, ProgramLeadsItsGroupReadsDevNullHasItsOutputCappedAndItsGroupKilled) {
   TempDir dir;
   const std::string pid = dir.file("pid"), background = dir.file("background");
   const std::string bg = "sleep 30 & echo $! > " + background + "; ";
-  const std::tuple<std::string, int, std::string> cases[] = {
-      {bg + "sleep 30", 1, "timed out signal 15 "},
-      {bg + "trap '' TERM; sleep 30", 1, "timed out signal 9 "},
-      {bg + "echo bye; exec >&-; sleep 30", 1, "timed out signal 15 bye\n"},
-      {"echo bye; exec >&-; kill -STOP $$", 1, "ended signal 9 bye\n"},
-      {bg + "echo bye; exit 1", 0, "ended exit 1 bye\n"},
+  const std::string big = "head -c 300000 /dev/zero | tr '\\0' x; exit 3";
+  const size_t all = RunLimits().outputMax;
+  const std::tuple<std::string, int, size_t, std::string> cases[] = {
+      {"read pid comm state ppid group rest < /proc/$$/stat; [ \"$pid\" = \"$group\" ] && "
+       "echo own group; readlink /proc/$$/fd/0; exit 3",
+       0, all, "ended exit 3 own group\n/dev/null\n"},
+      {big, 0, 1000, "ended exit 3 " + std::string(1000, 'x')},
+      {big, 0, all, "ended exit 3 " + std::string(300000, 'x')},
+      {"printf abcd; exit 3", 0, 4, "ended exit 3 abcd"},
+      {"printf abcd; exit 3", 0, 0, "ended exit 3 "},
+      {bg + "sleep 30", 1, all, "timed out signal 15 "},
+      {bg + "trap '' TERM; sleep 30", 1, all, "timed out signal 9 "},
+      {bg + "echo bye; exec >&-; sleep 30", 1, all, "timed out signal 15 bye\n"},
+      {"echo bye; exec >&-; kill -STOP $$", 1, all, "ended signal 9 bye\n"},
+      {bg + "echo bye; exit 1", 0, all, "ended exit 1 bye\n"},
   };
-  for (const auto& [script, timeout, result] : cases) {
+  for (const auto& [script, timeout, outputMax, result] : cases) {
     ::unlink(pid.c_str());
     ::unlink(background.c_str());
-    EXPECT_EQ(runShell("echo $$ > " + pid + "; " + script, shortLimits(timeout)), result);
+    RunLimits limits = shortLimits(timeout);
+    limits.outputMax = outputMax;
+    EXPECT_EQ(runShell("echo $$ > " + pid + "; " + script, limits), result) << script;
     EXPECT_TRUE(reaped(pid)) << script;
     EXPECT_TRUE(waitFor([&] {
       return processGone(pid) && (!fileExists(background) || processGone(background));
