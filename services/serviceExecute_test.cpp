@@ -1,6 +1,4 @@
-// Plug-in and alerting program runs with real child processes: what a
-// service makes of a run's end. How runs end (time limit, output cap, stop)
-// is ProgramRun's test.
+// What a service makes of a run's end; how runs end is ProgramRun's test.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <list>
 #include <string>
+#include <tuple>
 
 #include "services/service.h"
 #include "support/posixIo.h"
@@ -20,15 +20,13 @@
 
 namespace kivo {
 
-namespace {
-
 const std::string kCheckDummy = "/usr/lib/nagios/plugins/check_dummy";
 
-std::string testdata(const std::string& name) {
+static std::string testdata(const std::string& name) {
   return std::string(KIVO_SOURCE_DIR) + "/services/testdata/" + name;
 }
 
-service plugin(const std::string& path, const std::string& parameter) {
+static service plugin(const std::string& path, const std::string& parameter) {
   service s;
   s.Setname("disk");
   s.Setpath(path);
@@ -36,9 +34,28 @@ service plugin(const std::string& path, const std::string& parameter) {
   return s;
 }
 
-// The return code and output of one run, or the failure's message.
-std::string run(service& s, const RunLimits& limits = RunLimits()) {
+static RunLimits stopped() {
+  static StopNotice notice;
+  notice.begin(std::chrono::milliseconds(0));
+  RunLimits limits = shortLimits(0);
+  limits.stop = &notice;
+  return limits;
+}
+
+// An alerting program that records its arguments beside itself, in a directory of its own.
+static service alerting(const std::string& parameter) {
+  static std::list<TempDir> dirs;
+  std::string path = dirs.emplace_back().file("alert");
+  EXPECT_EQ(::symlink(testdata("record_arguments.sh").c_str(), path.c_str()), 0);
+  service s;
+  s.SetAlertingSoftware(path);
+  s.SetAlertingParameter(parameter);
+  return s;
+}
+
+static std::string run(service& s, const RunLimits& limits = RunLimits(), bool alert = false) {
   try {
+    if (alert) return "alert " + std::to_string(s.executeAlertingSoftware(42, limits));
     int code = s.execute(limits);
     return std::to_string(code) + " " + s.GetStdout();
   } catch (const std::exception& e) {
@@ -46,39 +63,28 @@ std::string run(service& s, const RunLimits& limits = RunLimits()) {
   }
 }
 
-// Points descriptor 1 at a file while it lives, as in a process whose
-// standard output was never moved off descriptor 1.
-class DescriptorOneInFile {
- public:
-  explicit DescriptorOneInFile(const std::string& path)
-      : saved_(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1)) {
+// As in a process whose standard output was never moved off descriptor 1.
+struct DescriptorOneInFile {
+  explicit DescriptorOneInFile(const std::string& path) {
     std::fflush(stdout);
     FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     ::dup2(file.get(), STDOUT_FILENO);
   }
   ~DescriptorOneInFile() {
     std::fflush(stdout);
-    ::dup2(saved_.get(), STDOUT_FILENO);
+    ::dup2(saved.get(), STDOUT_FILENO);
   }
-  DescriptorOneInFile(const DescriptorOneInFile&) = delete;
-  DescriptorOneInFile& operator=(const DescriptorOneInFile&) = delete;
-
- private:
-  FileDescriptor saved_;
+  FileDescriptor saved{::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1)};
 };
 
-TEST(ServiceExecute, RunEndGivesReturnCodeAndOutput) {
-  const std::string exitWith = testdata("exit_with.sh");
-  const std::string killSelf = testdata("kill_self.sh");
-  StopNotice stopped;
-  stopped.begin(std::chrono::milliseconds(0));
-  RunLimits stop = shortLimits(0);
-  stop.stop = &stopped;
+TEST(ServiceExecute, PluginAndAlertingProgramRunEnds) {
+  const std::string exitWith = testdata("exit_with.sh"), killSelf = testdata("kill_self.sh");
   struct Case {
     std::string path, parameter;
     RunLimits limits;
     std::string result;
     int returnCode;  // kept after the run
+    bool alert = false;
   } cases[] = {
       {kCheckDummy, "1 'disk warm'", RunLimits(), "1 WARNING: disk warm\n", 1},
       {exitWith, "4 first second", RunLimits(), "4 first\nsecond\n", 4},
@@ -90,111 +96,27 @@ TEST(ServiceExecute, RunEndGivesReturnCodeAndOutput) {
        "exception Error execute disk\npath:" + exitWith + " 5 'disk full'disk full\n", 1},
       {killSelf, "", RunLimits(),
        "exception Error: kivo can't execute disk\npath:" + killSelf + " about to be killed\n", 1},
-      {"/bin/sleep", "30", stop,
+      {"/bin/sleep", "30", stopped(),
        "exception plug-in of service disk cut short by the stop: /bin/sleep 30", 1},
+      {"/bin/sleep", "30", shortLimits(1), "alert 2", 1, true},
+      {"/bin/sleep", "", stopped(),
+       "exception alerting program of service disk cut short by the stop: /bin/sleep", 1, true},
   };
   for (const Case& c : cases) {
     service s = plugin(kCheckDummy, "1 before");
     ASSERT_EQ(s.execute(), 1);
     s.Setpath(c.path);
     s.Setparameter(c.parameter);
-    EXPECT_EQ(run(s, c.limits), c.result) << c.parameter;
-    EXPECT_EQ(s.GetReturnCode(), c.returnCode) << c.parameter;
-    EXPECT_EQ(s.GetTimedOut(), c.path == "/bin/sleep" && c.limits.stop == nullptr) << c.parameter;
-  }
-}
-
-// The reason goes to the system log, even when that is descriptor 1, and
-// never into the plug-in's output.
-TEST(ServiceExecute, PluginThatCannotStartGivesTwoAndLogsTheReason) {
-  ASSERT_EQ(standardOutputDescriptor(), STDOUT_FILENO);
-  TempDir dir;
-  const std::string console = dir.file("console");
-  service s = plugin(dir.file("no-such-plugin"), "-H 192.0.2.7");
-  {
-    DescriptorOneInFile redirect(console);
-    EXPECT_EQ(run(s), "2 ");
-  }
-  EXPECT_EQ(readFile(console), "No such file or directory\n");
-}
-
-// The alerting program of these tests, linked into a directory of the test's
-// own; it records its arguments beside itself.
-class RecordingAlert {
- public:
-  RecordingAlert() : path_(dir_.file("alert")) {
-    EXPECT_EQ(::symlink(testdata("record_arguments.sh").c_str(), path_.c_str()), 0);
-  }
-  const std::string& path() const { return path_; }
-  // The number of arguments, then each argument, one a line.
-  std::string recorded() const { return readFile(path_ + ".arguments"); }
-
- private:
-  TempDir dir_;
-  std::string path_;
-};
-
-TEST(ServiceAlerting, ErrorMarkerGivesWayToTheIdentifier) {
-  struct Case {
-    const char* parameter;
-    double errorId;
-    std::string recorded;
-  } cases[] = {
-      {"--error $ERROR", -1, "2\n--error\n-1\n"},
-      {"$ERROR $ERROR", 1000000, "2\n1000000\n1000000\n"},
-      {"$ERROR", 2.5, "1\n2.5\n"},
-      {"$ERROR -m 'disk full' $error x$ERRORy", 7, "5\n7\n-m\ndisk full\n$error\n7\n"},
-      {"", 42, "0\n"},
-  };
-  for (const Case& c : cases) {
-    RecordingAlert alert;
-    service s;
-    s.SetAlertingSoftware(alert.path());
+    s.SetAlertingSoftware(c.path);
     s.SetAlertingParameter(c.parameter);
-    EXPECT_EQ(s.executeAlertingSoftware(c.errorId), service::kAlertingEnded);
-    EXPECT_EQ(alert.recorded(), c.recorded) << "'" << c.parameter << "' with " << c.errorId;
+    EXPECT_EQ(run(s, c.limits, c.alert), c.result) << c.parameter;
+    EXPECT_EQ(s.GetReturnCode(), c.returnCode) << c.parameter;
+    EXPECT_EQ(s.GetTimedOut(), c.result == "3 plug-in timed out after 1 s") << c.parameter;
   }
 }
 
-// The program inherits the daemon's descriptors; a failure to start it is
-// logged and the call returns.
-TEST(ServiceAlerting, ProgramKeepsTheDaemonsDescriptorsAndFailuresAreLogged) {
-  TempDir dir;
-  const std::string console = dir.file("console");
-  CapturedOutput log;
-  service s;
-  s.SetAlertingParameter("alert for $ERROR");
-  {
-    DescriptorOneInFile redirect(console);
-    s.SetAlertingSoftware("/bin/echo");
-    EXPECT_EQ(s.executeAlertingSoftware(42), service::kAlertingEnded);
-    s.SetAlertingSoftware(dir.file("no-such-alert"));
-    EXPECT_EQ(s.executeAlertingSoftware(42), service::kAlertingFailed);
-  }
-  EXPECT_EQ(readFile(console), "alert for 42\n");
-  EXPECT_EQ(log.text(), "No such file or directory\n");
-}
-
-TEST(ServiceAlerting, ProgramOutOfTimeOrAtTheStop) {
-  service s;
-  s.Setname("disk");
-  s.SetAlertingSoftware("/bin/sleep");
-  s.SetAlertingParameter("30");
-  EXPECT_EQ(s.executeAlertingSoftware(42, shortLimits(1)), service::kAlertingTimedOut);
-  StopNotice notice;
-  notice.begin(std::chrono::milliseconds(0));
-  RunLimits limits = shortLimits(0);
-  limits.stop = &notice;
-  try {
-    s.executeAlertingSoftware(42, limits);
-    ADD_FAILURE() << "no StopException";
-  } catch (const StopException& e) {
-    EXPECT_STREQ(e.what(), "alerting program of service disk cut short by the stop: /bin/sleep");
-  }
-}
-
-TEST(ServiceAlerting, LeavesOtherChildrenToTheirOwner) {
-  // Another worker's plug-in, ended but not yet reaped by its worker.
+// Another worker's plug-in, ended but not reaped yet, is left to its worker.
+TEST(ServiceAlerting, ErrorMarkerGivesWayToTheIdentifierAndOtherChildrenAreLeft) {
   pid_t other = ::fork();
   ASSERT_GE(other, 0) << errnoText(errno);
   if (other == 0) _exit(3);
@@ -204,16 +126,40 @@ TEST(ServiceAlerting, LeavesOtherChildrenToTheirOwner) {
     return ::waitid(P_PID, static_cast<id_t>(other), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
            info.si_pid == other;
   }));
-  RecordingAlert alert;
-  service s;
-  s.SetAlertingSoftware(alert.path());
-  s.executeAlertingSoftware(42);
-  EXPECT_EQ(alert.recorded(), "0\n");
+  const std::tuple<const char*, double, std::string> cases[] = {
+      {"--error $ERROR", -1, "2\n--error\n-1\n"},
+      {"$ERROR $ERROR", 1000000, "2\n1000000\n1000000\n"},
+      {"$ERROR", 2.5, "1\n2.5\n"},
+      {"$ERROR -m 'disk full' $error x$ERRORy", 7, "5\n7\n-m\ndisk full\n$error\n7\n"},
+      {"", 42, "0\n"},
+  };
+  for (const auto& [parameter, errorId, recorded] : cases) {
+    service s = alerting(parameter);
+    EXPECT_EQ(s.executeAlertingSoftware(errorId), service::kAlertingEnded);
+    EXPECT_EQ(readFile(s.GetAlertingSoftware() + ".arguments"), recorded) << parameter;
+  }
   int status = 0;
   EXPECT_EQ(::waitpid(other, &status, WNOHANG), other) << "the other child was reaped";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << "status " << status;
 }
 
-}  // namespace
+// The system log is descriptor 1 here, the alerting program's output the daemon's.
+TEST(ServiceExecute, ProgramsThatCannotStartAreLoggedAndAlertsKeepTheDaemonsDescriptors) {
+  ASSERT_EQ(standardOutputDescriptor(), STDOUT_FILENO);
+  TempDir dir;
+  service s = plugin(dir.file("no-such-plugin"), "-H 192.0.2.7");
+  s.SetAlertingParameter("alert for $ERROR");
+  {
+    DescriptorOneInFile redirect(dir.file("console"));
+    EXPECT_EQ(run(s), "2 ");
+    CapturedOutput log;
+    s.SetAlertingSoftware("/bin/echo");
+    EXPECT_EQ(s.executeAlertingSoftware(42), service::kAlertingEnded);
+    s.SetAlertingSoftware(dir.file("no-such-alert"));
+    EXPECT_EQ(s.executeAlertingSoftware(42), service::kAlertingFailed);
+    EXPECT_EQ(log.text(), "No such file or directory\n");
+  }
+  EXPECT_EQ(readFile(dir.file("console")), "No such file or directory\nalert for 42\n");
+}
 
 }  // namespace kivo

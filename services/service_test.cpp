@@ -2,13 +2,14 @@
 
 #include <gtest/gtest.h>
 
-namespace kivo {
+#include <tuple>
 
-namespace {
+namespace kivo {
 
 typedef std::vector<std::string> Args;
 
-FilledText filled(const std::string& before, const std::string& value, const std::string& after) {
+static FilledText filled(const std::string& before, const std::string& value,
+                         const std::string& after) {
   FilledText text;
   text.appendTemplate(before + "$1" + after);
   text.replace(before.size(), 2, value);
@@ -39,7 +40,8 @@ TEST(ServiceParameters, SplittingFollowsTheQuotingRules) {
 }
 
 TEST(ServiceParameters, FilledTextWithoutTrapQuotesSplitsLikeTheTemplate) {
-  // Every string of up to five characters over the characters that matter.
+  // Every string of up to five characters over the characters that matter;
+  // a value without quotes splits as if it had been in the template.
   const std::string alphabet = "a \"'\\";
   std::vector<std::string> texts = {""};
   for (size_t at = 0; at < texts.size() && texts[at].size() < 5; ++at) {
@@ -49,31 +51,23 @@ TEST(ServiceParameters, FilledTextWithoutTrapQuotesSplitsLikeTheTemplate) {
     FilledText plain;
     plain.appendTemplate(text);
     EXPECT_EQ(splitFilledArguments(plain), splitArguments(text)) << "'" << text << "'";
-    // A value without quotes splits as if it had been in the template.
     EXPECT_EQ(splitFilledArguments(filled("x ", "v w", text)), splitArguments("x v w" + text))
         << "'" << text << "'";
   }
 }
 
 TEST(ServiceParameters, QuotesFromTheTrapNeverOpenOrCloseQuoting) {
-  const char* const cases[][3] = {
-      {"2 \"", "msg\\\" --evil \\\"x", "\""},
-      {"-m '", "it's \"here\"", "'"},
-      {"-m ", "a\"b c", ""},
-      {"-m ", "'", " -n"},
-      {"-m \"", "", "\" -n"},
+  const std::tuple<const char*, const char*, const char*, Args> cases[] = {
+      {"2 \"", "msg\\\" --evil \\\"x", "\"", {"2", "msg\\\" --evil \\\"x"}},
+      {"-m '", "it's \"here\"", "'", {"-m", "it's \"here\""}},
+      {"-m ", "a\"b c", "", {"-m", "a\"b", "c"}},
+      {"-m ", "'", " -n", {"-m", "'", "-n"}},
+      {"-m \"", "", "\" -n", {"-m", "-n"}},
   };
-  const Args expected[] = {{"2", "msg\\\" --evil \\\"x"},
-                           {"-m", "it's \"here\""},
-                           {"-m", "a\"b", "c"},
-                           {"-m", "'", "-n"},
-                           {"-m", "-n"}};
-  for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(splitFilledArguments(filled(cases[i][0], cases[i][1], cases[i][2])), expected[i])
-        << cases[i][0] << "[" << cases[i][1] << "]" << cases[i][2];
+  for (const auto& [before, value, after, expected] : cases) {
+    EXPECT_EQ(splitFilledArguments(filled(before, value, after)), expected)
+        << before << "[" << value << "]" << after;
   }
 }
-
-}  // namespace
 
 }  // namespace kivo

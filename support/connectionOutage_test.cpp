@@ -1,4 +1,3 @@
-// The outage's schedule, lines and waits, on a clock the test sets.
 #include "support/connectionOutage.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +9,6 @@
 
 namespace kivo {
 
-namespace {
-
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 using Clock = ConnectionOutage::Clock;
@@ -20,23 +17,21 @@ const char* const kRefused = "failed: No such file\n\tIs the server running?\n";
 const char* const kRefusedLine = "failed: No such file Is the server running?";
 
 TEST(ConnectionOutage, AttemptsBackOffToTheLongestDelay) {
-  struct Case {
-    ConnectionOutage::Policy policy;
-    std::vector<int> delays;  // in milliseconds
-  } cases[] = {
+  const std::pair<ConnectionOutage::Policy, std::vector<int>> cases[] = {
+      // delays in ms
       {{seconds(1), seconds(30), seconds(3600)}, {1000, 2000, 4000, 8000, 16000, 30000, 30000}},
       {{milliseconds(10), milliseconds(40), milliseconds(100)}, {10, 20, 40, 40}},
   };
-  for (const Case& c : cases) {
+  for (const auto& [policy, delays] : cases) {
     ConnectionOutage outage;
-    outage.setPolicy(c.policy);
+    outage.setPolicy(policy);
     Clock::time_point now = Clock::now();
     EXPECT_FALSE(outage.attemptDue(now)) << "not down yet";
     EXPECT_EQ(outage.lost("server closed the connection\n", now),
               "connection to the database lost: server closed the connection");
     EXPECT_EQ(outage.lost("again\n", now), "") << "one line per outage";
     EXPECT_TRUE(outage.attemptDue(now)) << "the first attempt is due at once";
-    for (int delay : c.delays) {
+    for (int delay : delays) {
       outage.attemptFailed(kRefused, now);
       EXPECT_EQ(outage.nextAttempt() - now, Clock::duration(milliseconds(delay))) << delay;
       EXPECT_FALSE(outage.attemptDue(now + milliseconds(delay - 1))) << delay;
@@ -51,31 +46,24 @@ TEST(ConnectionOutage, AtMostOneLineEveryThirtySecondsInBetween) {
   const Clock::time_point t0 = Clock::now();
   outage.lost("gone", t0);
   const std::string still = "database still unreachable after ";
-  struct Step {
-    int at;  // seconds after the loss
-    std::string line;
-  } steps[] = {
-      // The first failed attempt tells the cause at once.
+  const std::pair<int, std::string> steps[] = {
+      // seconds after the loss, the line
       {1, still + "1 s: " + kRefusedLine},   {29, ""},
       {31, still + "31 s: " + kRefusedLine}, {45, ""},
       {61, still + "61 s: " + kRefusedLine},
   };
-  for (const Step& step : steps) {
-    EXPECT_EQ(outage.attemptFailed(kRefused, t0 + seconds(step.at)), step.line) << step.at;
-  }
+  for (const auto& [at, line] : steps)
+    EXPECT_EQ(outage.attemptFailed(kRefused, t0 + seconds(at)), line) << at;
   EXPECT_EQ(outage.restored(t0 + milliseconds(75900)),
             "connection to the database back after 75 s");
   EXPECT_EQ(outage.restored(t0 + seconds(80)), "") << "already back";
   EXPECT_FALSE(outage.down());
-  // The next outage starts from the first delay again.
   outage.lost("gone", t0 + seconds(100));
   outage.attemptFailed("no", t0 + seconds(100));
   EXPECT_EQ(outage.nextAttempt(), t0 + seconds(101));
   EXPECT_EQ(errorTextOnOneLine("a\n\nb \n"), "a  b");
 }
 
-// Waiters block while the connection is down and leave at the end of the
-// outage or at the stop.
 TEST(ConnectionOutageThreadTest, WaitersLeaveWhenBackOrInterrupted) {
   ConnectionOutage outage;
   EXPECT_TRUE(outage.waitUntilUp()) << "returns at once while up";
@@ -98,7 +86,5 @@ TEST(ConnectionOutageThreadTest, WaitersLeaveWhenBackOrInterrupted) {
   outage.restored();
   EXPECT_TRUE(outage.waitUntilUp()) << "a working connection is never refused";
 }
-
-}  // namespace
 
 }  // namespace kivo

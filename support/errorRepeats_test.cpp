@@ -1,6 +1,3 @@
-// The two ways repeated database failures are told: lasting errors once
-// and then counted (ErrorRepeats), passing ones once per episode
-// (FailureEpisodes).
 #include "support/errorRepeats.h"
 
 #include <gtest/gtest.h>
@@ -19,8 +16,7 @@ TEST(ErrorRepeats, FirstOfAKindIsToldThenCountedEveryMinuteAndAtTheEnd) {
   EXPECT_TRUE(repeats.failed("Insert", "42703", t0).tell) << "another kind";
   EXPECT_TRUE(repeats.failed("Update", "42501", t0).tell) << "another statement";
   ErrorRepeats::Verdict verdict = repeats.failed("Insert", "42501", t0 + seconds(59));
-  EXPECT_FALSE(verdict.tell);
-  EXPECT_EQ(verdict.countLine, "");
+  EXPECT_FALSE(verdict.tell || !verdict.countLine.empty());
   EXPECT_EQ(repeats.failed("Insert", "42501", t0 + seconds(60)).countLine,
             counted + "2 more times with the same error (42501)");
   repeats.failed("Insert", "42501", t0 + seconds(61));
@@ -41,12 +37,10 @@ TEST(FailureEpisodes, OneLineToBeginOneAtMostEveryPeriodOneToEnd) {
   EXPECT_EQ(episodes.succeeded("UpdateState", t0 + seconds(32)), "") << "had no episode";
   EXPECT_EQ(episodes.succeeded("Check", t0 + seconds(40)), statement + "ran again after 40 s");
   EXPECT_EQ(episodes.succeeded("Check", t0 + seconds(41)), "");
-  for (const char* state : {"40001", "53300", "57P01", "55P03"}) {
-    EXPECT_TRUE(passingFailure(state)) << state;
-  }
-  for (const char* state : {"42501", "55000", "5700", "570014"}) {
-    EXPECT_FALSE(passingFailure(state)) << state;
-  }
+  std::string passing;
+  for (const char* state : {"40001", "53300", "57P01", "55P03", "42501", "55000", "5700", "570014"})
+    passing += passingFailure(state) ? "1" : "0";
+  EXPECT_EQ(passing, "11110000");
 }
 
 }  // namespace kivo

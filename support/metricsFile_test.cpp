@@ -6,9 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
-
 #include "testing/tempDir.h"
 
 namespace kivo {
@@ -36,25 +33,6 @@ TEST(MetricsFile, ReplacesTheTextReadableByAllOrGivesItsErrorAndLeavesNoTemporar
     ASSERT_EQ(::stat(file.path().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0644u) << "readable by others whatever the umask";
   }
-}
-
-TEST(MetricsFileThreadTest, AReaderNeverSeesAPartText) {
-  TempDir dir;
-  MetricsFile file(dir.file("kivotrapd.prom"));
-  // Large enough to take several writes, different in every replacement.
-  const std::string texts[] = {std::string(256 * 1024, 'a') + "\n",
-                               std::string(300 * 1024, 'b') + "\n"};
-  ASSERT_EQ(file.replace(texts[0]), 0);
-  std::atomic<bool> writing{true};
-  std::thread writer([&] {
-    for (int i = 0; i < 300; ++i) EXPECT_EQ(file.replace(texts[i % 2]), 0);
-    writing = false;
-  });
-  for (int i = 0; i < 100000 && (writing || i == 0); ++i) {
-    std::string seen = readFile(file.path());
-    ASSERT_TRUE(seen == texts[0] || seen == texts[1]) << "read " << seen.size() << " bytes";
-  }
-  writer.join();
 }
 
 }  // namespace kivo

@@ -1,9 +1,5 @@
-// Bounded runs of real child processes: their own group and input, the
-// output cap, the time limit with SIGTERM then SIGKILL, background children
-// that hold the output, and the stop's deadline.
 #include "support/programRun.h"
 
-#include <signal.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +7,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "support/stopNotice.h"
 #include "testing/shortLimits.h"
@@ -18,30 +15,26 @@
 
 namespace kivo {
 
-namespace {
+const std::string kGated = std::string(KIVO_SOURCE_DIR) + "/services/testdata/gated.sh";
 
-struct Outcome {
-  ProgramRun::End end;
-  int status;
-  std::string output;
-};
-
-// Runs script with /bin/sh, its output captured.
-Outcome runShell(const std::string& script, const RunLimits& limits) {
+// Runs script with /bin/sh, its output captured: "<end> exit|signal <n> <output>".
+static std::string runShell(const std::string& script, const RunLimits& limits) {
   ProgramRun run(limits);
   EXPECT_EQ(run.captureOutput(), 0);
-  ArgumentVector arguments("/bin/sh", {"-c", script});
   int error = 0;
-  if (run.start(arguments, &error) != ChildProcess::kStarted) {
-    ADD_FAILURE() << "/bin/sh did not start";
-    return {ProgramRun::kWaitFailed, 0, ""};
-  }
-  ProgramRun::End end = run.wait();
-  return {end, run.status(), run.output()};
+  if (run.start(ArgumentVector("/bin/sh", {"-c", script}), &error) != ChildProcess::kStarted)
+    return "not started";
+  const char* const ends[] = {"ended", "timed out", "stopped", "wait failed"};
+  std::string end = ends[run.wait()];
+  int status = run.status();
+  return end +
+         (WIFEXITED(status) ? " exit " + std::to_string(WEXITSTATUS(status))
+                            : " signal " + std::to_string(WTERMSIG(status))) +
+         " " + run.output();
 }
 
 // True once the process is gone or only a zombie waiting for its parent.
-bool processGone(const std::string& pidFile) {
+static bool processGone(const std::string& pidFile) {
   std::string pid = readFile(pidFile);
   while (!pid.empty() && pid.back() == '\n') pid.pop_back();
   if (pid.empty()) return false;
@@ -51,137 +44,94 @@ bool processGone(const std::string& pidFile) {
 }
 
 // True once the process of pidFile, a child of this one, has been reaped.
-bool reaped(const std::string& pidFile) {
+static bool reaped(const std::string& pidFile) {
   siginfo_t info;
   return ::waitid(P_PID, static_cast<id_t>(std::stol("0" + readFile(pidFile))), &info,
                   WEXITED | WSTOPPED | WNOHANG | WNOWAIT) != 0;
 }
 
-// The status as "exit N" or "signal N".
-std::string ending(int status) {
-  return WIFEXITED(status) ? "exit " + std::to_string(WEXITSTATUS(status))
-                           : "signal " + std::to_string(WTERMSIG(status));
-}
-
-TEST(ProgramRun, ProgramLeadsItsOwnGroupReadsDevNullAndOutputIsCapped) {
-  const std::string big = "head -c 300000 /dev/zero | tr '\\0' x; exit 3";
-  struct Case {
-    std::string script;
-    size_t outputMax;
-    std::string output;
-  } cases[] = {
-      {"read pid comm state ppid group rest < /proc/$$/stat; [ \"$pid\" = \"$group\" ] && "
-       "echo own group; readlink /proc/$$/fd/0; exit 3",
-       RunLimits().outputMax, "own group\n/dev/null\n"},
-      {big, 1000, std::string(1000, 'x')},
-      {big, RunLimits().outputMax, std::string(300000, 'x')},
-      {"printf abcd; exit 3", 4, "abcd"},
-      {"printf abcd; exit 3", 0, ""},
-  };
-  for (const Case& c : cases) {
-    RunLimits limits = shortLimits(0);
-    limits.outputMax = c.outputMax;
-    Outcome o = runShell(c.script, limits);
-    EXPECT_EQ(o.end, ProgramRun::kEnded) << c.outputMax;
-    EXPECT_EQ(ending(o.status), "exit 3") << c.outputMax;
-    EXPECT_EQ(o.output, c.output) << c.outputMax;
-  }
-}
-
-// A background child of the group would outlive the program; without a time
-// limit only the grace after the program's end ends the wait.
-TEST(ProgramRun, ProgramOutOfTimeStoppedOrLeavingABackgroundChildIsKilledWithItsGroup) {
+// Without a time limit only the grace after the program's end ends the wait
+// for a background child that holds the output.
+TEST(ProgramRun, ProgramLeadsItsGroupReadsDevNullHasItsOutputCappedAndItsGroupKilled) {
   TempDir dir;
   const std::string pid = dir.file("pid"), background = dir.file("background");
   const std::string bg = "sleep 30 & echo $! > " + background + "; ";
-  struct Case {
-    std::string script;
-    int timeout;
-    ProgramRun::End end;
-    std::string ending, output;
-  } cases[] = {
-      {bg + "sleep 30", 1, ProgramRun::kTimedOut, "signal 15", ""},
-      {bg + "trap '' TERM; sleep 30", 1, ProgramRun::kTimedOut, "signal 9", ""},
-      {bg + "echo bye; exec >&-; sleep 30", 1, ProgramRun::kTimedOut, "signal 15", "bye\n"},
-      {"echo bye; exec >&-; kill -STOP $$", 1, ProgramRun::kEnded, "signal 9", "bye\n"},
-      {bg + "echo bye; exit 1", 0, ProgramRun::kEnded, "exit 1", "bye\n"},
+  const std::string big = "head -c 300000 /dev/zero | tr '\\0' x; exit 3";
+  const size_t all = RunLimits().outputMax;
+  const std::tuple<std::string, int, size_t, std::string> cases[] = {
+      {"read pid comm state ppid group rest < /proc/$$/stat; [ \"$pid\" = \"$group\" ] && "
+       "echo own group; readlink /proc/$$/fd/0; exit 3",
+       0, all, "ended exit 3 own group\n/dev/null\n"},
+      {big, 0, 1000, "ended exit 3 " + std::string(1000, 'x')},
+      {big, 0, all, "ended exit 3 " + std::string(300000, 'x')},
+      {"printf abcd; exit 3", 0, 4, "ended exit 3 abcd"},
+      {"printf abcd; exit 3", 0, 0, "ended exit 3 "},
+      {bg + "sleep 30", 1, all, "timed out signal 15 "},
+      {bg + "trap '' TERM; sleep 30", 1, all, "timed out signal 9 "},
+      {bg + "echo bye; exec >&-; sleep 30", 1, all, "timed out signal 15 bye\n"},
+      {"echo bye; exec >&-; kill -STOP $$", 1, all, "ended signal 9 bye\n"},
+      {bg + "echo bye; exit 1", 0, all, "ended exit 1 bye\n"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [script, timeout, outputMax, result] : cases) {
     ::unlink(pid.c_str());
     ::unlink(background.c_str());
-    Outcome o = runShell("echo $$ > " + pid + "; " + c.script, shortLimits(c.timeout));
-    EXPECT_EQ(o.end, c.end) << c.script;
-    EXPECT_EQ(ending(o.status), c.ending) << c.script;
-    EXPECT_EQ(o.output, c.output) << c.script;
-    EXPECT_TRUE(reaped(pid)) << c.script;
+    RunLimits limits = shortLimits(timeout);
+    limits.outputMax = outputMax;
+    EXPECT_EQ(runShell("echo $$ > " + pid + "; " + script, limits), result) << script;
+    EXPECT_TRUE(reaped(pid)) << script;
     EXPECT_TRUE(waitFor([&] {
       return processGone(pid) && (!fileExists(background) || processGone(background));
-    })) << c.script
+    })) << script
         << ": the group lives on";
   }
 }
 
-// The stop's deadline, given to runs through their limits: a program started
-// after it or running at it is killed, one ending within the grace finishes.
 TEST(ProgramRun, StopDeadlineKillsTheProgramAfterTheGrace) {
   TempDir dir;
   const std::string started = dir.file("started"), gate = dir.file("gate");
-  const std::string gated = std::string(KIVO_SOURCE_DIR) + "/services/testdata/gated.sh";
-  struct Case {
-    std::chrono::milliseconds grace;
-    bool beforeStart;
-    std::string script;
-    ProgramRun::End end;
-  } cases[] = {
-      {std::chrono::milliseconds(0), true, "echo $$ > " + started + "; sleep 30",
-       ProgramRun::kStopped},
-      {std::chrono::milliseconds(200), false, "echo $$ > " + started + "; sleep 30",
-       ProgramRun::kStopped},
-      {std::chrono::seconds(30), false, gated + " " + started + " " + gate + " finished",
-       ProgramRun::kEnded},
+  const std::string sleeper = "echo $$ > " + started + "; sleep 30";
+  const std::tuple<std::chrono::milliseconds, bool, std::string, std::string> cases[] = {
+      {std::chrono::milliseconds(0), true, sleeper, "stopped"},
+      {std::chrono::milliseconds(200), false, sleeper, "stopped"},
+      {std::chrono::seconds(30), false, kGated + " " + started + " " + gate + " finished",
+       "ended exit 0 finished\n"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [grace, beforeStart, script, result] : cases) {
     StopNotice notice;
     RunLimits limits = shortLimits(0);
     limits.stop = &notice;
     ::unlink(started.c_str());
-    if (c.beforeStart) notice.begin(c.grace);
-    Outcome o{ProgramRun::kWaitFailed, 0, ""};
-    std::thread run([&] { o = runShell(c.script, limits); });
-    bool running = c.beforeStart || waitFor([&] { return fileExists(started); });
-    notice.begin(c.grace);
+    if (beforeStart) notice.begin(grace);
+    std::string outcome;
+    std::thread run([&] { outcome = runShell(script, limits); });
+    bool running = beforeStart || waitFor([&] { return fileExists(started); });
+    notice.begin(grace);
     writeFile(gate, "");
     run.join();
-    EXPECT_TRUE(running) << c.script;
-    EXPECT_EQ(o.end, c.end) << c.script;
-    if (c.end == ProgramRun::kEnded) {
-      EXPECT_EQ(o.output + ending(o.status), "finished\nexit 0");
-    }
+    EXPECT_TRUE(running) << script;
+    EXPECT_EQ(outcome.substr(0, result.size()), result);
     // It may be killed before it has written its pid.
-    if (c.end == ProgramRun::kStopped) {
+    if (result == "stopped") {
       EXPECT_TRUE(waitFor([&] { return !fileExists(started) || processGone(started); }));
     }
   }
 }
 
-// A program already running, its pipe open, when another one starts ends as
-// soon as it has started: the later one holds no descriptor of the earlier.
+// The later program holds no descriptor of the earlier one's pipe.
 TEST(ProgramRunThreadTest, FastProgramDoesNotWaitForASlowOneStartedAfterIt) {
   TempDir dir;
-  const std::string gated = std::string(KIVO_SOURCE_DIR) + "/services/testdata/gated.sh";
   const std::string fastStarted = dir.file("fast"), slowStarted = dir.file("slow");
-  Outcome fast{ProgramRun::kWaitFailed, 0, ""}, slow = fast;
+  std::string fast, slow;
   std::atomic<bool> fastDone{false}, slowDone{false};
   std::thread fastRun([&] {
-    fast = runShell(gated + " " + fastStarted + " " + slowStarted + " fast", shortLimits(0));
+    fast = runShell(kGated + " " + fastStarted + " " + slowStarted + " fast", shortLimits(0));
     fastDone = true;
   });
   bool fastRunning = waitFor([&] { return fileExists(fastStarted); });
   std::thread slowRun([&] {
-    slow = runShell(gated + " " + slowStarted + " " + dir.file("gate") + " slow", shortLimits(0));
+    slow = runShell(kGated + " " + slowStarted + " " + dir.file("gate") + " slow", shortLimits(0));
     slowDone = true;
   });
-  // Well below the slow program's own give-up time.
   bool fastFinished = waitFor([&] { return fastDone.load(); }, std::chrono::seconds(10));
   bool slowStillRunning = !slowDone;
   writeFile(dir.file("gate"), "");
@@ -189,9 +139,7 @@ TEST(ProgramRunThreadTest, FastProgramDoesNotWaitForASlowOneStartedAfterIt) {
   slowRun.join();
   EXPECT_TRUE(fastRunning && fastFinished) << "the fast program waited for the slow one";
   EXPECT_TRUE(slowStillRunning) << "the slow program ended before its gate opened";
-  EXPECT_EQ(fast.output + slow.output, "fast\nslow\n");
+  EXPECT_EQ(fast + slow, "ended exit 0 fast\nended exit 0 slow\n");
 }
-
-}  // namespace
 
 }  // namespace kivo

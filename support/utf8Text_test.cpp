@@ -1,4 +1,3 @@
-// What the server is sent for a plug-in's bytes.
 #include "support/utf8Text.h"
 
 #include <gtest/gtest.h>
