@@ -236,18 +236,6 @@ TEST_F(PgSafeThreadOutageThreadTest, StatementsWaitUntilTheServerIsBackButAReloa
   EXPECT_EQ(gate.load(), 1);
 }
 
-TEST_F(PgSafeThreadOutageThreadTest, TheStopEndsEveryWaitForTheServer) {
-  statementAndWorker();
-  db->interruptWaits();
-  ASSERT_TRUE(waitFor([&] { return ended && gate != -1; }, std::chrono::seconds(5)))
-      << "woken at once, not at the next attempt";
-  EXPECT_EQ(sum, "statement abandoned: the database is unreachable and the daemon is stopping");
-  EXPECT_EQ(gate.load(), 0);
-  cluster->resume();
-  EXPECT_THROW(db->executeRequest("SELECT 1"), DatabaseUnavailableException);
-  EXPECT_EQ(linesOf(output, kBack).size(), 0u);
-}
-
 // The lines of two threads interleave, but every line is whole.
 TEST(PgSafeThreadThreadTest, TwoThreadsShareTheConnection) {
   CapturedOutput output;
