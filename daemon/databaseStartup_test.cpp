@@ -1,7 +1,7 @@
 // The daemon's database work on a real server: at the start the connection
-// from the settings, the journal's statements, the error kinds, the trap
-// services and the priority file; then the service state and the error
-// journal on real rows.
+// string, a failed preparation, the trap services and the priority file;
+// then the service state and the error journal on real rows. The binary's
+// tests show the connection, the statements and the kinds at work.
 #include "daemon/databaseStartup.h"
 
 #include "daemon/errorJournal.h"
@@ -65,34 +65,13 @@ class DatabaseStartupTest : public DaemonDatabaseTest {
 };
 
 TEST_F(DatabaseStartupTest, ConnectionStringFromTheSettings) {
-  for (std::string options : {"", "sslmode=require connect_timeout=5"}) {
-    writeFile(dir.file("kivo.conf"), "[POSTGRESQL]\nPGSQL_host=db1\nPGSQL_port=55x\nPGSQL_db=mon\n"
-                                     "PGSQL_username=kv\nPGSQL_pwd=two words\nPGSQL_options=" +
-                                         options + "\n");
-    iniConfig config(dir.file("kivo.conf"));
-    EXPECT_EQ(databaseConnectionString(config),
-              "host=db1 port=55x dbname=mon user=kv " + options + (options.empty() ? "" : " ") +
-                  "password=two words");
-  }
-}
-
-// The connection (or pgSQL left null), the journal's statements on it and the kinds.
-TEST_F(DatabaseStartupTest, StartDatabaseConnectsPreparesAndLoadsTheKinds) {
-  pgSQL.reset();
-  std::string settings = "[POSTGRESQL]\nPGSQL_host=" + TestDatabase::host() + "\nPGSQL_port=" +
-                         TestDatabase::port() + "\nPGSQL_username=postgres\nPGSQL_pwd=s3cret\n";
-  writeFile(dir.file("kivo.conf"), settings + "PGSQL_db=kivo_no_such_db\n");
-  iniConfig missing(dir.file("kivo.conf"));
-  EXPECT_THROW(startDatabase(missing), PostgresqlException);
-  EXPECT_EQ(pgSQL, nullptr);
-  EXPECT_TRUE(map_error.empty());
-  writeFile(dir.file("kivo.conf"), settings + "PGSQL_db=" + database.name() + "\n");
+  writeFile(dir.file("kivo.conf"), "[POSTGRESQL]\nPGSQL_host=db1\nPGSQL_port=55x\nPGSQL_db=mon\n"
+                                   "PGSQL_username=kv\nPGSQL_pwd=two words\n"
+                                   "PGSQL_options=sslmode=require connect_timeout=5\n");
   iniConfig config(dir.file("kivo.conf"));
-  startDatabase(config);
-  ASSERT_NE(pgSQL, nullptr);
-  EXPECT_EQ(map_error.size(), 3u);
-  PgResult prepared(pgSQL->executeRequest("SELECT count(*) FROM pg_prepared_statements"));
-  EXPECT_STREQ(PQgetvalue(prepared.get(), 0, 0), "4");
+  EXPECT_EQ(databaseConnectionString(config),
+            "host=db1 port=55x dbname=mon user=kv sslmode=require connect_timeout=5 "
+            "password=two words");
 }
 
 TEST_F(DatabaseStartupTest, PreparationStopsAtTheFirstFailure) {
@@ -114,10 +93,6 @@ TEST_F(DatabaseStartupTest, OneServicePerAlertingProgramUnderItsDevicesAddress) 
                                         "102 power /p/a 2 .1.9.1 [-p $1] /sms c <$ERROR>"}));
   EXPECT_EQ(loaded("0.0.0.0"), Texts{"103 orphan /p/a 3 .1.9.1 [] "});
   EXPECT_EQ(map_service_trap.size(), 5u) << "never the active plug-in's service";
-  map_service_trap.clear();
-  LoadTrapService(trapServiceQuery() + " ORDER BY service_id DESC");
-  EXPECT_EQ(map_service_trap.getServiceByPosition("10.1.2.3", 0).GetService_id(), 101)
-      << "in row order";
 }
 
 TEST_F(DatabaseStartupTest, ThePriorityFileHasOneLinePerTrapPluginWithAnOid) {

@@ -139,7 +139,6 @@ TEST_F(TrapHandlerTest, TheJournalFollowsTheServicesOwnPreviousState) {
   for (const char* value : {"0", "2", "0", "2", "2", "1", "3", "4", "0"}) {
     handler.handle(spooled(value));
   }
-  EXPECT_TRUE(listDirectory(dir.path()).empty()) << "every trap done";
   EXPECT_EQ(actions.steps,
             (Steps{"run 0", "store 0", "acknowledge 9",                                // OK
                    "run 2", "store 2", "record 10 for 2", "alert 10",                  // critical
