@@ -80,12 +80,6 @@ bool DaemonProcess::waitExit(std::chrono::milliseconds limit) {
       limit);
 }
 
-std::string addressNumber(const std::string& address) {
-  in_addr parsed;
-  if (::inet_pton(AF_INET, address.c_str(), &parsed) != 1) return "0";
-  return std::to_string(ntohl(parsed.s_addr));
-}
-
 DaemonHarness::DaemonHarness() { config.useDatabase(database); }
 
 void DaemonHarness::useCluster(OwnCluster& server) {
@@ -104,8 +98,10 @@ std::vector<std::vector<std::string>> DaemonHarness::rows(const std::string& sql
 }
 
 void DaemonHarness::addDevice(int id, const std::string& address) {
+  in_addr parsed;  // kivo_device keeps one number, the first part most significant
+  ASSERT_EQ(::inet_pton(AF_INET, address.c_str(), &parsed), 1) << address;
   execute("INSERT INTO kivo_device(device_id, device_ip_addr) VALUES (" + std::to_string(id) +
-          ", " + addressNumber(address) + ")");
+          ", " + std::to_string(ntohl(parsed.s_addr)) + ")");
 }
 
 void DaemonHarness::addService(int id, int device, const std::string& oid,

@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -84,6 +85,10 @@ class DaemonHarness {
   // Publishes text into the spool under name, complete when it appears.
   void spool(const std::string& name, const std::string& text);
 
+  // Sets these entries of section in the settings file.
+  void set(const std::string& section, const std::map<std::string, std::string>& values) {
+    for (const auto& value : values) config.entries[section][value.first] = value.second;
+  }
   // Writes the settings (unless options name a file) and starts the daemon
   // with that many workers, reconnecting every 200 ms at most.
   void launch(int workers, DaemonProcess::Options options = DaemonProcess::Options());
@@ -122,10 +127,6 @@ class DaemonHarness {
  private:
   std::string clusterDatabase_;  // connection string, when useCluster was called
 };
-
-// The dotted IPv4 address as kivo_device keeps it: one number, the first
-// part most significant.
-std::string addressNumber(const std::string& address);
 
 }  // namespace kivo
 
