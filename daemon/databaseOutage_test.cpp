@@ -58,8 +58,7 @@ class DatabaseOutageThreadTest : public ::testing::Test {
           return h.value("SELECT count(*) FROM kivo_error_happen") == std::to_string(n) &&
                  DaemonHarness::lines(alerts) >= static_cast<size_t>(n);
         },
-        std::chrono::seconds(60)))
-        << h.log();
+        std::chrono::seconds(60))) << h.log();
     std::multiset<std::string> expected;
     for (int i = 0; i < n; ++i) expected.insert(outputOf(i));
     auto column = [&](const std::string& sql) {
@@ -72,8 +71,7 @@ class DatabaseOutageThreadTest : public ::testing::Test {
         << "every record opened once";
     std::vector<std::string> sent = splitLines(readFile(alerts));
     EXPECT_EQ(std::multiset<std::string>(sent.begin(), sent.end()),
-              column("SELECT happen_id::text FROM kivo_error_happen"))
-        << "one alert per record";
+              column("SELECT happen_id::text FROM kivo_error_happen")) << "one alert per record";
   }
 
   // Another session holding a lock on table until it rolls back.

@@ -172,8 +172,7 @@ TEST_F(JournalTest, TheRunIsStoredInTheRowAndRecordAsValidText) {
     EXPECT_EQ(database.rows("SELECT service_id, service_previous_state, service_last_stdout,"
                             " service_last_exec_time > now() - interval '1 minute'"
                             " FROM kivo_services ORDER BY service_id"),
-              (Rows{{"12", "2", c.stored, "t"}, {"13", "<NULL>", "<NULL>", "<NULL>"}}))
-        << c.stored;
+              (Rows{{"12", "2", c.stored, "t"}, {"13", "<NULL>", "<NULL>", "<NULL>"}})) << c.stored;
     EXPECT_EQ(database.value("SELECT happen_message FROM kivo_error_happen"), c.stored);
   }
   EXPECT_TRUE(errors().empty()) << output.text();
@@ -197,8 +196,7 @@ TEST_F(JournalTest, ARecordOpensOnlyForAKnownKindAndAFailureIsToldOnce) {
     EXPECT_EQ(database.rows("SELECT happen_error_id, happen_device_id, happen_service_id,"
                             " happen_message, happen_acquitte, happen_time_acquitte IS NULL"
                             " FROM kivo_error_happen"),
-              (c.kind ? Rows{{errorId(c.kind), "7", "12", "out", "0", "t"}} : Rows{}))
-        << c.code;
+              (c.kind ? Rows{{errorId(c.kind), "7", "12", "out", "0", "t"}} : Rows{})) << c.code;
   }
   map_error.erase("default_critical_error");
   EXPECT_FALSE(insertErrorRecord(ran(2, "out"), 2)) << "a kind missing from the map";

@@ -70,8 +70,7 @@ TEST(RunSettings, ValuesDefaultsAndOddValues) {
     RunSettings s = readRunSettings(reader);
     EXPECT_EQ(std::to_string(s.pluginTimeout) + " " + std::to_string(s.alertingTimeout) + " " +
                   std::to_string(s.pluginOutputMax) + " " + std::to_string(s.stopGrace),
-              c.expected)
-        << c.kivoSection;
+              c.expected) << c.kivoSection;
     EXPECT_EQ(reader.findings().size(), c.findings) << c.kivoSection;
   }
   writeFile(dir.file("kivo.conf"), "[LOG]\nlog_enable=yes\n[KIVO]\nsleep=1s\nqueue_max=lots\n");

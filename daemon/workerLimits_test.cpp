@@ -44,15 +44,13 @@ TEST(WorkerLimitsTest, HungProgramsAreEndedAtTheirTimeoutAndOutputIsCapped) {
   ASSERT_TRUE(h.waitForLog("EXEC#RETURN exec 3")) << h.log();
   EXPECT_EQ(h.count("ERR#plug-in of service service 1 timed out after 1 s: " + hangOnce + " " +
                     hung + " \"first\""),
-            1)
-      << h.log();
+            1) << h.log();
   // Its mark exists now, so this run reports at once.
   h.spool("trap-2", trapFor(1, hung, "second"));
   h.spool("trap-3", trapFor(2, "100000000", "2"));
   h.spool("trap-4", trapFor(3, "2", "disk full"));
   ASSERT_TRUE(h.waitForLog("ERR#alerting program of service service 3 timed out after 1 s: "
-                           "/bin/sh"))
-      << h.log();
+                           "/bin/sh")) << h.log();
   h.spool("trap-5", trapFor(3, "0", "fine again"));
   ASSERT_TRUE(h.waitForLog("EXEC#RETURN exec ", 5)) << h.log().substr(0, 4000);
   EXPECT_EQ(h.stop(), 0);

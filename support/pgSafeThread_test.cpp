@@ -247,8 +247,7 @@ TEST(PgSafeThreadThreadTest, TwoThreadsShareTheConnection) {
     for (int i = first; i < first + 200; ++i) {
       try {
         if (onlyValue(db.executePrepareRequest("echo", {std::to_string(i)})) !=
-            std::to_string(i * 10))
-          ++wrong;
+            std::to_string(i * 10)) ++wrong;
       } catch (const PostgresqlException&) {
         ++wrong;
       }

@@ -81,8 +81,7 @@ TEST(ProgramRun, ProgramLeadsItsGroupReadsDevNullHasItsOutputCappedAndItsGroupKi
     EXPECT_TRUE(reaped(pid)) << script;
     EXPECT_TRUE(waitFor([&] {
       return processGone(pid) && (!fileExists(background) || processGone(background));
-    })) << script
-        << ": the group lives on";
+    })) << script << ": the group lives on";
   }
 }
 
