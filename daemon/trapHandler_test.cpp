@@ -201,7 +201,9 @@ TEST_F(TrapHandlerTest, FailuresAreToldAndOnlyTheStopOrAnOutageKeepsTheTrap) {
     EXPECT_EQ(fake.steps, c.steps);
     EXPECT_EQ(logged(c.line), 1) << output.text();
     EXPECT_EQ(fileExists(trap.origin().path), c.kept);
-    if (!c.outcome.empty()) EXPECT_EQ(done(c.outcome), before + 1);
+    if (!c.outcome.empty()) {
+      EXPECT_EQ(done(c.outcome), before + 1);
+    }
     ::unlink(trap.origin().path.c_str());
   }
 }

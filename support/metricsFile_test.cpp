@@ -20,7 +20,9 @@ TEST(MetricsFile, ReplacesTheTextReadableByAllOrGivesItsErrorAndLeavesNoTemporar
     MetricsFile file(dir.file(i == 1 ? "gone/kivotrapd.prom" : "kivotrapd.prom"));
     mode_t previous = ::umask(077);
     EXPECT_EQ(file.replace("a 1\n"), errors[i]) << i;
-    if (i == 0) EXPECT_EQ(file.replace("b 2\n"), 0);
+    if (i == 0) {
+      EXPECT_EQ(file.replace("b 2\n"), 0);
+    }
     ::umask(previous);
     EXPECT_FALSE(fileExists(dir.file("elsewhere"))) << i << ": a link is never followed";
     struct stat status;
