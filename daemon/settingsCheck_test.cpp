@@ -73,10 +73,13 @@ TEST(RunSettings, ValuesDefaultsAndOddValues) {
               c.expected) << c.kivoSection;
     EXPECT_EQ(reader.findings().size(), c.findings) << c.kivoSection;
   }
-  writeFile(dir.file("kivo.conf"), "[LOG]\nlog_enable=yes\n[KIVO]\nsleep=1s\nqueue_max=lots\n");
+  writeFile(dir.file("kivo.conf"),
+            "[LOG]\nlog_enable=yes\n[KIVO]\nsleep=1s\nqueue_max=lots\nspool_file_max=0\n");
   iniConfig config(dir.file("kivo.conf"));
   SettingsReader reader(config);
-  EXPECT_EQ(readDaemonSettings(reader).findings,
+  const DaemonSettings daemon = readDaemonSettings(reader);
+  EXPECT_EQ(daemon.spoolFileMax, 1048576u) << "0 is no size: the default";
+  EXPECT_EQ(daemon.findings,
             (std::vector<std::string>{"[LOG] log_enable=yes is not a number: using 0",
                                       "[KIVO] sleep=1s is not a number: using 1",
                                       "[KIVO] queue_max=lots is not a number: using 1000"}));
