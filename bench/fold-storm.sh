@@ -20,14 +20,7 @@ PLUGIN=/usr/lib/nagios/plugins/check_dummy
 LIMIT=120
 BUFFER=16777216
 
-SNMPTRAPD=
 RMEM_BEFORE=$(sysctl -n net.core.rmem_max)
-bench_cleanup_more() {
-    [ -n "$SNMPTRAPD" ] && kill -TERM "$SNMPTRAPD" 2>/dev/null && wait "$SNMPTRAPD" 2>/dev/null || true
-    if [ "$(sysctl -n net.core.rmem_max)" != "$RMEM_BEFORE" ]; then
-        sysctl -q -w net.core.rmem_max="$RMEM_BEFORE" || true
-    fi
-}
 . bench/lib.sh
 bench_setup kivo-fold kivoTrapD kivo-bench-trap-storm
 SPOOL="$WORK/spool"

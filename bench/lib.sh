@@ -7,9 +7,11 @@
 #                                (/tmp/NAME-XXXXXX) and a throwaway cluster in
 #                                WORK/pg (port $KIVO_PG_PORT when set), sets
 #                                PSQL and PORT, and removes it all on exit,
-#                                stopping the daemon in DAEMON first and
-#                                calling bench_cleanup_more when the script
-#                                defines it
+#                                stopping the daemon in DAEMON and snmptrapd
+#                                in SNMPTRAPD first, putting back
+#                                net.core.rmem_max when RMEM_BEFORE holds
+#                                its earlier value, and calling
+#                                bench_cleanup_more when the script defines it
 #   sql ARG...                   psql as postgres on that cluster
 #   wait_until TEST STEP         evaluates TEST every STEP seconds until it
 #                                holds; false after LIMIT seconds
@@ -34,9 +36,17 @@
 
 BUILD_DIR=${BUILD_DIR:-build-bench}
 DAEMON=
+SNMPTRAPD=
+# A benchmark that raises net.core.rmem_max sets this to the value before,
+# which the cleanup puts back.
+RMEM_BEFORE=${RMEM_BEFORE:-}
 
 bench_cleanup() {
     [ -n "$DAEMON" ] && kill -TERM "$DAEMON" 2>/dev/null && wait "$DAEMON" 2>/dev/null || true
+    [ -n "$SNMPTRAPD" ] && kill -TERM "$SNMPTRAPD" 2>/dev/null && wait "$SNMPTRAPD" 2>/dev/null || true
+    if [ -n "$RMEM_BEFORE" ] && [ "$(sysctl -n net.core.rmem_max)" != "$RMEM_BEFORE" ]; then
+        sysctl -q -w net.core.rmem_max="$RMEM_BEFORE" || true
+    fi
     if command -v bench_cleanup_more >/dev/null 2>&1; then bench_cleanup_more; fi
     sh testing/pgcluster.sh stop "$CLUSTER" >/dev/null 2>&1 || true
     [ -n "${KEEP_WORK:-}" ] || rm -rf "$WORK"

@@ -64,9 +64,7 @@ WAIT_TENTHS=300
 UNIT_NICE=$(sed -n 's/^Nice=//p' packaging/kivotrapd.service.in)
 WORKERS=$(sed -n 's/^thread_number=//p' conf/kivo.conf.sample)
 
-SNMPTRAPD=
 bench_cleanup_more() {
-    [ -n "$SNMPTRAPD" ] && kill -TERM "$SNMPTRAPD" 2>/dev/null && wait "$SNMPTRAPD" 2>/dev/null || true
     umount "$WORK/spool" 2>/dev/null || true
 }
 . bench/lib.sh

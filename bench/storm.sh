@@ -36,14 +36,7 @@ LIMIT=60
 WAIT_TENTHS=300
 BUFFER=16777216
 
-SNMPTRAPD=
 RMEM_BEFORE=$(sysctl -n net.core.rmem_max)
-bench_cleanup_more() {
-    [ -n "$SNMPTRAPD" ] && kill -TERM "$SNMPTRAPD" 2>/dev/null && wait "$SNMPTRAPD" 2>/dev/null || true
-    if [ "$(sysctl -n net.core.rmem_max)" != "$RMEM_BEFORE" ]; then
-        sysctl -q -w net.core.rmem_max="$RMEM_BEFORE" || true
-    fi
-}
 . bench/lib.sh
 bench_setup kivo-storm kivoTrapD kivo-spool-handler kivo-bench-trap-storm
 STORM="$ROOT/$BUILD_DIR/kivo-bench-trap-storm"
