@@ -399,6 +399,10 @@ PGresult* pgSafeThread::executeRequest(const std::string& sql) {
   std::unique_lock<std::mutex> hold(mutex_, std::defer_lock);
   PgResult result =
       run(hold, statementLabel(sql), [&sql](PGconn* c) { return PQsendQuery(c, sql.c_str()); });
+  return executeRequestEnd(hold, std::move(result));
+}
+
+PGresult* pgSafeThread::executeRequestEnd(std::unique_lock<std::mutex>& hold, PgResult result) {
   writeStandardOutputLine("\t[PG EXEC] status: " + statusName(result.get()));
   if (succeeded(result.get())) return result.release();
   std::string error = PQerrorMessage(connection_.get());
@@ -426,13 +430,7 @@ PGresult* pgSafeThread::executeRequestWithoutWaiting(const std::string& sql) {
       broken_ = true;
       continue;
     }
-    writeStandardOutputLine("\t[PG EXEC] status: " + statusName(result.get()));
-    if (succeeded(result.get())) return result.release();
-    std::string error = PQerrorMessage(connection_.get());
-    std::string state = sqlStateOf(result.get());
-    hold.unlock();
-    result.reset();
-    throw PostgresqlException(kExecuteFailed + error, state);
+    return executeRequestEnd(hold, std::move(result));
   }
 }
 

@@ -167,6 +167,10 @@ class pgSafeThread {
   // hold locked. name names the statement in the log lines.
   kivo::PgResult run(std::unique_lock<std::mutex>& hold, const std::string& name,
                const Statement& statement);
+  // The end of executeRequest and its no-wait kin, with hold locked: the
+  // status line, then result handed over, or the failure thrown with hold
+  // released.
+  PGresult* executeRequestEnd(std::unique_lock<std::mutex>& hold, kivo::PgResult result);
   // With the mutex held: sends the statement and waits for its answer, as
   // the class comment says. The last result, as PQexec gives it.
   kivo::PgResult execute(const std::string& name, const Statement& statement);
