@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "daemon/errorJournal.h"
-#include "daemon/daemonGlobals.h"
+#include "daemon/worker/errorJournal.h"
+#include "daemon/base/daemonGlobals.h"
 #include "support/exceptions.h"
 #include "support/pgSafeThread.h"
 #include "support/posixIo.h"

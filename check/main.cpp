@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "daemon/checkKivotrapd.h"
+#include "check/checkKivotrapd.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + 1, argv + argc);

@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include "daemon/kivoTrapd.h"
-#include "daemon/settingsCheck.h"
-#include "daemon/trapReplay.h"
+#include "daemon/commands/settingsCheck.h"
+#include "daemon/commands/trapReplay.h"
 #include "support/posixIo.h"
 
 namespace kivo {

@@ -1,6 +1,6 @@
 // The trap daemon's entry point: the settings file it reads and its whole
 // life, from start-up to the stop. Its globals are declared in
-// daemon/daemonGlobals.h and defined in daemon/kivoTrapd.cpp.
+// daemon/base/daemonGlobals.h and defined in daemon/kivoTrapd.cpp.
 #ifndef KIVO_DAEMON_KIVOTRAPD_H
 #define KIVO_DAEMON_KIVOTRAPD_H
 

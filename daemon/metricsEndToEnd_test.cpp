@@ -8,8 +8,8 @@
 
 #include <map>
 
-#include "support/metricsSource.h"
-#include "support/metricsText.h"
+#include "check/metricsSource.h"
+#include "check/metricsText.h"
 #include "testing/daemonHarness.h"
 
 namespace kivo {

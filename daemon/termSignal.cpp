@@ -8,10 +8,10 @@
 #include <atomic>
 #include <chrono>
 
-#include "daemon/intakeWakeup.h"
-#include "daemon/daemonGlobals.h"
-#include "daemon/systemLog.h"
-#include "daemon/trapWorker.h"
+#include "daemon/intake/intakeWakeup.h"
+#include "daemon/base/daemonGlobals.h"
+#include "daemon/base/systemLog.h"
+#include "daemon/worker/trapWorker.h"
 #include "support/posixIo.h"
 
 using kivo::intake_wakeup;

@@ -7,7 +7,7 @@
 #include <regex>
 #include <thread>
 
-#include "support/metricsText.h"
+#include "check/metricsText.h"
 
 namespace kivo {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "daemon/daemonGlobals.h"
+#include "daemon/base/daemonGlobals.h"
 #include "support/pgSafeThread.h"
 #include "testing/capturedOutput.h"
 #include "testing/daemonConfig.h"

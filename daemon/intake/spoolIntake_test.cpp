@@ -1,0 +1,198 @@
+// The intake against a real spool directory, without workers, server or
+// child processes: the bound on traps in hand, name order, the removal of a
+// done trap's file, entries left alone, files still being written, the
+// pause and the directory's claim.
+#include "daemon/intake/spoolIntake.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <memory>
+
+#include "daemon/intake/intakeWakeup.h"
+#include "testing/capturedOutput.h"
+#include "testing/daemonConfig.h"
+
+namespace kivo {
+
+namespace {
+
+std::string trapText(const std::string& host) {
+  return host + "\nUDP: [192.0.2.7]:161\n.1.3.6.1.6.3.1.1.4.1.0 .1.3.6.1.4.1.99.0.1\n";
+}
+
+// Sets the file's modification time seconds into the past.
+void age(const std::string& path, int seconds) {
+  timespec times[2];
+  ::clock_gettime(CLOCK_REALTIME, &times[0]);
+  times[0].tv_sec -= seconds;
+  times[1] = times[0];
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+bool ends(std::future<void>& pause) {
+  return pause.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+}
+
+class SpoolIntakeTest : public ::testing::Test {
+ protected:
+  SpoolIntakeTest() {
+    for (int i = 0; i < 8; ++i) {
+      writeFile(spool + "trap-" + std::to_string(i), trapText("trap-" + std::to_string(i)));
+    }
+  }
+
+  // The hosts of the queued traps, which are then in the workers' hands.
+  std::vector<std::string> takeQueued() {
+    std::vector<std::string> hosts;
+    while (!queue.empty()) {
+      snmpTrap trap = queue.pop();
+      hosts.push_back(trap.getHost());
+      taken.push_back(trap);
+      gate.done(ServiceGate::keyOf(trap));
+    }
+    return hosts;
+  }
+  int logged(const std::string& part) const {
+    int count = 0;
+    for (const std::string& line : logMessages(output.text())) {
+      count += line.find(part) != std::string::npos;
+    }
+    return count;
+  }
+
+  CapturedOutput output;
+  TempDir dir;
+  std::string spool = dir.path() + "/";
+  std::atomic<int> stop{0};
+  IntakeWakeup wakeup{stop};
+  SpoolLedger ledger{wakeup, 3};
+  SpoolLock lock;
+  ExecuteQueue<snmpTrap> queue;
+  ServiceGate gate{queue};
+  SpoolIntake intake{spool, SpoolIntake::Settings{4096, 10}, gate, ledger, lock};
+  std::vector<snmpTrap> taken;
+};
+
+TEST_F(SpoolIntakeTest, HoldsAtMostTheLimitAndTakesTheRestInNameOrder) {
+  EXPECT_EQ(intake.runPass(), SpoolIntake::kFull);
+  EXPECT_EQ(takeQueued(), (std::vector<std::string>{"trap-0", "trap-1", "trap-2"}));
+  EXPECT_EQ(intake.runPass(), SpoolIntake::kFull) << "files in hand are not taken again";
+  EXPECT_TRUE(takeQueued().empty());
+
+  // Two traps done: half the room is free, and the intake is woken.
+  auto woken = std::async(std::launch::async, [&] { wakeup.pause(IntakeWakeup::kRoom, nullptr); });
+  ledger.finish(taken[0].origin(), true);
+  ledger.finish(taken[1].origin(), true);
+  ASSERT_TRUE(ends(woken)) << "room wakes the intake";
+  EXPECT_FALSE(fileExists(spool + "trap-0")) << "a done trap's file goes";
+  EXPECT_TRUE(fileExists(spool + "trap-2")) << "a trap in hand keeps its file";
+  EXPECT_EQ(intake.runPass(), SpoolIntake::kFull);
+  EXPECT_EQ(takeQueued(), (std::vector<std::string>{"trap-3", "trap-4"}));
+}
+
+TEST_F(SpoolIntakeTest, OnlyTheFileOfADoneTrapGoes) {
+  ledger.setLimit(100);
+  EXPECT_EQ(intake.runPass({"trap-3", "trap-1", "missing"}), SpoolIntake::kDone);
+  EXPECT_EQ(takeQueued(), (std::vector<std::string>{"trap-1", "trap-3"})) << "those names only";
+  EXPECT_EQ(intake.runPass(), SpoolIntake::kDone);
+  ASSERT_EQ(takeQueued().size(), 6u);
+  ledger.finish(taken[0].origin(), false);
+  EXPECT_TRUE(fileExists(spool + "trap-1")) << "a trap cut short keeps its file";
+  // A new file under the name of a trap in hand: the old trap's end leaves it.
+  writeFile(dir.file("newer"), trapText("newer"));
+  ASSERT_EQ(::rename(dir.file("newer").c_str(), (spool + "trap-5").c_str()), 0);
+  ledger.finish(taken[5].origin(), true);
+  ledger.finish(snmpTrap().origin(), true);  // a trap from no spool file
+  EXPECT_EQ(intake.runPass(), SpoolIntake::kDone);
+  EXPECT_EQ(takeQueued(), (std::vector<std::string>{"trap-1", "newer"}));
+  EXPECT_EQ(logged("can't delete"), 0);
+}
+
+TEST_F(SpoolIntakeTest, EntriesLeftAloneAreReportedOnceUntilTheyChange) {
+  ledger.setLimit(100);
+  // A name that would forge a line of the log if it were written as it is.
+  const std::string forged = "x\nMon Dec  7 12:00:00 2026#ERR#FORGED LINE";
+  ASSERT_EQ(::mkfifo((spool + forged).c_str(), 0600), 0);
+  writeFile(spool + "zz-big", trapText("big") + std::string(5000, 'x') + "\n");
+  age(spool + "zz-big", 100);  // so that the rewrite below surely changes it
+  for (int pass = 0; pass < 3; ++pass) {
+    intake.runPass();
+    intake.runPass({forged, "zz-big"});
+  }
+  EXPECT_EQ(takeQueued().size(), 8u) << "the trap files, each once";
+  EXPECT_EQ(ledger.skipped(), 2u);
+  EXPECT_EQ(logged("ERR#kivo skips spool entry " + spool +
+                   "x\\nMon Dec  7 12:00:00 2026#ERR#FORGED LINE: is a FIFO"), 1);
+  EXPECT_EQ(logged("is larger than spool_file_max (4096 bytes)"), 1);
+  EXPECT_EQ(logged("FORGED"), 1) << "no line of its own";
+  // Changed entries are judged afresh.
+  writeFile(spool + "zz-big", trapText("big"));
+  intake.runPass({"zz-big"});
+  EXPECT_EQ(takeQueued(), std::vector<std::string>{"big"});
+  ASSERT_EQ(::unlink((spool + forged).c_str()), 0);
+  writeFile(spool + forged, trapText("was a fifo"));
+  intake.runPass();
+  EXPECT_EQ(takeQueued(), std::vector<std::string>{"was a fifo"});
+  EXPECT_EQ(ledger.skipped(), 0u);
+}
+
+TEST_F(SpoolIntakeTest, AFileStillBeingWrittenWaitsUntilItHasSettled) {
+  ledger.setLimit(100);
+  intake.runPass();
+  takeQueued();
+  writeFile(spool + "trap-8", "");
+  writeFile(spool + "trap-9", "host\nUDP: [192.0.2.7]:161\n.1.3.6.1.4.1.99.1 half");
+  intake.runPass({"trap-8", "trap-9"});
+  EXPECT_TRUE(takeQueued().empty()) << "neither is complete";
+  EXPECT_GE(intake.nextSettleDue(), ::time(nullptr) + 9);
+  writeFile(spool + "trap-9", trapText("trap-9"));
+  intake.runPass({});
+  EXPECT_EQ(takeQueued(), std::vector<std::string>{"trap-9"}) << "completed";
+  age(spool + "trap-8", 11);
+  intake.runPass({});
+  EXPECT_EQ(takeQueued(), std::vector<std::string>{""}) << "unchanged for the settle time";
+  EXPECT_EQ(intake.nextSettleDue(), 0);
+}
+
+TEST(IntakeWakeupThreadTest, AReasonStaysPendingUntilAPauseWaitsForItAndTheStopEndsEveryPause) {
+  std::atomic<int> stop{0};
+  IntakeWakeup wakeup(stop);
+  const timespec zero = {0, 0}, hour = {3600, 0};
+  wakeup.notify(IntakeWakeup::kArrival);
+  wakeup.pause(IntakeWakeup::kRoom, &zero);  // leaves the arrival pending
+  auto arrival =
+      std::async(std::launch::async, [&] { wakeup.pause(IntakeWakeup::kArrival, nullptr); });
+  EXPECT_TRUE(ends(arrival)) << "an arrival during the pass ends the next pause at once";
+  auto timed = std::async(std::launch::async, [&] { wakeup.pause(IntakeWakeup::kAny, &hour); });
+  auto untimed =
+      std::async(std::launch::async, [&] { wakeup.pause(IntakeWakeup::kRoom, nullptr); });
+  stop.store(1);
+  wakeup.wakeForStop();
+  EXPECT_TRUE(ends(timed));
+  EXPECT_TRUE(ends(untimed));
+}
+
+TEST(SpoolLockThreadTest, OneClaimPerDirectoryTakenOnceReleasedWithinThePatience) {
+  TempDir dir;
+  auto first = std::make_unique<SpoolLock>();
+  ASSERT_EQ(first->acquire(dir.path()), SpoolLock::kHeld);
+  EXPECT_EQ(first->acquire(dir.path(), std::chrono::milliseconds(0)), SpoolLock::kHeld);
+  SpoolLock second;
+  EXPECT_EQ(second.acquire(dir.path(), std::chrono::milliseconds(0)), SpoolLock::kTaken);
+  EXPECT_FALSE(second.held());
+  auto waiting = std::async(std::launch::async,
+                            [&] { return second.acquire(dir.path(), std::chrono::seconds(10)); });
+  first.reset();
+  EXPECT_EQ(waiting.get(), SpoolLock::kHeld);
+  EXPECT_TRUE(second.held());
+  SpoolLock missing;
+  EXPECT_EQ(missing.acquire(dir.file("absent")), SpoolLock::kUnavailable);
+}
+
+}  // namespace
+
+}  // namespace kivo

@@ -1,0 +1,80 @@
+// How the daemon's metrics (kivo::Metrics) leave the process: an HTTP
+// listener that serves GET /metrics, a file replaced every interval and at
+// the stop, and the probe of the database server that keeps
+// kivotrapd_database_up true while no trap flows.
+//
+// main owns the one publisher for the daemon's whole life. start() runs
+// once, on the main thread, once the services are loaded and the workers
+// run; the destructor, after the workers have ended, stops the probe and the
+// file's thread, writes the file a last time and closes the listener. In
+// between the publisher's own threads do the work: the listener's, one that
+// writes the file and one that probes the database. A listener or file that
+// cannot be set up costs one ERR line; the daemon goes on without it.
+#ifndef KIVO_DAEMON_METRICS_METRICSPUBLISHER_H
+#define KIVO_DAEMON_METRICS_METRICSPUBLISHER_H
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+class iniConfig;
+
+namespace prometheus {
+class Exposer;
+}
+
+namespace kivo {
+
+class DatabaseProbe;
+class Metrics;
+class MetricsFile;
+class PeriodicThread;
+
+// The [KIVO] settings of the metrics.
+struct MetricsSettings {
+  std::string listen;  // HOST:PORT of the listener; empty: none
+  std::string file;    // path of the metrics file; empty: none
+  std::chrono::milliseconds interval{10000};  // of the file and the probe
+};
+
+class SettingsReader;
+
+// metrics_listen, metrics_file and metrics_interval (seconds; missing, not a
+// number or not above 0 gives 10).
+MetricsSettings readMetricsSettings(SettingsReader& reader);
+
+class MetricsPublisher {
+ public:
+  MetricsPublisher();
+  ~MetricsPublisher();
+  MetricsPublisher(const MetricsPublisher&) = delete;
+  MetricsPublisher& operator=(const MetricsPublisher&) = delete;
+
+  // The daemon's metrics() as settings say, probing the server of the
+  // settings file's connection string.
+  void start(const MetricsSettings& settings, iniConfig& config);
+  // Publishes metrics as settings say, probing the server of conninfo. Does
+  // nothing when settings ask for neither listener nor file.
+  void start(const MetricsSettings& settings, const std::string& conninfo, Metrics& metrics);
+
+  // The listener's port (useful with port 0); 0 when there is none.
+  int listeningPort() const { return port_; }
+
+ private:
+  void serve(const std::string& listen);
+  void writeFile();
+  void probe();
+
+  Metrics* metrics_ = nullptr;
+  std::unique_ptr<prometheus::Exposer> exposer_;
+  int port_ = 0;
+  std::unique_ptr<MetricsFile> file_;
+  bool fileFailing_ = false;  // used by one thread at a time
+  std::unique_ptr<DatabaseProbe> probe_;
+  std::unique_ptr<PeriodicThread> writer_;
+  std::unique_ptr<PeriodicThread> prober_;
+};
+
+}  // namespace kivo
+
+#endif

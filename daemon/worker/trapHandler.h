@@ -1,0 +1,112 @@
+// What a worker does with each record it takes off the queue: a trap from
+// the spool, from its trap-log line to its alerting program, or the close of
+// a service's fold window.
+//
+// For a trap: the trap-log line, the service of the sending device for the
+// trap's OID, the fold decision, the parameters filled from the trap, the
+// plug-in's run, the service's row, the error journal by the service's own
+// previous state, and the alerting program with the id of the record its
+// own run opened. Every trap the record concerns is then finished in the
+// spool ledger: removed when done, left for the next start when the stop cut
+// it short. Nothing a trap does escapes: it is reported in the system log.
+//
+// The programs and the database go through TrapActions, so that tests can
+// give fakes; the daemon gives DaemonActions. A worker owns its handler; the
+// ServiceStates and FoldWindows it is given are shared by all workers, and
+// the caller guarantees (ServiceGate) that no two handlers work on records
+// of the same service at once.
+#ifndef KIVO_DAEMON_WORKER_TRAPHANDLER_H
+#define KIVO_DAEMON_WORKER_TRAPHANDLER_H
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "services/service.h"
+#include "trap/snmpTrap.h"
+
+namespace kivo {
+
+class FoldWindows;
+class ServiceStates;
+
+class TrapActions {
+ public:
+  virtual ~TrapActions() = default;
+  // service::execute: the return code, or serviceException, StopException,
+  // ResourceShortageException.
+  virtual int runPlugin(service& s) = 0;
+  // service::executeAlertingSoftware.
+  virtual service::AlertingEnd runAlerting(service& s, double errorId) = 0;
+  // The run into the service's row; false when it failed (reported).
+  virtual bool storeRun(const service& s) = 0;
+  // AcquitteError.
+  virtual void acknowledge(const service& s, int previous) = 0;
+  // InsertError; false when no record was written (reported).
+  virtual bool openRecord(const service& s, int code) = 0;
+  // getHappenError: the newest open record's id, or -1.
+  virtual double openRecordId(const service& s) = 0;
+  // Holds one database connection for the statements of one trap until the
+  // returned object goes; null when there is nothing to hold.
+  virtual std::shared_ptr<void> holdDatabase() { return nullptr; }
+};
+
+// The daemon's actions: the real programs, within the run settings' limits,
+// and the error journal's statements on pgSQL.
+class DaemonActions : public TrapActions {
+ public:
+  int runPlugin(service& s) override;
+  service::AlertingEnd runAlerting(service& s, double errorId) override;
+  bool storeRun(const service& s) override;
+  void acknowledge(const service& s, int previous) override;
+  bool openRecord(const service& s, int code) override;
+  double openRecordId(const service& s) override;
+  std::shared_ptr<void> holdDatabase() override;
+};
+
+class TrapHandler {
+ public:
+  // windows may be null: nothing is folded.
+  TrapHandler(TrapActions& actions, ServiceStates& states, FoldWindows* windows)
+      : actions_(actions), states_(states), windows_(windows) {}
+  TrapHandler(const TrapHandler&) = delete;
+  TrapHandler& operator=(const TrapHandler&) = delete;
+
+  void handle(const snmpTrap& record);
+
+  // An alerting program to run once the journal is written.
+  struct Alert {
+    double errorId;
+    const char* message;
+  };
+
+  // The error journal's part after a run that ended with code, the service
+  // having had previous before it: the alert to run, when one is wanted and
+  // its record is there.
+  std::optional<Alert> recordStateChange(service& s, int previous, int code);
+
+ private:
+  void arrive(const snmpTrap& trap);
+  void closeWindow(const snmpTrap& marker);
+  // Runs a held trap whose window closed, with the service it has now.
+  void runReleased(const snmpTrap& trap);
+  // The plug-in's run and everything after it. False when the stop cut the
+  // trap short.
+  bool run(const snmpTrap& trap, service& s);
+  std::optional<Alert> openRecord(service& s, int previous, int code, bool wanted,
+                                  const char* message);
+  // Throws StopException when the stop cut the program short.
+  void alert(service& s, const Alert& alert);
+  // Runs start, trying again while programs cannot be started for lack of
+  // resources; StopException when the stop comes first.
+  template <class Start>
+  auto startWhenPossible(const std::string& what, Start start) -> decltype(start());
+
+  TrapActions& actions_;
+  ServiceStates& states_;
+  FoldWindows* windows_;
+};
+
+}  // namespace kivo
+
+#endif

@@ -1,0 +1,85 @@
+// Worker threads in the process: four of them on one queue, one connection
+// and the logs, with a real plug-in and alerting program and a real
+// database. The steps for each trap are shown in trapHandler_test.
+#include "daemon/worker/trapWorker.h"
+
+#include <set>
+
+#include "daemon/worker/errorJournal.h"
+#include "daemon/intake/serviceGate.h"
+#include "daemon/base/runSettings.h"
+#include "daemon/database/serviceLoader.h"
+#include "testing/daemonDatabaseTest.h"
+
+namespace kivo {
+
+namespace {
+
+class TrapWorkerThreadTest : public DaemonDatabaseTest {
+ protected:
+  void TearDown() override {
+    joinWorkers();
+    while (!fifo_trap.empty()) fifo_trap.pop();
+    die_kivo.store(0);
+    stop_notice.reset();
+    flog_trap_receive.reset();
+    DaemonDatabaseTest::TearDown();
+  }
+
+  TempDir dir;
+};
+
+TEST_F(TrapWorkerThreadTest, FourWorkersRunEachTrapOnceAndAServicesTrapsInOrder) {
+  const std::string alerts = dir.file("alerts");
+  database.execute(
+      "INSERT INTO kivo_device(device_id, device_ip_addr) VALUES (1, 2130706433);"
+      "INSERT INTO kivo_plugins(plugin_id, plugin_path, plugin_type, plugin_trap_oid)"
+      "  VALUES (1, '/usr/lib/nagios/plugins/check_dummy', 'trap', '.1.3.6.1.4.1.99.0.1');"
+      "INSERT INTO kivo_services(service_id, service_name, service_parameter, service_plugin_id,"
+      "  service_device_id) VALUES (1, 'link', '$1 \"$2\"', 1, 1);"
+      "INSERT INTO kivo_program(program_id, program_path) VALUES (1, '" KIVO_SOURCE_DIR
+      "/daemon/testdata/append_arguments.sh');"
+      "INSERT INTO kivo_service_response_program(response_service_id, response_program_id,"
+      "  response_unknown, response_warning, response_critical, response_parameter)"
+      "  VALUES (1, 1, true, true, true, '" + alerts + " $ERROR')");
+  prepareJournalStatements(*pgSQL);
+  loadErrorKinds(*pgSQL);
+  LoadTrapService(trapServiceQuery());
+  flog_trap_receive.reset(new logFile(dir.file("traps")));
+  log_enable = 1;
+
+  const int kTraps = 30;
+  ASSERT_EQ(startWorkers(4), 4);
+  // Through the gate, as the intake sends them: one service, in order.
+  for (int i = 0; i < kTraps; ++i) {
+    snmpTrap trap;
+    trap.readText("localhost\nUDP: [127.0.0.1]:40000\n.1.3.6.1.6.3.1.1.4.1.0 .1.3.6.1.4.1.99.0.1\n"
+                  ".1.3.6.1.4.1.99.1 " + std::to_string(i % 3) + "\n.1.3.6.1.4.1.99.2 \"trap " +
+                  std::to_string(i) + "\"\n");
+    service_gate.offer(trap);
+  }
+  // The last alerts may still be running when the last record is written.
+  ASSERT_TRUE(waitFor([&] { return splitLines(readFile(alerts)).size() == 2 * kTraps / 3; }))
+      << output.text();
+  joinWorkers();
+
+  std::set<std::string> expected, stored;
+  for (int i = 0; i < kTraps; ++i) {
+    if (i % 3 != 0) expected.insert((i % 3 == 1 ? "WARNING: trap " : "CRITICAL: trap ") +
+                                    std::to_string(i) + "\n");
+  }
+  std::vector<std::string> ids;
+  for (const auto& row : database.rows("SELECT happen_id, happen_message FROM kivo_error_happen"
+                                       " ORDER BY happen_id")) {
+    ids.push_back(row[0]);
+    stored.insert(row[1]);
+  }
+  EXPECT_EQ(stored, expected) << "one record per error run";
+  EXPECT_EQ(splitLines(readFile(alerts)), ids) << "each alert names the record its run opened";
+  EXPECT_EQ(splitLines(readFile(dir.file("traps"))).size(), static_cast<size_t>(kTraps));
+  EXPECT_TRUE(errors().empty()) << output.text();
+}
+
+}  // namespace
+
+}  // namespace kivo
