@@ -1,9 +1,10 @@
 #!/bin/sh
 # Sets everything up and runs every test: installs the dependencies, builds
-# the project, runs the whole suite, as root builds, installs, checks and
-# purges the Debian package (scripts/package-test.sh), runs the suite again
-# built with AddressSanitizer, then builds with ThreadSanitizer and runs the
-# thread tests under it. The suite starts and stops the servers it needs
+# the project, runs the whole suite, builds and packages it with CMake's
+# default generator, as root builds, installs, checks and purges the Debian
+# package (scripts/package-test.sh), runs the suite again built with
+# AddressSanitizer, then builds with ThreadSanitizer and runs the thread
+# tests under it. The suite starts and stops the servers it needs
 # itself.
 set -eu
 cd "$(dirname "$0")/.."
@@ -17,6 +18,12 @@ JOBS=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$JOBS"
 ctest --test-dir build --output-on-failure -j "$JOBS" --timeout 600
+
+# Builds and packages with CMake's default generator (Unix Makefiles) too,
+# so that a rule that works only under Ninja is caught.
+cmake -S . -B build-make -DBUILD_TESTING=OFF -DKIVO_BUILD_BENCHMARKS=OFF
+cmake --build build-make -j "$JOBS"
+(cd build-make && cpack -G DEB)
 
 # A failing package test does not hide the sanitizer runs: its status is
 # the script's at the end.
