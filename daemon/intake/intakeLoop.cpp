@@ -81,12 +81,10 @@ void IntakeLoop::pauseAfter(SpoolIntake::PassResult result, bool watched) {
     length = std::min<std::chrono::nanoseconds>(length, kRetryPause);
     timed = true;
   }
-  if (intake_.nextSettleDue() != 0) {
-    // The due time is a whole second of the wall clock: wake just after it.
-    timespec now;
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    auto untilDue = std::chrono::seconds(intake_.nextSettleDue() - now.tv_sec) -
-                    std::chrono::nanoseconds(now.tv_nsec) + std::chrono::milliseconds(10);
+  if (intake_.nextSettleDue() != SpoolIntake::Clock::time_point()) {
+    // Just after it, so that the file is due then.
+    auto untilDue = intake_.nextSettleDue() - SpoolIntake::Clock::now() +
+                    std::chrono::milliseconds(10);
     length = std::min<std::chrono::nanoseconds>(length, untilDue);
     timed = true;
   }
