@@ -8,9 +8,9 @@
 // the names that the spool watch reported, so that entries left alone in
 // the spool cost nothing per arriving trap. The pause after a pass lasts at
 // most sleep seconds and ends early when a file arrives, when the spool
-// directory went away or came back, when the workers
-// make room, when a file waiting to settle is due, or at the stop. Owned and
-// run by the main thread.
+// directory went away or came back, when the workers make room, when a file
+// waiting to settle is due, or at the stop. Owned and run by the main
+// thread.
 #ifndef KIVO_DAEMON_INTAKE_INTAKELOOP_H
 #define KIVO_DAEMON_INTAKE_INTAKELOOP_H
 

@@ -64,7 +64,7 @@ class SpoolIntake {
 
   // directory is used as a prefix: a file's path is directory + its name.
   // lock is the daemon's claim on the directory, taken here when start-up
-  // could not take it.
+  // could not take it, and again on a directory made anew at the path.
   SpoolIntake(std::string directory, const Settings& settings, kivo::ServiceGate& gate,
               SpoolLedger& ledger, SpoolLock& lock);
   SpoolIntake(const SpoolIntake&) = delete;
