@@ -1,5 +1,6 @@
 // The daemon binary's life: its start-up and stop lines, the failures that
-// end it at start-up, the intake of a real spool directory, and SIGHUP.
+// end it at start-up, the intake of a real spool directory, also one
+// removed or moved away and made again, and SIGHUP.
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -82,6 +83,40 @@ TEST(DaemonLifeTest, FailuresAtStartUpEndWithStatusOneAndTheirLine) {
     EXPECT_NE(text.find(line), std::string::npos) << text;
     EXPECT_EQ(std::count(lines.begin(), lines.end(), kStopping), 1) << c.line;
   }
+}
+
+// With sleep 0 only the watch ends a pause: it must see the directory go
+// and come back, and the claim must follow, so that a second daemon on the
+// same path refuses.
+TEST(DaemonLifeTest, ASpoolDirectoryRemovedOrMovedAwayAndMadeAgainIsWatchedAndClaimedAgain) {
+  DaemonHarness h, second;
+  const std::string spool = h.config.spool, path = spool.substr(0, spool.size() - 1);
+  second.config.entries["KIVO"]["spool_directory"] = spool;
+  h.set("KIVO", {{"sleep", "0"}});
+  h.start(1);
+  for (const char* away : {"removed", "moved"}) {
+    if (*away == 'r') {
+      ASSERT_EQ(::rmdir(path.c_str()), 0);
+    } else {
+      ASSERT_EQ(::rename(path.c_str(), (path + ".old").c_str()), 0);
+    }
+    ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
+    h.spool(away, trapFrom(away));
+    ASSERT_TRUE(waitFor([&] { return !fileExists(spool + away); }, std::chrono::seconds(10)))
+        << away << "\n" << h.log();
+    second.launch(1);
+    ASSERT_TRUE(second.daemon->waitExit(std::chrono::seconds(10))) << away;
+    EXPECT_EQ(second.daemon->exitStatus(), 1);
+    EXPECT_NE(second.console().find("ERR#kivo spool directory " + spool +
+                                    " is taken by another running kivoTrapD: this one stops"),
+              std::string::npos)
+        << second.console();
+  }
+  EXPECT_EQ(h.count("ERR#spool dir replaced by another directory: " + spool) +
+                h.count("ERR#kivo can't open spool directory " + spool),
+            2)
+      << h.log();
+  EXPECT_EQ(h.stop(), 0);
 }
 
 TEST(DaemonLifeTest, TrapFilesAreTakenAtOnceInNameOrderAndOtherEntriesSkippedOnce) {

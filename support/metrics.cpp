@@ -93,7 +93,7 @@ Metrics::Metrics() : registry_(std::make_shared<Registry>()) {
   databaseRefused_ = counter(r, "kivotrapd_database_statement_errors_total",
                              "Statements that the database server refused on a working "
                              "connection.");
-  services_ = gauge(r, "kivotrapd_services", "Trap services loaded at start-up.");
+  services_ = gauge(r, "kivotrapd_services", "Trap services loaded, at start-up or by the last reload.");
   gauge(r, "kivotrapd_start_time_seconds", "Start time of the daemon in seconds since the epoch.")
       ->SetToCurrentTime();
   BuildGauge()

@@ -2,7 +2,7 @@
 // file kept at open, and reopening at the same path after a move, a rotation
 // by copy, or a vanished directory. The trap log: its line for a trap and a
 // lost directory. The reload thread: when it runs the reload it is asked for,
-// and when not; and which services a reload changed.
+// and when not; which services a reload changed, and the gauge of them.
 #include "daemon/base/systemLog.h"
 
 #include <errno.h>
@@ -15,10 +15,12 @@
 #include <atomic>
 #include <future>
 
+#include "check/metricsText.h"
 #include "daemon/base/daemonGlobals.h"
 #include "daemon/database/serviceReload.h"
 #include "daemon/database/servicesReloaded.h"
 #include "daemon/worker/trapLog.h"
+#include "support/metrics.h"
 #include "support/standardOutput.h"
 #include "testing/capturedOutput.h"
 #include "testing/daemonConfig.h"
@@ -170,7 +172,7 @@ service make(int id, const std::string& parameter) {
   return s;
 }
 
-TEST(ServicesReloaded, ServicesThatChangedOrWentAreNamed) {
+TEST(ServicesReloaded, ServicesThatChangedOrWentAreNamedAndCounted) {
   MapTrapService::Services before = {{"192.0.2.7", {make(1, "$1"), make(2, "$1"), make(3, "$1")}},
                                      {"192.0.2.8", {make(4, "$1")}}};
   MapTrapService::Services after = {{"192.0.2.7", {make(1, "$1"), make(2, "-v $1")}},
@@ -178,6 +180,8 @@ TEST(ServicesReloaded, ServicesThatChangedOrWentAreNamed) {
   // 1 is as it was; 2 has another template, 3 went, 4 moved to another address.
   EXPECT_EQ(changedServices(before, after), (std::vector<int>{2, 3, 4}));
   EXPECT_TRUE(changedServices(before, before).empty());
+  servicesReloaded(before, after);
+  EXPECT_EQ(parseMetricsText(metrics().text())["kivotrapd_services"], 3) << "the gauge follows";
 }
 
 }  // namespace

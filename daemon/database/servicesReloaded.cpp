@@ -5,6 +5,7 @@
 
 #include "daemon/worker/foldWindows.h"
 #include "daemon/base/daemonGlobals.h"
+#include "support/metrics.h"
 
 namespace kivo {
 
@@ -44,6 +45,9 @@ std::vector<int> changedServices(const MapTrapService::Services& before,
 void servicesReloaded(const MapTrapService::Services& before,
                       const MapTrapService::Services& after) {
   if (fold_windows) fold_windows->closeNow(changedServices(before, after));
+  size_t count = 0;
+  for (const auto& device : after) count += device.second.size();
+  metrics().servicesLoaded(count);
 }
 
 }  // namespace kivo

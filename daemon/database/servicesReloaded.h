@@ -15,8 +15,8 @@ namespace kivo {
 // took after in place of before, and before the reload's INFO line. Workers
 // run on meanwhile: a trap found before the swap finishes with its copy of
 // the old service. The fold windows of the services that changed or went
-// close now (a trap they hold runs), so that they start afresh. Must not
-// throw.
+// close now (a trap they hold runs), so that they start afresh; the gauge of
+// the services loaded counts after. Must not throw.
 void servicesReloaded(const MapTrapService::Services& before,
                       const MapTrapService::Services& after);
 

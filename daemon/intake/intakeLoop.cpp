@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "daemon/base/systemLog.h"
 #include "daemon/intake/intakeWakeup.h"
 #include "daemon/intake/spoolWatch.h"
 
@@ -50,6 +51,7 @@ bool IntakeLoop::run() {
     // Watched before the listing, so no file arrives unseen in between.
     SpoolWatch::Watch watched = watch.watch();
     SpoolWatch::Changes changes = watch.takeChanges();
+    reportReplacement(changes.replaced, watched);
     Clock::time_point now = Clock::now();
     if (watched != SpoolWatch::kWatched || changes.lost) whole = true;
     if (now - lastWhole >= kWholeListingEvery) whole = true;
@@ -60,6 +62,19 @@ bool IntakeLoop::run() {
     pauseAfter(result, watched != SpoolWatch::kUnwatched);
   }
   return true;
+}
+
+// A directory that went away is reported by the listing; one replaced at
+// once by another is not, so it is reported here, once per replacement.
+void IntakeLoop::reportReplacement(bool replaced, SpoolWatch::Watch watched) {
+  if (replaced && !replacementReported_) {
+    write_log("ERR", "spool dir replaced by another directory: " + directory_);
+    replacementReported_ = true;
+  }
+  if (replacementReported_ && watched != SpoolWatch::kUnwatched) {
+    write_log("INFO", "spool dir watched again: " + directory_);
+    replacementReported_ = false;
+  }
 }
 
 void IntakeLoop::pauseAfter(SpoolIntake::PassResult result, bool watched) {
@@ -81,12 +96,10 @@ void IntakeLoop::pauseAfter(SpoolIntake::PassResult result, bool watched) {
     length = std::min<std::chrono::nanoseconds>(length, kRetryPause);
     timed = true;
   }
-  if (intake_.nextSettleDue() != 0) {
-    // The due time is a whole second of the wall clock: wake just after it.
-    timespec now;
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    auto untilDue = std::chrono::seconds(intake_.nextSettleDue() - now.tv_sec) -
-                    std::chrono::nanoseconds(now.tv_nsec) + std::chrono::milliseconds(10);
+  if (intake_.nextSettleDue() != SpoolIntake::Clock::time_point()) {
+    // Just after it, so that the file is due then.
+    auto untilDue = intake_.nextSettleDue() - SpoolIntake::Clock::now() +
+                    std::chrono::milliseconds(10);
     length = std::min<std::chrono::nanoseconds>(length, untilDue);
     timed = true;
   }

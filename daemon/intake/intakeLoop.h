@@ -7,9 +7,10 @@
 // minute should anything have escaped the watch. Otherwise it looks only at
 // the names that the spool watch reported, so that entries left alone in
 // the spool cost nothing per arriving trap. The pause after a pass lasts at
-// most sleep seconds and ends early when a file arrives, when the workers
-// make room, when a file waiting to settle is due, or at the stop. Owned and
-// run by the main thread.
+// most sleep seconds and ends early when a file arrives, when the spool
+// directory went away or came back, when the workers make room, when a file
+// waiting to settle is due, or at the stop. Owned and run by the main
+// thread.
 #ifndef KIVO_DAEMON_INTAKE_INTAKELOOP_H
 #define KIVO_DAEMON_INTAKE_INTAKELOOP_H
 
@@ -18,11 +19,11 @@
 #include <string>
 
 #include "daemon/intake/spoolIntake.h"
+#include "daemon/intake/spoolWatch.h"
 
 namespace kivo {
 
 class IntakeWakeup;
-class SpoolWatch;
 
 class IntakeLoop {
  public:
@@ -44,6 +45,7 @@ class IntakeLoop {
  private:
   using Clock = std::chrono::steady_clock;
 
+  void reportReplacement(bool replaced, SpoolWatch::Watch watched);
   void pauseAfter(SpoolIntake::PassResult result, bool watched);
 
   std::string directory_;
@@ -51,6 +53,7 @@ class IntakeLoop {
   SpoolIntake intake_;
   IntakeWakeup& wakeup_;
   const std::atomic<int>& stop_;
+  bool replacementReported_ = false;
 };
 
 }  // namespace kivo

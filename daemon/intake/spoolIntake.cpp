@@ -70,7 +70,7 @@ SpoolIntake::PassResult SpoolIntake::runPass(const std::vector<std::string>& cha
 SpoolIntake::PassResult SpoolIntake::takeEntries(const std::vector<std::string>& names,
                                                  const std::vector<Listed>* listed) {
   retryLater_ = false;
-  nextSettleDue_ = 0;
+  nextSettleDue_ = Clock::time_point();
   for (size_t i = 0; i < names.size(); ++i) {
     if (ledger_.inHand(names[i])) continue;
     if (ledger_.full()) return kFull;
@@ -185,13 +185,12 @@ bool SpoolIntake::passOver(const std::string& name, const Listed* listed,
 void SpoolIntake::takeReadable(const std::string& name, const std::string& path,
                                const SpoolEntry& entry) {
   if (entry.text.empty() || !snmpTrap::hasTrapOidLine(entry.text)) {
-    time_t now = ::time(nullptr);
+    Clock::time_point now = Clock::now();
     SpoolLedger::Entry settling = ledger_.settle(
         name, SpoolLedger::FileIdentity{entry.device, entry.inode}, entry.modified, now);
-    // A modification time in the future counts from when it was first seen.
-    time_t due = std::min(entry.modified.tv_sec, settling.stableSince) + settings_.settleSeconds;
+    Clock::time_point due = settling.stableSince + std::chrono::seconds(settings_.settleSeconds);
     if (now < due) {
-      if (nextSettleDue_ == 0 || due < nextSettleDue_) nextSettleDue_ = due;
+      if (nextSettleDue_ == Clock::time_point() || due < nextSettleDue_) nextSettleDue_ = due;
       return;
     }
   }

@@ -18,7 +18,9 @@
 // again (the listing's entry type, or one lstat, tells). A file that vanished
 // between the listing and the read is skipped without a word. A file that
 // looks unfinished (empty, or without the trap-OID line) is left until it
-// has not changed for the settle time, then taken as it is. A file that
+// has not changed for the settle time, as this process saw it on the
+// monotonic clock (its modification time is the writer's clock, and a step
+// of the wall clock would shorten or stretch the wait), then taken as it is. A file that
 // cannot be read for lack of resources (descriptors, memory) is tried again
 // in a later pass. A file whose trap is done but which could not be removed
 // is tried again, and reported, in every pass.
@@ -30,6 +32,7 @@
 #include <sys/types.h>
 #include <time.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -44,6 +47,8 @@ namespace kivo {
 
 class SpoolIntake {
  public:
+  using Clock = std::chrono::steady_clock;
+
   enum PassResult {
     kDone,        // every name was looked at
     kFull,        // the ledger filled up; files wait for room
@@ -59,7 +64,7 @@ class SpoolIntake {
 
   // directory is used as a prefix: a file's path is directory + its name.
   // lock is the daemon's claim on the directory, taken here when start-up
-  // could not take it.
+  // could not take it, and again on a directory made anew at the path.
   SpoolIntake(std::string directory, const Settings& settings, kivo::ServiceGate& gate,
               SpoolLedger& ledger, SpoolLock& lock);
   SpoolIntake(const SpoolIntake&) = delete;
@@ -71,9 +76,9 @@ class SpoolIntake {
   // or to be removed.
   PassResult runPass(const std::vector<std::string>& names);
 
-  // When the next file waiting to settle is due to be looked at again (as
-  // time(2) gives it); 0 when none waits.
-  time_t nextSettleDue() const { return nextSettleDue_; }
+  // When the next file waiting to settle is due to be looked at again; the
+  // clock's epoch when none waits.
+  Clock::time_point nextSettleDue() const { return nextSettleDue_; }
 
  private:
   // The type and inode that the listing gave for a name, when it did.
@@ -103,7 +108,7 @@ class SpoolIntake {
   bool unreadable_ = false;
   bool retryLater_ = false;
   bool lackReported_ = false;
-  time_t nextSettleDue_ = 0;
+  Clock::time_point nextSettleDue_;
 };
 
 // Writes the message that the spool directory belongs to another daemon.

@@ -11,6 +11,7 @@
 
 #include <future>
 #include <memory>
+#include <thread>
 
 #include "daemon/intake/intakeWakeup.h"
 #include "testing/capturedOutput.h"
@@ -142,20 +143,23 @@ TEST_F(SpoolIntakeTest, EntriesLeftAloneAreReportedOnceUntilTheyChange) {
 
 TEST_F(SpoolIntakeTest, AFileStillBeingWrittenWaitsUntilItHasSettled) {
   ledger.setLimit(100);
-  intake.runPass();
+  SpoolIntake settling{spool, SpoolIntake::Settings{4096, 1}, gate, ledger, lock};
+  settling.runPass();
   takeQueued();
   writeFile(spool + "trap-8", "");
+  age(spool + "trap-8", 11);  // the writer's clock does not count
   writeFile(spool + "trap-9", "host\nUDP: [192.0.2.7]:161\n.1.3.6.1.4.1.99.1 half");
-  intake.runPass({"trap-8", "trap-9"});
+  settling.runPass({"trap-8", "trap-9"});
   EXPECT_TRUE(takeQueued().empty()) << "neither is complete";
-  EXPECT_GE(intake.nextSettleDue(), ::time(nullptr) + 9);
+  const SpoolIntake::Clock::time_point due = settling.nextSettleDue();
+  EXPECT_GT(due, SpoolIntake::Clock::now() + std::chrono::milliseconds(500));
   writeFile(spool + "trap-9", trapText("trap-9"));
-  intake.runPass({});
+  settling.runPass({});
   EXPECT_EQ(takeQueued(), std::vector<std::string>{"trap-9"}) << "completed";
-  age(spool + "trap-8", 11);
-  intake.runPass({});
+  std::this_thread::sleep_until(due);  // the settle time itself, on the monotonic clock
+  settling.runPass({});
   EXPECT_EQ(takeQueued(), std::vector<std::string>{""}) << "unchanged for the settle time";
-  EXPECT_EQ(intake.nextSettleDue(), 0);
+  EXPECT_EQ(settling.nextSettleDue(), SpoolIntake::Clock::time_point());
 }
 
 TEST(IntakeWakeupThreadTest, AReasonStaysPendingUntilAPauseWaitsForItAndTheStopEndsEveryPause) {

@@ -91,7 +91,8 @@ void SpoolLedger::skip(const std::string& name, FileIdentity identity, const tim
 }
 
 SpoolLedger::Entry SpoolLedger::settle(const std::string& name, FileIdentity identity,
-                                       const timespec& modified, time_t now) {
+                                       const timespec& modified,
+                                       std::chrono::steady_clock::time_point now) {
   std::lock_guard<std::mutex> hold(mutex_);
   auto known = entries_.find(name);
   bool unchanged = known != entries_.end() && known->second.state == kSettling &&

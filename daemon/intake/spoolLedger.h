@@ -21,6 +21,7 @@
 #include <sys/types.h>
 #include <time.h>
 
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -54,7 +55,10 @@ class SpoolLedger {
     State state = kInHand;
     FileIdentity identity;
     timespec modified = {0, 0};  // kSkipped, kSettling
-    time_t stableSince = 0;      // kSettling: when this modification was first seen
+    // kSettling: when this modification was first seen, on the monotonic
+    // clock, so that a step of the wall clock neither shortens nor stretches
+    // the settle time.
+    std::chrono::steady_clock::time_point stableSince;
   };
 
   SpoolLedger(IntakeWakeup& wakeup, size_t limit);
@@ -81,7 +85,7 @@ class SpoolLedger {
   void skip(const std::string& name, FileIdentity identity, const timespec& modified);
   // The file waits to be complete; returns the entry as kept.
   Entry settle(const std::string& name, FileIdentity identity, const timespec& modified,
-               time_t now);
+               std::chrono::steady_clock::time_point now);
   // Forgets what is known of name, unless its trap is in hand.
   void forget(const std::string& name);
   // Forgets every entry not in hand whose name is not in the sorted names.

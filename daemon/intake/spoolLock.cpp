@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include <thread>
 #include <utility>
@@ -20,11 +21,23 @@ int tryLock(int fd) {
   return locked == 0 ? 0 : errno;
 }
 
+// Whether fd is the directory now at path.
+bool isAt(int fd, const std::string& path) {
+  struct stat held, now;
+  return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &now) == 0 &&
+         held.st_dev == now.st_dev && held.st_ino == now.st_ino;
+}
+
 }  // namespace
 
 SpoolLock::Result SpoolLock::acquire(const std::string& directory,
                                      std::chrono::milliseconds patience) {
-  if (held()) return kHeld;
+  if (held()) {
+    if (isAt(directory_.get(), directory)) return kHeld;
+    // Removed or moved away: the claim follows the path, so that no other
+    // daemon takes the directory now there.
+    directory_.reset();
+  }
   FileDescriptor opened(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!opened.valid()) return kUnavailable;
   const auto deadline = std::chrono::steady_clock::now() + patience;

@@ -7,7 +7,9 @@
 // process ends, however it ends. The descriptor is close-on-exec, so no
 // plug-in keeps the claim; but a child that a killed daemon was starting
 // holds it until it has run its program, so a claim that is taken is tried
-// again for a moment before another daemon is blamed. Used by the main
+// again for a moment before another daemon is blamed. The claim is on the
+// directory at the path: once that directory was removed or moved away, the
+// next acquire() lets it go and claims the one now there. Used by the main
 // thread only.
 #ifndef KIVO_DAEMON_INTAKE_SPOOLLOCK_H
 #define KIVO_DAEMON_INTAKE_SPOOLLOCK_H
@@ -33,7 +35,8 @@ class SpoolLock {
   SpoolLock& operator=(const SpoolLock&) = delete;
 
   // Claims directory, trying again for up to patience while another
-  // process holds it. Once held, further calls answer kHeld at once.
+  // process holds it. Once held, further calls answer kHeld after one
+  // stat(2), while the claimed directory is still the one at the path.
   Result acquire(const std::string& directory,
                  std::chrono::milliseconds patience = std::chrono::seconds(3));
   bool held() const { return directory_.valid(); }

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <utility>
 
 #include "daemon/intake/intakeWakeup.h"
@@ -19,7 +21,9 @@ namespace {
 // directory. The handlers publish complete files, so their name appears
 // with their content. A change of mode may make an entry readable.
 const uint32_t kArrivalEvents = IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE;
-const uint32_t kWatchedEvents = kArrivalEvents | IN_ATTRIB | IN_MOVE_SELF;
+const uint32_t kWatchedEvents = kArrivalEvents | IN_ATTRIB | IN_MOVE_SELF | IN_DELETE_SELF;
+// How often the thread looks at the path: one stat(2).
+const std::chrono::milliseconds kPathCheckEvery{1000};
 
 // A name created empty is a file still being written in place: its close
 // is the arrival. A linked file comes with its content.
@@ -45,12 +49,47 @@ SpoolWatch::~SpoolWatch() {
   thread_.join();
 }
 
+SpoolWatch::Identity SpoolWatch::identityAtPath() const {
+  struct stat status;
+  if (::stat(directory_.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return Identity{};
+  return Identity{status.st_dev, status.st_ino};
+}
+
+void SpoolWatch::unwatch() {
+  int old = watchDescriptor_.exchange(-1);
+  if (old >= 0) ::inotify_rm_watch(inotify_.get(), old);
+}
+
 SpoolWatch::Watch SpoolWatch::watch() {
   if (!thread_.joinable()) return kUnwatched;
-  if (watchDescriptor_.load() >= 0) return kWatched;
+  const Identity atPath = identityAtPath();
+  const bool watching = watchDescriptor_.load() >= 0;
+  {
+    std::lock_guard<std::mutex> hold(changesMutex_);
+    if (watching && !(atPath != watched_)) return kWatched;
+    if (watched_.inode != 0 && atPath != watched_) {
+      // Whatever the old directory held is gone from the path: the one
+      // there now is listed whole.
+      lost_ = true;
+      if (atPath.inode != 0) replaced_ = true;
+      watched_ = Identity{};
+    }
+  }
+  unwatch();
+  if (atPath.inode == 0) return kUnwatched;
   int added = ::inotify_add_watch(inotify_.get(), directory_.c_str(), kWatchedEvents | IN_ONLYDIR);
+  if (added < 0) return kUnwatched;
+  if (identityAtPath() != atPath) {
+    // Replaced again meanwhile: the next call watches the one there then.
+    ::inotify_rm_watch(inotify_.get(), added);
+    return kUnwatched;
+  }
+  {
+    std::lock_guard<std::mutex> hold(changesMutex_);
+    watched_ = atPath;
+  }
   watchDescriptor_.store(added);
-  return added >= 0 ? kNewlyWatched : kUnwatched;
+  return kNewlyWatched;
 }
 
 SpoolWatch::Changes SpoolWatch::takeChanges() {
@@ -58,19 +97,40 @@ SpoolWatch::Changes SpoolWatch::takeChanges() {
   std::lock_guard<std::mutex> hold(changesMutex_);
   changes.names.assign(changed_.begin(), changed_.end());
   changes.lost = lost_;
+  changes.replaced = replaced_;
   changed_.clear();
   lost_ = false;
+  replaced_ = false;
   return changes;
 }
 
 void SpoolWatch::run() {
+  using Clock = std::chrono::steady_clock;
   pollfd watched[2] = {{inotify_.get(), POLLIN, 0}, {quit_.get(), POLLIN, 0}};
+  Clock::time_point nextCheck = Clock::now() + kPathCheckEvery;
   for (;;) {
-    int ready = ::poll(watched, 2, -1);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0 || (watched[1].revents & POLLIN) != 0) return;
-    if ((watched[0].revents & POLLIN) != 0) readEvents();
+    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextCheck - Clock::now());
+    int ready = ::poll(watched, 2, static_cast<int>(std::max<long long>(wait.count(), 0)) + 1);
+    if (ready < 0 && errno != EINTR) return;
+    if (ready > 0 && (watched[1].revents & POLLIN) != 0) return;
+    if (ready > 0 && (watched[0].revents & POLLIN) != 0) readEvents();
+    if (Clock::now() >= nextCheck) {
+      checkPath();
+      nextCheck = Clock::now() + kPathCheckEvery;
+    }
   }
+}
+
+void SpoolWatch::checkPath() {
+  const Identity atPath = identityAtPath();
+  if (!(atPath != seen_)) return;
+  seen_ = atPath;
+  {
+    std::lock_guard<std::mutex> hold(changesMutex_);
+    if (!(atPath != watched_) && watchDescriptor_.load() >= 0) return;
+    lost_ = true;
+  }
+  wakeup_.notify(IntakeWakeup::kArrival);
 }
 
 void SpoolWatch::readEvents() {
@@ -83,19 +143,15 @@ void SpoolWatch::readEvents() {
     for (char* at = buffer; at < buffer + got;) {
       const inotify_event* event = reinterpret_cast<const inotify_event*>(at);
       at += sizeof(inotify_event) + event->len;
-      // The directory was removed or moved away: the watch is gone and is
-      // added again once the directory is back. A pass reports the outage
-      // at once. An overflow lost events: a pass over the whole directory
-      // finds whatever they were about.
-      // A directory moved away keeps its watch: the watch is dropped, so
-      // that the directory now at the path is watched instead.
-      if ((event->mask & IN_MOVE_SELF) != 0) {
-        ::inotify_rm_watch(inotify_.get(), event->wd);
-        watchDescriptor_.store(-1);
+      // The directory went away, or events were lost: a pass lists the
+      // directory whole, and watch() watches the one now at the path. A
+      // watch that the kernel dropped is gone.
+      if ((event->mask & IN_IGNORED) != 0) {
+        int dropped = event->wd;
+        if (watchDescriptor_.compare_exchange_strong(dropped, -1)) lost_ = arrived = true;
+        continue;
       }
-      if (((event->mask & IN_IGNORED) != 0 && event->wd == watchDescriptor_.load()) ||
-          (event->mask & (IN_Q_OVERFLOW | IN_MOVE_SELF)) != 0) {
-        if ((event->mask & IN_IGNORED) != 0) watchDescriptor_.store(-1);
+      if ((event->mask & (IN_Q_OVERFLOW | IN_MOVE_SELF | IN_DELETE_SELF)) != 0) {
         lost_ = true;
         arrived = true;
         continue;
