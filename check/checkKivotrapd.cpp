@@ -1,11 +1,14 @@
 #include "check/checkKivotrapd.h"
 
+#include <getopt.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ostream>
 
 #include "check/metricsSource.h"
+#include "support/childProcess.h"
 
 namespace kivo {
 
@@ -114,18 +117,6 @@ std::string setOption(char letter, const std::string& value, CheckOptions& optio
   }
 }
 
-// The letter of a long option's name, or 0.
-char letterOf(const std::string& name) {
-  static const std::pair<const char*, char> kLong[] = {
-      {"file", 'f'},    {"hostname", 'H'}, {"port", 'p'},    {"warning", 'w'},
-      {"critical", 'c'}, {"stale", 's'},    {"timeout", 't'},
-  };
-  for (const auto& entry : kLong) {
-    if (name == entry.first) return entry.second;
-  }
-  return 0;
-}
-
 std::string checkOptions(const CheckOptions& options) {
   if (options.file.empty() == options.host.empty()) return "give either -f FILE or -H HOST";
   if (options.warning > options.critical) return "-w must not be above -c";
@@ -150,35 +141,34 @@ CheckResult unknown(const std::string& message) {
 }  // namespace
 
 CheckArguments parseCheckArguments(const std::vector<std::string>& arguments) {
+  static const option kLong[] = {
+      {"file", required_argument, nullptr, 'f'},    {"hostname", required_argument, nullptr, 'H'},
+      {"port", required_argument, nullptr, 'p'},    {"warning", required_argument, nullptr, 'w'},
+      {"critical", required_argument, nullptr, 'c'}, {"stale", required_argument, nullptr, 's'},
+      {"timeout", required_argument, nullptr, 't'}, {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, 'V'},       {nullptr, 0, nullptr, 0},
+  };
+  ArgumentVector vector(kProgram, arguments);
   CheckArguments parsed;
-  for (size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    if (argument == "-h" || argument == "--help") parsed.action = CheckArguments::kHelp;
-    if (argument == "-V" || argument == "--version") parsed.action = CheckArguments::kVersion;
+  opterr = 0;  // problems are told in the plug-in's own words
+  optind = 0;  // from the start, also when parsed again in one process
+  // "+": the options end at the first word that is no option, as they are
+  // read in order.
+  for (int letter; (letter = getopt_long(vector.argc(), vector.argv(), "+:f:H:p:w:c:s:t:hV", kLong,
+                                         nullptr)) != -1;) {
+    if (letter == 'h') parsed.action = CheckArguments::kHelp;
+    if (letter == 'V') parsed.action = CheckArguments::kVersion;
     if (parsed.action != CheckArguments::kCheck) return parsed;
-    char letter = 0;
-    std::string value;
-    bool attached = false;
-    if (argument.rfind("--", 0) == 0) {
-      size_t equals = argument.find('=');
-      letter = letterOf(argument.substr(2, equals == std::string::npos ? equals : equals - 2));
-      if (letter == 0) return usageError("unknown option " + argument);
-      attached = equals != std::string::npos;
-      if (attached) value = argument.substr(equals + 1);
-    } else if (argument.size() >= 2 && argument[0] == '-') {
-      letter = argument[1];
-      attached = argument.size() > 2;
-      if (attached) value = argument.substr(2);
-    } else {
-      return usageError("unexpected argument " + argument);
+    if (letter == ':') return usageError(std::string(vector.argv()[optind - 1]) + " needs a value");
+    if (letter == '?') {
+      return usageError("unknown option " + (optopt != 0 ? std::string("-") + char(optopt)
+                                                         : std::string(vector.argv()[optind - 1])));
     }
-    if (!attached) {
-      if (i + 1 >= arguments.size()) return usageError(argument + " needs a value");
-      value = arguments[++i];
-    }
-    std::string problem = setOption(letter, value, parsed.options);
+    std::string problem = setOption(static_cast<char>(letter), optarg, parsed.options);
     if (!problem.empty()) return usageError(problem);
   }
+  if (optind < vector.argc()) return usageError(std::string("unexpected argument ") +
+                                                vector.argv()[optind]);
   std::string problem = checkOptions(parsed.options);
   return problem.empty() ? parsed : usageError(problem);
 }

@@ -4,7 +4,7 @@
 #include <stdlib.h>
 
 #include "daemon/base/daemonGlobals.h"
-#include "daemon/base/daemonSettings.h"
+#include "daemon/base/settings.h"
 #include "daemon/database/databaseStartup.h"
 #include "daemon/worker/foldWindows.h"
 #include "daemon/intake/intakeLoop.h"
@@ -57,35 +57,28 @@ namespace {
 
 const char* const kDefaultConfiguration = "/etc/kivo/kivo.conf";
 
-using StartupSettings = DaemonSettings;
-
 // The settings into the daemon's globals.
-StartupSettings readSettings(SettingsReader& reader) {
-  StartupSettings settings = readDaemonSettings(reader);
-  log_enable = settings.logEnable;
-  spoolDirectory = settings.spoolDirectory;
-  temps.tv_sec = settings.sleep;
+void applySettings(const Settings& settings) {
+  log_enable = settings.log.logEnable;
+  spoolDirectory = settings.kivo.spoolDirectory;
+  temps.tv_sec = settings.kivo.sleep;
   temps.tv_nsec = 0;
-  trap_pqueue_file = settings.trapPqueueFile;
-  run_settings = settings.run;
-  return settings;
+  trap_pqueue_file = settings.kivo.trapPqueueFile;
+  run_settings = settings.kivo.run;
 }
 
-void writeFindings(const std::vector<std::string>& findings) {
-  for (const std::string& finding : findings) write_log("ERR", finding);
-}
-
-void writeStartupLines(const StartupSettings& settings, const SystemLog& systemLog) {
-  write_log("INFO", "Log file system: " + settings.systemLog);
+// The five lines of the log settings, then what is wrong.
+void writeStartupLines(const Settings& settings, const SystemLog& systemLog) {
+  write_log("INFO", "Log file system: " + settings.log.systemLog);
   write_log("INFO", "Log trap enable (0=no and 1=yes): " + intToString(log_enable));
-  write_log("INFO", "Log file receive trap: " + settings.trapReceive);
-  write_log("INFO", "Log file unknown trap: " + settings.trapUnknown);
-  write_log("INFO", "Log file max size: " + longToString(settings.maxSize));
+  write_log("INFO", "Log file receive trap: " + settings.log.trapReceive);
+  write_log("INFO", "Log file unknown trap: " + settings.log.trapUnknown);
+  write_log("INFO", "Log file max size: " + longToString(settings.log.maxSize));
   if (systemLog.keepPreviousError() != 0) {
     write_log("ERR", "can't keep the previous system log as " + systemLog.previousPath() + ": " +
                          errnoText(systemLog.keepPreviousError()));
   }
-  writeFindings(settings.findings);
+  for (const Finding& finding : settings.validate()) write_log("ERR", finding.text);
 }
 
 // SIGHUP: the system log is opened again at its path, so that a file moved
@@ -99,20 +92,16 @@ void reopenSystemLog(SystemLog& systemLog) {
   }
 }
 
-// The trap log, the connection with its statements and error kinds, and the
-// number of workers to start. Failures go to main's handlers.
-int startLogAndDatabase(iniConfig& config, const StartupSettings& settings) {
-  flog_trap_receive.reset(new logFile(settings.trapReceive));
-  startDatabase(config);
-  SettingsReader reader(config);
-  int threadNumber = static_cast<int>(reader.number("KIVO", "thread_number"));
-  writeFindings(reader.findings());
-  return threadNumber;
+// The trap log, and the connection with its statements and error kinds.
+// Failures go to main's handlers.
+void startLogAndDatabase(const Settings& settings) {
+  flog_trap_receive.reset(new logFile(settings.log.trapReceive));
+  startDatabase(settings.database);
 }
 
 // Services first: they are complete before the first worker exists, and so
 // are their last states and their fold windows.
-void startServicesAndWorkers(int threadNumber, const StartupSettings& settings) {
+void startServicesAndWorkers(const KivoSettings& settings) {
   LoadTrapService(trapServiceQuery());
   metrics().servicesLoaded(map_service_trap.size());
   map_service_trap.show();
@@ -120,12 +109,12 @@ void startServicesAndWorkers(int threadNumber, const StartupSettings& settings) 
   service_states.load(*pgSQL);
   fold_windows.reset(new FoldWindows(
       settings.fold, [](const snmpTrap& close) { service_gate.offer(close); }));
-  startWorkers(workerCount(threadNumber));
+  startWorkers(workerCount(settings.threadNumber));
 }
 
 // Runs passes until the stop. False when another daemon turned out to hold
 // the spool directory.
-bool runIntakeLoop(const StartupSettings& settings, SpoolLock& lock) {
+bool runIntakeLoop(const KivoSettings& settings, SpoolLock& lock) {
   IntakeLoop::Settings loopSettings;
   loopSettings.sleepSeconds = static_cast<int>(temps.tv_sec);
   loopSettings.intake.maxFileSize = settings.spoolFileMax;
@@ -193,8 +182,8 @@ int kivoTrapdMain() {
   int status = 0;
   try {
     iniConfig config(configurationPath());
-    SettingsReader reader(config);
-    StartupSettings settings = readSettings(reader);
+    const Settings settings = readSettings(config);
+    applySettings(settings);
     // Before the system log, which a second daemon of the same settings
     // would move aside. A directory missing now is claimed by the intake
     // later.
@@ -202,13 +191,13 @@ int kivoTrapdMain() {
       reportSpoolTaken(spoolDirectory);
       return 1;
     }
-    systemLog.open(settings.systemLog);
+    systemLog.open(settings.log.systemLog);
     writeStartupLines(settings, systemLog);
     if (fileLimitError != 0) {
       write_log("ERR", "can't raise the limit on open files above " + std::to_string(fileLimit) +
                            ": " + errnoText(fileLimitError));
     }
-    int threadNumber = startLogAndDatabase(config, settings);
+    startLogAndDatabase(settings);
     CreatePriorityTrap();
     if (!termSignal.install([&systemLog, &serviceReload] {
           reopenSystemLog(systemLog);
@@ -220,15 +209,15 @@ int kivoTrapdMain() {
     }
     write_log("INFO", "kivoTrapD starting...");
     write_log("INFO", "spool dir: " + spoolDirectory);
-    if (settings.spoolSlashAdded) {
+    if (settings.kivo.spoolSlashAdded) {
       write_log("INFO", "spool_directory has no final \"/\": using " + spoolDirectory);
     }
-    spool_ledger.setLimit(settings.queueMax);
-    startServicesAndWorkers(threadNumber, settings);
-    metricsPublisher.start(settings.metrics, config);
+    spool_ledger.setLimit(settings.kivo.queueMax);
+    startServicesAndWorkers(settings.kivo);
+    metricsPublisher.start(settings.kivo.metrics, settings.database.connectionString(), metrics());
     // Only now: a reload must not race the first load.
     serviceReload.start();
-    if (!runIntakeLoop(settings, spoolLock)) status = 1;
+    if (!runIntakeLoop(settings.kivo, spoolLock)) status = 1;
   } catch (const FileException& e) {
     writeStandardOutputLine("File error" + std::string(e.what()));
     status = 1;

@@ -31,7 +31,7 @@ TEST(DaemonLifeTest, StartupLinesThenSigintStopsLeavingQueuedTrapsInTheSpool) {
   h.config.entries["KIVO"]["spool_directory"] = spool.substr(0, spool.size() - 1);
   for (const char* name : {"trap-1", "trap-2"}) h.spool(name, trapFrom(name));
   h.launch(0);
-  ASSERT_TRUE(h.waitForLog("ERR#thread_number 0: ")) << h.log() << h.console();
+  ASSERT_TRUE(h.waitForLog("INFO#load Trap service ")) << h.log() << h.console();
   h.daemon->signal(SIGINT);
   EXPECT_EQ(h.waitExit(), 0);
   std::vector<std::string> lines = h.config.messages();  // without the connection's trace lines
@@ -45,13 +45,13 @@ TEST(DaemonLifeTest, StartupLinesThenSigintStopsLeavingQueuedTrapsInTheSpool) {
                 "INFO#Log file receive trap: " + h.config.trapLog,
                 "INFO#Log file unknown trap: " + h.dir.file("trap_unknown.log"),
                 "INFO#Log file max size: 1000000",
+                "ERR#thread_number 0: no worker thread starts, no trap will be handled",
                 "INFO#Connection database....",
                 "INFO#Connection database sucessful. Encoding: UTF8",
                 "INFO#kivoTrapD starting...",
                 "INFO#spool dir: " + spool,
                 "INFO#spool_directory has no final \"/\": using " + spool,
                 "INFO#load Trap service ",
-                "ERR#thread_number 0: no worker thread starts, no trap will be handled",
                 "INFO# stop kivoTrapD... SIGTERM",
                 kStopping,
             }));

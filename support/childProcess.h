@@ -118,8 +118,9 @@ class ChildProcess {
   FileDescriptor pidfd_;
 };
 
-// An argument vector for execv: copies of the program and its arguments,
-// with the pointer array over them that ends with a null pointer.
+// An argument vector for execv and getopt_long: copies of the program and
+// its arguments, with the pointer array over them that ends with a null
+// pointer.
 class ArgumentVector {
  public:
   ArgumentVector(const std::string& program, const std::vector<std::string>& arguments);
@@ -128,6 +129,7 @@ class ArgumentVector {
 
   const char* program() const { return strings_[0].c_str(); }
   char* const* argv() const { return pointers_.data(); }
+  int argc() const { return static_cast<int>(strings_.size()); }
 
  private:
   std::vector<std::string> strings_;

@@ -1,6 +1,6 @@
-// The [KIVO] settings that bound what the workers run: how long a plug-in
-// and an alerting program may take, how much of a plug-in's output is kept,
-// how long the stop waits for running programs, and how many workers start.
+// What bounds the workers at run time: run_settings, the [KIVO] settings of
+// the programs they run (daemon/base/settings.h), and the notice of the stop
+// that every wait on a program watches; and how many workers start.
 //
 // run_settings is written once at start-up, before the first worker starts,
 // and only read afterwards. stop_notice is begun by the thread that begins
@@ -9,38 +9,21 @@
 #ifndef KIVO_DAEMON_BASE_RUNSETTINGS_H
 #define KIVO_DAEMON_BASE_RUNSETTINGS_H
 
-#include <cstddef>
-
-#include "daemon/base/settingsReader.h"
+#include "daemon/base/settings.h"
 #include "support/programRun.h"
 #include "support/stopNotice.h"
 
 namespace kivo {
 
-struct RunSettings {
-  int pluginTimeout = 60;           // seconds; 0: no limit
-  int alertingTimeout = 30;         // seconds; 0: no limit
-  size_t pluginOutputMax = 1048576; // bytes of a plug-in's output kept
-  int stopGrace = 10;               // seconds from the stop to the kill
-};
-
-// The most workers that start, whatever thread_number says: each may run a
-// plug-in at any moment, and the machine's processes are not unlimited.
-const int kMostWorkers = 256;
-
 extern RunSettings run_settings;
 extern StopNotice stop_notice;
-
-// The four settings from the "KIVO" section. A key that is missing, empty
-// or holds no number gives its default; a value below 0 counts as 0.
-RunSettings readRunSettings(kivo::SettingsReader& settings);
 
 // The limits of one plug-in run and of one alerting program run.
 RunLimits pluginLimits();
 RunLimits alertingLimits();
 
 // How many workers to start for the thread_number setting: none for 0 or
-// less, at most kMostWorkers; either case gets an ERR line.
+// less, at most kMostWorkers. Settings::validate() tells either case.
 int workerCount(int threadNumber);
 
 }  // namespace kivo

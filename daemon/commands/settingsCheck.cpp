@@ -5,10 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "daemon/database/databaseStartup.h"
 #include "daemon/commands/serviceCheck.h"
 #include "daemon/database/serviceLoader.h"
-#include "daemon/base/settingsReader.h"
 #include "support/connectionOutage.h"
 #include "support/exceptions.h"
 #include "support/iniConfig.h"
@@ -49,12 +47,6 @@ std::string counted(size_t n, const char* noun) {
   return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
 }
 
-void timeLimit(const char* key, int seconds, const char* what, Findings* findings) {
-  if (seconds != 0) return;
-  findings->push_back({Finding::kWarning, std::string("[KIVO] ") + key + " is 0: " + what +
-                                              " may run without a time limit"});
-}
-
 // Writes the findings not yet printed, so that a slow step shows what came
 // before it.
 void printNew(const Findings& findings, size_t* printed) {
@@ -70,11 +62,11 @@ struct Loaded {
 };
 
 // The trap services as a start reads them, and their findings.
-Loaded checkDatabase(iniConfig& config, Findings* findings) {
+Loaded checkDatabase(const DatabaseSettings& settings, Findings* findings) {
   Loaded loaded;
   std::vector<TrapServiceRow> rows;
   try {
-    rows = readTrapServiceRows(databaseConnectionString(config));
+    rows = readTrapServiceRows(settings.connectionString());
   } catch (const PostgresqlException& e) {
     findings->push_back({Finding::kError, databaseFailure(e.what())});
     return loaded;
@@ -92,42 +84,19 @@ Loaded checkDatabase(iniConfig& config, Findings* findings) {
 // Everything the settings file names; the database last, as it may be slow.
 Loaded checkEverything(const std::string& configuration, Findings* findings, size_t* printed) {
   iniConfig config(configuration);
-  SettingsReader reader(config);
-  DaemonSettings settings = readDaemonSettings(reader);
-  long threadNumber = reader.number("KIVO", "thread_number");
-  (void)reader.count("POSTGRESQL", "PGSQL_slow_statement", 10);
-  (void)databaseConnections(reader);
-  checkNumbers(settings, threadNumber, reader.findings(), findings);
-  checkSpoolDirectory(settings.spoolDirectory, findings);
-  checkWritableFile("[LOG] log_trapd_file", settings.systemLog, Finding::kError, findings);
-  checkWritableFile("[LOG] log_trap_receive", settings.trapReceive, Finding::kError, findings);
-  checkWritableFile("[KIVO] trap_pqueue_file", settings.trapPqueueFile, Finding::kWarning,
+  const Settings settings = readSettings(config);
+  const Findings own = settings.validate();
+  findings->insert(findings->end(), own.begin(), own.end());
+  checkSpoolDirectory(settings.kivo.spoolDirectory, findings);
+  checkWritableFile("[LOG] log_trapd_file", settings.log.systemLog, Finding::kError, findings);
+  checkWritableFile("[LOG] log_trap_receive", settings.log.trapReceive, Finding::kError, findings);
+  checkWritableFile("[KIVO] trap_pqueue_file", settings.kivo.trapPqueueFile, Finding::kWarning,
                     findings);
   printNew(*findings, printed);
-  return checkDatabase(config, findings);
+  return checkDatabase(settings.database, findings);
 }
 
 }  // namespace
-
-std::string Finding::line() const {
-  return (level == kError ? "error: " : "warning: ") + text;
-}
-
-void checkNumbers(const DaemonSettings& settings, long threadNumber,
-                  const std::vector<std::string>& readerFindings, Findings* findings) {
-  for (const std::string& finding : readerFindings) {
-    findings->push_back({Finding::kError, finding});
-  }
-  const std::string threads = "[KIVO] thread_number=" + std::to_string(threadNumber);
-  if (threadNumber <= 0) {
-    findings->push_back({Finding::kError, threads + ": no worker starts, no trap is handled"});
-  } else if (threadNumber > kMostWorkers) {
-    findings->push_back({Finding::kWarning, threads + ": only " + std::to_string(kMostWorkers) +
-                                                " workers start"});
-  }
-  timeLimit("plugin_timeout", settings.run.pluginTimeout, "a plug-in", findings);
-  timeLimit("alerting_timeout", settings.run.alertingTimeout, "an alerting program", findings);
-}
 
 void checkSpoolDirectory(const std::string& path, Findings* findings) {
   const std::string key = "[KIVO] spool_directory";

@@ -1,9 +1,10 @@
 // "kivoTrapD --check": the settings, the files and the services that a start
 // would use, looked at without starting anything.
 //
-// The check reads the settings as the daemon does, connects to the database
-// and reads the trap services with the start's query, and reports what would
-// go wrong: one finding per problem, an error for what breaks the daemon or a
+// The check reads the settings as the daemon does, reports what the daemon
+// would report of them at start-up, connects to the database and reads the
+// trap services with the start's query, and reports what would go wrong:
+// one finding per problem, an error for what breaks the daemon or a
 // trap, a warning for what works otherwise than written. It writes no log,
 // takes no spool file and no spool lock and changes nothing in the
 // database, so it runs beside a running daemon (the unit's reload runs it
@@ -15,25 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "daemon/base/daemonSettings.h"
+#include "daemon/base/settings.h"
 
 namespace kivo {
-
-struct Finding {
-  enum Level { kWarning, kError };
-  Level level;
-  std::string text;
-
-  // "warning: " or "error: ", then the text.
-  std::string line() const;
-};
-using Findings = std::vector<Finding>;
-
-// The numbers: every reader finding (a value that is not a number) is an
-// error; thread_number 0 or less is an error, above the most workers a
-// warning; a plug-in or alerting time limit of 0 (no limit) a warning.
-void checkNumbers(const DaemonSettings& settings, long threadNumber,
-                  const std::vector<std::string>& readerFindings, Findings* findings);
 
 // The spool directory exists and this user may list it, write in it and open
 // its files.

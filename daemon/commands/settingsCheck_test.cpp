@@ -1,6 +1,5 @@
-// The settings without a server: the command line's action, the run
-// settings read from a real file, the worker count, and the check's
-// decisions on settings, files and the services' rows.
+// The commands without a server: the command line's action, and the
+// check's decisions on files and the services' rows.
 #include "daemon/commands/settingsCheck.h"
 
 #include <sys/stat.h>
@@ -9,11 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "daemon/commandLine.h"
-#include "daemon/base/daemonSettings.h"
-#include "daemon/base/runSettings.h"
 #include "daemon/commands/serviceCheck.h"
-#include "support/iniConfig.h"
-#include "testing/capturedOutput.h"
 #include "testing/daemonConfig.h"
 
 namespace kivo {
@@ -47,44 +42,6 @@ TEST(CommandLine, ActionsTheirArgumentsAndBadUsage) {
   }
 }
 
-TEST(RunSettings, ValuesDefaultsAndOddValues) {
-  struct Case {
-    std::string kivoSection;
-    std::string expected;  // timeouts, output cap, grace
-    size_t findings;       // values that are not numbers
-  } cases[] = {
-      {"plugin_timeout=5\nalerting_timeout=2\nplugin_output_max=4096\nstop_grace=1\n",
-       "5 2 4096 1", 0},
-      {"plugin_timeout=\nalerting_timeout=x\nplugin_output_max=big\nstop_grace=-\n",
-       "60 30 1048576 10", 3},
-      {"plugin_timeout=-1\nalerting_timeout=-30\nplugin_output_max=-5\nstop_grace=0\n",
-       "0 0 0 0", 0},
-      {"plugin_timeout= 7s\nstop_grace=\t3 \n", "7 30 1048576 3", 1},
-      {"plugin_timeout=99999999999\n", "31536000 30 1048576 10", 0},
-  };
-  TempDir dir;
-  for (const Case& c : cases) {
-    writeFile(dir.file("kivo.conf"), "[KIVO]\n" + c.kivoSection);
-    iniConfig config(dir.file("kivo.conf"));
-    SettingsReader reader(config);
-    RunSettings s = readRunSettings(reader);
-    EXPECT_EQ(std::to_string(s.pluginTimeout) + " " + std::to_string(s.alertingTimeout) + " " +
-                  std::to_string(s.pluginOutputMax) + " " + std::to_string(s.stopGrace),
-              c.expected) << c.kivoSection;
-    EXPECT_EQ(reader.findings().size(), c.findings) << c.kivoSection;
-  }
-  writeFile(dir.file("kivo.conf"),
-            "[LOG]\nlog_enable=yes\n[KIVO]\nsleep=1s\nqueue_max=lots\nspool_file_max=0\n");
-  iniConfig config(dir.file("kivo.conf"));
-  SettingsReader reader(config);
-  const DaemonSettings daemon = readDaemonSettings(reader);
-  EXPECT_EQ(daemon.spoolFileMax, 1048576u) << "0 is no size: the default";
-  EXPECT_EQ(daemon.findings,
-            (std::vector<std::string>{"[LOG] log_enable=yes is not a number: using 0",
-                                      "[KIVO] sleep=1s is not a number: using 1",
-                                      "[KIVO] queue_max=lots is not a number: using 1000"}));
-}
-
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -93,36 +50,6 @@ Lines linesOf(const Findings& findings) {
   Lines lines;
   for (const Finding& finding : findings) lines.push_back(finding.line());
   return lines;
-}
-
-TEST(SettingsCheck, NumbersAndTheWorkerCount) {
-  struct Case {
-    int threads, timeout, workers;  // timeout: of plug-ins and alerting programs
-    Lines reader, findings, logged;
-  } cases[] = {
-      {256, 1, 256, {}, {}, {}},
-      {0, 60, 0, {}, {"error: [KIVO] thread_number=0: no worker starts, no trap is handled"},
-       {"ERR#thread_number 0: no worker thread starts, no trap will be handled"}},
-      {257, 60, 256, {}, {"warning: [KIVO] thread_number=257: only 256 workers start"},
-       {"ERR#thread_number 257 is above 256: 256 worker threads start"}},
-      {1, 0, 1, {},
-       {"warning: [KIVO] plugin_timeout is 0: a plug-in may run without a time limit",
-        "warning: [KIVO] alerting_timeout is 0: an alerting program may run without a time "
-        "limit"},
-       {}},
-      {4, 60, 4, {"[KIVO] sleep=1s is not a number: using 1"},
-       {"error: [KIVO] sleep=1s is not a number: using 1"}, {}},
-  };
-  for (const Case& c : cases) {
-    DaemonSettings settings;
-    settings.run.pluginTimeout = settings.run.alertingTimeout = c.timeout;
-    Findings findings;
-    CapturedOutput output;
-    checkNumbers(settings, c.threads, c.reader, &findings);
-    EXPECT_EQ(linesOf(findings), c.findings) << c.threads;
-    EXPECT_EQ(workerCount(c.threads), c.workers) << c.threads;
-    EXPECT_EQ(logMessages(output.text()), c.logged) << c.threads;
-  }
 }
 
 TEST(SettingsCheck, SpoolDirectoryWrittenFilesAndPrograms) {

@@ -7,12 +7,10 @@
 #include <optional>
 #include <vector>
 
-#include "daemon/base/daemonSettings.h"
-#include "daemon/database/databaseStartup.h"
+#include "daemon/base/settings.h"
 #include "daemon/base/runSettings.h"
 #include "daemon/database/serviceLoader.h"
 #include "daemon/commands/settingsCheck.h"
-#include "daemon/base/settingsReader.h"
 #include "daemon/worker/trapParameters.h"
 #include "support/connectionOutage.h"
 #include "support/exceptions.h"
@@ -54,9 +52,9 @@ bool readTrapFile(const std::string& file, size_t maxSize, snmpTrap* trap, std::
 }
 
 // The services as a start loads them; false after printing why not.
-bool loadServices(iniConfig& config, MapTrapService* services) {
+bool loadServices(const DatabaseSettings& settings, MapTrapService* services) {
   try {
-    services->exchange(servicesByAddress(readTrapServiceRows(databaseConnectionString(config))));
+    services->exchange(servicesByAddress(readTrapServiceRows(settings.connectionString())));
     return true;
   } catch (const PostgresqlException& e) {
     print("error: " + databaseFailure(e.what()) + "\n");
@@ -92,18 +90,17 @@ int runPlugin(service& s) {
 
 int replay(const std::string& configuration, const std::string& file, bool run) {
   iniConfig config(configuration);
-  SettingsReader reader(config);
-  DaemonSettings settings = readDaemonSettings(reader);
-  run_settings = settings.run;
+  const Settings settings = readSettings(config);
+  run_settings = settings.kivo.run;
   snmpTrap trap;
   std::string why;
-  if (!readTrapFile(file, settings.spoolFileMax, &trap, &why)) {
+  if (!readTrapFile(file, settings.kivo.spoolFileMax, &trap, &why)) {
     print("error: " + escapeControls(file) + " is not read as a trap: " + why + "\n");
     return kUnreadable;
   }
   print("trap file " + escapeControls(file) + "\n" + describeTrap(trap));
   MapTrapService services;
-  if (!loadServices(config, &services)) return kUnreadable;
+  if (!loadServices(settings.database, &services)) return kUnreadable;
   print(describeMatch(trap, services));
   std::optional<service> found = services.findServiceByOID(trap.getHostAddr(), trap.getOid());
   if (!found) return kNotMatched;

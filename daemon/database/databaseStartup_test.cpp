@@ -1,5 +1,5 @@
-// The daemon's database work on a real server: at the start the connection
-// string, a failed preparation, the trap services and the priority file;
+// The daemon's database work on a real server: at the start a failed
+// preparation, the trap services and the priority file;
 // then the service state and the error journal on real rows. The binary's
 // tests show the connection, the statements and the kinds at work.
 #include "daemon/database/databaseStartup.h"
@@ -8,7 +8,6 @@
 #include "daemon/database/priorityFile.h"
 #include "daemon/database/serviceLoader.h"
 #include "daemon/worker/serviceStates.h"
-#include "support/iniConfig.h"
 #include "testing/daemonDatabaseTest.h"
 
 namespace kivo {
@@ -63,16 +62,6 @@ class DatabaseStartupTest : public DaemonDatabaseTest {
 
   TempDir dir;
 };
-
-TEST_F(DatabaseStartupTest, ConnectionStringFromTheSettings) {
-  writeFile(dir.file("kivo.conf"), "[POSTGRESQL]\nPGSQL_host=db1\nPGSQL_port=55x\nPGSQL_db=mon\n"
-                                   "PGSQL_username=kv\nPGSQL_pwd=two words\n"
-                                   "PGSQL_options=sslmode=require connect_timeout=5\n");
-  iniConfig config(dir.file("kivo.conf"));
-  EXPECT_EQ(databaseConnectionString(config),
-            "host=db1 port=55x dbname=mon user=kv sslmode=require connect_timeout=5 "
-            "password=two words");
-}
 
 TEST_F(DatabaseStartupTest, PreparationStopsAtTheFirstFailure) {
   pgSQL->prepareRequest("InsertErrorHappen", "SELECT 1", 0);

@@ -6,11 +6,7 @@
 #include <algorithm>
 
 #include "daemon/metrics/databaseProbe.h"
-#include "daemon/database/databaseStartup.h"
-#include "daemon/base/runSettings.h"
-#include "daemon/base/settingsReader.h"
 #include "daemon/base/systemLog.h"
-#include "support/iniConfig.h"
 #include "support/metrics.h"
 #include "support/metricsFile.h"
 #include "support/periodicThread.h"
@@ -20,7 +16,6 @@ namespace kivo {
 
 namespace {
 
-const long kDefaultIntervalSeconds = 10;
 // The longest a probe may take on a host that does not answer.
 const int kLongestProbeSeconds = 10;
 
@@ -43,16 +38,6 @@ std::string boundAddress(const std::string& listen, int port) {
 
 }  // namespace
 
-MetricsSettings readMetricsSettings(SettingsReader& reader) {
-  MetricsSettings settings;
-  settings.listen = reader.text("KIVO", "metrics_listen");
-  settings.file = reader.text("KIVO", "metrics_file");
-  long seconds = reader.count("KIVO", "metrics_interval", kDefaultIntervalSeconds);
-  if (seconds <= 0) seconds = kDefaultIntervalSeconds;
-  settings.interval = std::chrono::seconds(seconds);
-  return settings;
-}
-
 MetricsPublisher::MetricsPublisher() = default;
 
 MetricsPublisher::~MetricsPublisher() {
@@ -61,10 +46,6 @@ MetricsPublisher::~MetricsPublisher() {
   // The last file holds everything the workers did before they ended.
   if (file_) writeFile();
   exposer_.reset();
-}
-
-void MetricsPublisher::start(const MetricsSettings& settings, iniConfig& config) {
-  start(settings, databaseConnectionString(config), metrics());
 }
 
 void MetricsPublisher::start(const MetricsSettings& settings, const std::string& conninfo,

@@ -17,7 +17,7 @@
 #include <memory>
 #include <string>
 
-class iniConfig;
+#include "daemon/base/settings.h"
 
 namespace prometheus {
 class Exposer;
@@ -30,19 +30,6 @@ class Metrics;
 class MetricsFile;
 class PeriodicThread;
 
-// The [KIVO] settings of the metrics.
-struct MetricsSettings {
-  std::string listen;  // HOST:PORT of the listener; empty: none
-  std::string file;    // path of the metrics file; empty: none
-  std::chrono::milliseconds interval{10000};  // of the file and the probe
-};
-
-class SettingsReader;
-
-// metrics_listen, metrics_file and metrics_interval (seconds; missing, not a
-// number or not above 0 gives 10).
-MetricsSettings readMetricsSettings(SettingsReader& reader);
-
 class MetricsPublisher {
  public:
   MetricsPublisher();
@@ -50,9 +37,6 @@ class MetricsPublisher {
   MetricsPublisher(const MetricsPublisher&) = delete;
   MetricsPublisher& operator=(const MetricsPublisher&) = delete;
 
-  // The daemon's metrics() as settings say, probing the server of the
-  // settings file's connection string.
-  void start(const MetricsSettings& settings, iniConfig& config);
   // Publishes metrics as settings say, probing the server of conninfo. Does
   // nothing when settings ask for neither listener nor file.
   void start(const MetricsSettings& settings, const std::string& conninfo, Metrics& metrics);

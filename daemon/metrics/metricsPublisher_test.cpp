@@ -1,4 +1,4 @@
-// The metrics leaving the process: the settings, the file, the listener and
+// The metrics leaving the process: the file, the listener and
 // the probe of the database server, which here finds none; and the
 // self-check plug-in that reads them: its arguments, its verdict, its output
 // and exit status.
@@ -13,8 +13,6 @@
 
 #include "check/checkKivotrapd.h"
 #include "daemon/metrics/databaseProbe.h"
-#include "daemon/base/settingsReader.h"
-#include "support/iniConfig.h"
 #include "support/metrics.h"
 #include "check/metricsSource.h"
 #include "check/metricsText.h"
@@ -44,14 +42,6 @@ class MetricsPublisherThreadTest : public ::testing::Test {
   Metrics metrics;
   MetricsSettings settings;
 };
-
-// The settings as read are the metrics end-to-end test's: its daemons set all three.
-TEST_F(MetricsPublisherThreadTest, AnIntervalBelowOneSecondIsTheDefault) {
-  writeFile(dir.file("kivo.conf"), "[KIVO]\nmetrics_interval=0\n");
-  iniConfig config(dir.file("kivo.conf"));
-  SettingsReader reader(config);
-  EXPECT_EQ(readMetricsSettings(reader).interval, std::chrono::seconds(10));
-}
 
 TEST_F(MetricsPublisherThreadTest, TheFileIsWrittenEveryIntervalAndAtTheEndFailuresCostALine) {
   settings.file = dir.file("late/kivotrapd.prom");

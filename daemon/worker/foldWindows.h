@@ -38,6 +38,7 @@
 #include <utility>
 #include <vector>
 
+#include "daemon/base/settings.h"
 #include "trap/snmpTrap.h"
 
 namespace kivo {
@@ -46,10 +47,7 @@ class FoldWindows {
  public:
   using Clock = std::chrono::steady_clock;
 
-  struct Settings {
-    int windowSeconds = 0;             // 0 folds nothing
-    std::set<std::string> ignoredOids;  // OIDs whose values do not count
-  };
+  using Settings = FoldSettings;
 
   enum Decision {
     kRun,   // run the trap
