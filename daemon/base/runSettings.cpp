@@ -7,9 +7,6 @@
 
 namespace kivo {
 
-RunSettings run_settings;
-StopNotice stop_notice;
-
 namespace {
 
 int readSeconds(kivo::SettingsReader& settings, const char* key, int fallback) {
@@ -31,18 +28,18 @@ RunSettings readRunSettings(kivo::SettingsReader& reader) {
   return settings;
 }
 
-RunLimits pluginLimits() {
+RunLimits pluginLimits(const RunSettings& settings, const StopNotice* stop) {
   RunLimits limits;
-  limits.timeout = run_settings.pluginTimeout;
-  limits.outputMax = run_settings.pluginOutputMax;
-  limits.stop = &stop_notice;
+  limits.timeout = settings.pluginTimeout;
+  limits.outputMax = settings.pluginOutputMax;
+  limits.stop = stop;
   return limits;
 }
 
-RunLimits alertingLimits() {
+RunLimits alertingLimits(const RunSettings& settings, const StopNotice* stop) {
   RunLimits limits;
-  limits.timeout = run_settings.alertingTimeout;
-  limits.stop = &stop_notice;
+  limits.timeout = settings.alertingTimeout;
+  limits.stop = stop;
   return limits;
 }
 

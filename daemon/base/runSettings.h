@@ -2,10 +2,8 @@
 // and an alerting program may take, how much of a plug-in's output is kept,
 // how long the stop waits for running programs, and how many workers start.
 //
-// run_settings is written once at start-up, before the first worker starts,
-// and only read afterwards. stop_notice is begun by the thread that begins
-// the stop (signalWorkersToEnd) and watched by every wait on a program; its
-// own comment says how threads use it.
+// The daemon's RunSettings are written once at start-up, before the first
+// worker starts, and only read afterwards.
 #ifndef KIVO_DAEMON_BASE_RUNSETTINGS_H
 #define KIVO_DAEMON_BASE_RUNSETTINGS_H
 
@@ -28,16 +26,14 @@ struct RunSettings {
 // plug-in at any moment, and the machine's processes are not unlimited.
 const int kMostWorkers = 256;
 
-extern RunSettings run_settings;
-extern StopNotice stop_notice;
-
 // The four settings from the "KIVO" section. A key that is missing, empty
 // or holds no number gives its default; a value below 0 counts as 0.
 RunSettings readRunSettings(kivo::SettingsReader& settings);
 
-// The limits of one plug-in run and of one alerting program run.
-RunLimits pluginLimits();
-RunLimits alertingLimits();
+// The limits of one plug-in run and of one alerting program run; stop may
+// be null (the stop never cuts the program short).
+RunLimits pluginLimits(const RunSettings& settings, const StopNotice* stop);
+RunLimits alertingLimits(const RunSettings& settings, const StopNotice* stop);
 
 // How many workers to start for the thread_number setting: none for 0 or
 // less, at most kMostWorkers; either case gets an ERR line.

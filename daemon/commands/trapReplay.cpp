@@ -67,14 +67,14 @@ bool loadServices(iniConfig& config, MapTrapService* services) {
 }
 
 // Runs the plug-in as a worker would, without recording anything.
-int runPlugin(service& s) {
+int runPlugin(service& s, const RunSettings& limits) {
   std::string problem = programProblem(s.Getpath());
   if (!problem.empty()) {
     print("warning: plug-in " + escapeControls(s.Getpath()) + ": " + problem + "\n");
   }
   int code;
   try {
-    code = s.execute(pluginLimits());
+    code = s.execute(pluginLimits(limits, nullptr));
   } catch (const serviceException& e) {
     print("plug-in failed: " + errorTextOnOneLine(e.what()) + "\n");
     return kNotMatched;
@@ -83,7 +83,7 @@ int runPlugin(service& s) {
     return kNotMatched;
   }
   std::string timedOut = s.GetTimedOut() ? " (timed out after " +
-                                               std::to_string(run_settings.pluginTimeout) + " s)"
+                                               std::to_string(limits.pluginTimeout) + " s)"
                                          : "";
   print("exit code: " + std::to_string(code) + timedOut + "\n");
   print("output = " + shown(s.GetStdout()) + "\n");
@@ -94,7 +94,6 @@ int replay(const std::string& configuration, const std::string& file, bool run) 
   iniConfig config(configuration);
   SettingsReader reader(config);
   DaemonSettings settings = readDaemonSettings(reader);
-  run_settings = settings.run;
   snmpTrap trap;
   std::string why;
   if (!readTrapFile(file, settings.spoolFileMax, &trap, &why)) {
@@ -110,7 +109,7 @@ int replay(const std::string& configuration, const std::string& file, bool run) 
   service s = *found;
   fillServiceParameters(s, trap);
   print(describeCommand(s));
-  return run ? runPlugin(s) : kMatched;
+  return run ? runPlugin(s, settings.run) : kMatched;
 }
 
 }  // namespace

@@ -45,7 +45,8 @@ int databaseConnections(kivo::SettingsReader& reader) {
   return count > kMostConnections ? kMostConnections : static_cast<int>(count);
 }
 
-void startDatabase(iniConfig& config) {
+void startDatabase(iniConfig& config, const StopNotice& stop, const pgSafeThread::Events& events,
+                   ConnectionPool& pool) {
   std::string conninfo = databaseConnectionString(config);
   write_log("INFO", "Connection database....");
   pgSQL.reset(new pgSafeThread(conninfo));
@@ -57,11 +58,12 @@ void startDatabase(iniConfig& config) {
   int connections = databaseConnections(reader);
   for (const std::string& finding : reader.findings()) write_log("ERR", finding);
   pgSQL->setSlowStatementReport(std::chrono::seconds(slowSeconds));
-  pgSQL->setStopNotice(&stop_notice);
+  pgSQL->setStopNotice(&stop);
+  pgSQL->setEvents(events);
   write_log("INFO", "Connection database sucessful. Encoding: " + pgSQL->getClientEncoding());
   prepareJournalStatements(*pgSQL);
   // The others like the first, its statements prepared on each.
-  connection_pool.grow(*pgSQL, connections);
+  pool.grow(*pgSQL, connections);
   loadErrorKinds(*pgSQL);
 }
 

@@ -7,12 +7,15 @@
 #include <string>
 
 #include "support/connectionOutage.h"
+#include "support/pgSafeThread.h"
 
 class iniConfig;
 
 namespace kivo {
 
+class ConnectionPool;
 class SettingsReader;
+class StopNotice;
 
 // The most connections that PGSQL_connections may ask for.
 const int kMostConnections = 64;
@@ -36,10 +39,12 @@ ConnectionOutage::Policy reconnectPolicy();
 // databaseConnectionString(config), writes INFO "Connection database
 // sucessful. Encoding: " and the client encoding, sends the connection's
 // outage lines to the system log, prepares the journal statements, makes
-// the further connections of PGSQL_connections (connection_pool) and loads
-// map_error. The first PostgresqlException goes to the
+// the further connections of PGSQL_connections into pool and loads
+// map_error. Every connection's statements are cancelled at stop's deadline
+// and its events go to events. The first PostgresqlException goes to the
 // caller: pgSQL stays null when the connection failed.
-void startDatabase(iniConfig& config);
+void startDatabase(iniConfig& config, const StopNotice& stop, const pgSafeThread::Events& events,
+                   ConnectionPool& pool);
 
 }  // namespace kivo
 

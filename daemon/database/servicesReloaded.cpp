@@ -42,8 +42,8 @@ std::vector<int> changedServices(const MapTrapService::Services& before,
 }
 
 void servicesReloaded(const MapTrapService::Services& before,
-                      const MapTrapService::Services& after) {
-  if (fold_windows) fold_windows->closeNow(changedServices(before, after));
+                      const MapTrapService::Services& after, FoldWindows* windows) {
+  if (windows != nullptr) windows->closeNow(changedServices(before, after));
 }
 
 }  // namespace kivo

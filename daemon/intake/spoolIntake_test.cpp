@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "daemon/intake/intakeWakeup.h"
+#include "support/metrics.h"
 #include "testing/capturedOutput.h"
 #include "testing/daemonConfig.h"
 
@@ -69,11 +70,12 @@ class SpoolIntakeTest : public ::testing::Test {
   std::string spool = dir.path() + "/";
   std::atomic<int> stop{0};
   IntakeWakeup wakeup{stop};
-  SpoolLedger ledger{wakeup, 3};
+  Metrics metrics;
+  SpoolLedger ledger{wakeup, metrics, 3};
   SpoolLock lock;
   ExecuteQueue<snmpTrap> queue;
   ServiceGate gate{queue};
-  SpoolIntake intake{spool, SpoolIntake::Settings{4096, 10}, gate, ledger, lock};
+  SpoolIntake intake{spool, SpoolIntake::Settings{4096, 10}, gate, ledger, lock, metrics};
   std::vector<snmpTrap> taken;
 };
 

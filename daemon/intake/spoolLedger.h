@@ -32,6 +32,7 @@
 namespace kivo {
 
 class IntakeWakeup;
+class Metrics;
 
 class SpoolLedger {
  public:
@@ -57,7 +58,8 @@ class SpoolLedger {
     time_t stableSince = 0;      // kSettling: when this modification was first seen
   };
 
-  SpoolLedger(IntakeWakeup& wakeup, size_t limit);
+  // metrics counts the traps in memory and the files that would not go.
+  SpoolLedger(IntakeWakeup& wakeup, Metrics& metrics, size_t limit);
   SpoolLedger(const SpoolLedger&) = delete;
   SpoolLedger& operator=(const SpoolLedger&) = delete;
 
@@ -95,6 +97,7 @@ class SpoolLedger {
 
  private:
   IntakeWakeup& wakeup_;
+  Metrics& metrics_;
   std::mutex mutex_;
   size_t limit_;
   // Entries by state, so that a pass asks for the few waiting ones without

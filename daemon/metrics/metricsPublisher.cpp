@@ -63,8 +63,9 @@ MetricsPublisher::~MetricsPublisher() {
   exposer_.reset();
 }
 
-void MetricsPublisher::start(const MetricsSettings& settings, iniConfig& config) {
-  start(settings, databaseConnectionString(config), metrics());
+void MetricsPublisher::start(const MetricsSettings& settings, iniConfig& config,
+                             Metrics& metrics) {
+  start(settings, databaseConnectionString(config), metrics);
 }
 
 void MetricsPublisher::start(const MetricsSettings& settings, const std::string& conninfo,

@@ -50,9 +50,9 @@ class MetricsPublisher {
   MetricsPublisher(const MetricsPublisher&) = delete;
   MetricsPublisher& operator=(const MetricsPublisher&) = delete;
 
-  // The daemon's metrics() as settings say, probing the server of the
+  // The daemon's metrics as settings say, probing the server of the
   // settings file's connection string.
-  void start(const MetricsSettings& settings, iniConfig& config);
+  void start(const MetricsSettings& settings, iniConfig& config, Metrics& metrics);
   // Publishes metrics as settings say, probing the server of conninfo. Does
   // nothing when settings ask for neither listener nor file.
   void start(const MetricsSettings& settings, const std::string& conninfo, Metrics& metrics);
