@@ -1,8 +1,8 @@
 #include "daemon/worker/errorJournal.h"
-#include "daemon/worker/workerParts.h"
 
 #include "daemon/base/daemonGlobals.h"
 #include "daemon/base/systemLog.h"
+#include "daemon/worker/workerParts.h"
 #include "support/convertTo.h"
 #include "support/exceptions.h"
 #include "support/connectionPool.h"
@@ -49,7 +49,7 @@ const std::vector<JournalStatement> kStatements = {
 pgSafeThread& db() { return kivo::currentConnection(*pgSQL); }
 
 // The journal's failures that last are told once per statement and kind,
-// by the workers' tracker; with no workers every failure is told.
+// by the workers' tracker; with no parts in use every failure is told.
 kivo::ErrorRepeats* journalRepeats() {
   const kivo::WorkerParts* parts = kivo::workerParts();
   return parts != nullptr ? &parts->journalRepeats : nullptr;

@@ -22,8 +22,8 @@
 #include <optional>
 #include <string>
 
-#include "services/service.h"
 #include "daemon/worker/workerParts.h"
+#include "services/service.h"
 #include "trap/snmpTrap.h"
 
 namespace kivo {
