@@ -12,9 +12,9 @@ namespace kivo {
 // /etc/kivo/kivo.conf.
 std::string configurationPath();
 
-// The whole life of the daemon: start-up, intake loop, stop. Returns the
-// process's exit status: 0 after a stop on SIGTERM or SIGINT, 1 after a stop
-// caused by a failure.
+// The whole life of the daemon (one kivo::Daemon's run): start-up, intake
+// loop, stop. Returns the process's exit status: 0 after a stop on SIGTERM
+// or SIGINT, 1 after a stop caused by a failure.
 int kivoTrapdMain();
 
 }  // namespace kivo

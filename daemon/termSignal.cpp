@@ -6,17 +6,11 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 
-#include "daemon/intake/intakeWakeup.h"
-#include "daemon/base/daemonGlobals.h"
 #include "daemon/base/systemLog.h"
-#include "daemon/worker/trapWorker.h"
 #include "support/posixIo.h"
 
-using kivo::intake_wakeup;
 using kivo::readRetry;
-using kivo::signalWorkersToEnd;
 
 namespace {
 
@@ -61,8 +55,9 @@ TermSignal::~TermSignal() {
   }
 }
 
-bool TermSignal::install(std::function<void()> hangUp) {
+bool TermSignal::install(std::function<void()> stop, std::function<void()> hangUp) {
   if (!openSignalPipe()) return false;
+  stop_ = std::move(stop);
   hangUp_ = std::move(hangUp);
   daemon_pid.store(::getpid());
   struct sigaction action = {};
@@ -84,26 +79,10 @@ void TermSignal::run() {
     if (byte == kHangUpByte) {
       if (hangUp_) hangUp_();
     } else {
-      stop();
+      write_log("INFO", " stop kivoTrapD... SIGTERM");
+      stop_();
     }
   }
-}
-
-void TermSignal::stop() {
-  write_log("INFO", " stop kivoTrapD... SIGTERM");
-  signalWorkersToEnd();
-  // Taking the pause's mutex orders the flag before a waiter's test, so the
-  // main thread cannot test, miss it and then sleep through the wake-up.
-  { std::lock_guard<std::mutex> hold(pauseMutex_); }
-  pauseCondition_.notify_all();
-  intake_wakeup.wakeForStop();
-}
-
-void TermSignal::pause(const timespec& length) {
-  if (length.tv_sec <= 0 && length.tv_nsec <= 0) return;
-  auto duration = std::chrono::seconds(length.tv_sec) + std::chrono::nanoseconds(length.tv_nsec);
-  std::unique_lock<std::mutex> hold(pauseMutex_);
-  pauseCondition_.wait_for(hold, duration, [] { return die_kivo.load() != 0; });
 }
 
 }  // namespace kivo

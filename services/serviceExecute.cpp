@@ -18,7 +18,6 @@
 #include "support/programRun.h"
 #include "support/convertTo.h"
 #include "support/logText.h"
-#include "support/metrics.h"
 #include "support/posixIo.h"
 #include "support/standardOutput.h"
 
@@ -145,12 +144,10 @@ service::AlertingEnd service::executeAlertingSoftware(double errorId, const RunL
     if (lacksResources(error)) throw kivo::ResourceShortageException(errnoText(error));
     writeStandardOutputLine("ERR can't start alerting program " + alertingSoftware + ": " +
                             errnoText(error));
-    kivo::metrics().alertEnded(kivo::Metrics::kAlertFailed);
     return kAlertingFailed;
   }
   if (started == ChildProcess::kProgramFailed) {
     reportExecFailure(error);
-    kivo::metrics().alertEnded(kivo::Metrics::kAlertFailed);
     return kAlertingFailed;
   }
   // Its exit status is not looked at, nor a failed wait: the holder still
@@ -160,7 +157,5 @@ service::AlertingEnd service::executeAlertingSoftware(double errorId, const RunL
     throw StopException("alerting program of service " + name + " cut short by the stop: " +
                         alertingSoftware);
   }
-  kivo::metrics().alertEnded(end == ProgramRun::kTimedOut ? kivo::Metrics::kAlertTimedOut
-                                                          : kivo::Metrics::kAlertOk);
   return end == ProgramRun::kTimedOut ? kAlertingTimedOut : kAlertingEnded;
 }

@@ -199,9 +199,4 @@ std::string Metrics::text() const {
   return prometheus::TextSerializer().Serialize(registry_->Collect());
 }
 
-Metrics& metrics() {
-  static Metrics instance;
-  return instance;
-}
-
 }  // namespace kivo

@@ -10,9 +10,8 @@
 // of the database sit behind the object's own mutex, which no call holds
 // while calling out.
 //
-// Thread-safe: any thread may call any member at any time. The daemon has
-// one instance, metrics(), which lives until the process ends; tests make
-// their own.
+// Thread-safe: any thread may call any member at any time. The daemon owns
+// one instance for its run; tests make their own.
 #ifndef KIVO_SUPPORT_METRICS_H
 #define KIVO_SUPPORT_METRICS_H
 
@@ -122,9 +121,6 @@ class Metrics {
   bool connectionDown_ = false;
   bool probeAnswered_ = false;
 };
-
-// The daemon's instance, made on first use.
-Metrics& metrics();
 
 // A worker thread, counted in kivotrapd_workers for the holder's life.
 class CountedWorker {

@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "support/exceptions.h"
-#include "support/metrics.h"
 #include "support/standardOutput.h"
 #include "support/stopNotice.h"
 
@@ -173,7 +172,8 @@ pgSafeThread::pgSafeThread(const pgSafeThread& first, SharingOutage)
       failures_(first.failures_),
       report_(first.report_),
       slowAfter_(first.slowAfter_),
-      stop_(first.stop_) {
+      stop_(first.stop_),
+      events_(first.events_) {
   epoch_ = outage_->epoch();
   connect();
   for (const PreparedStatement& statement : first.prepared_) {
@@ -213,19 +213,21 @@ void pgSafeThread::setSlowStatementReport(std::chrono::milliseconds slowAfter) {
 
 void pgSafeThread::setStopNotice(const StopNotice* stop) { stop_ = stop; }
 
+void pgSafeThread::setEvents(Events events) { events_ = std::move(events); }
+
 bool pgSafeThread::waitUntilConnected() { return outage_->waitUntilUp(); }
 
 void pgSafeThread::interruptWaits() { outage_->interrupt(); }
 
 void pgSafeThread::reportLost(const std::string& line) {
   if (line.empty()) return;
-  kivo::metrics().databaseLost();
+  if (events_.lost) events_.lost();
   report("ERR", line);
 }
 
 void pgSafeThread::reportRestored(const std::string& line) {
   if (line.empty()) return;
-  kivo::metrics().databaseBack();
+  if (events_.back) events_.back();
   report("INFO", line);
 }
 
@@ -255,10 +257,10 @@ PgResult pgSafeThread::run(std::unique_lock<std::mutex>& hold, const std::string
         broken_ = true;
         reportLost(outage_->lost(PQerrorMessage(connection_.get())));
       } else if (!kivo::passingFailure(sqlStateOf(result.get()))) {
-        kivo::metrics().databaseStatementRefused();
+        if (events_.refused) events_.refused();
         return result;
       } else {
-        kivo::metrics().databaseStatementRefused();
+        if (events_.refused) events_.refused();
         report("ERR", failures_->failed(name, PQresultErrorMessage(result.get())));
         hold.unlock();
         if (!outage_->sleepFor(pause)) throw abandoned();

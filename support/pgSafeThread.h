@@ -145,6 +145,16 @@ class pgSafeThread {
   // Statements still running at the stop's deadline are cancelled.
   void setStopNotice(const kivo::StopNotice* stop);
 
+  // What the connection tells its owner besides its lines, for counting:
+  // each member may be empty, and is called on the thread whose statement
+  // saw the event; it must not use the connection.
+  struct Events {
+    std::function<void()> lost;     // an outage began
+    std::function<void()> back;     // the outage ended
+    std::function<void()> refused;  // the server refused a statement
+  };
+  void setEvents(Events events);
+
   // Returns at once while the connection works; blocks while it is down.
   // False when interruptWaits() was called while it is down.
   bool waitUntilConnected();
@@ -212,6 +222,7 @@ class pgSafeThread {
   OutageReport report_;
   std::chrono::milliseconds slowAfter_{10000};
   const kivo::StopNotice* stop_ = nullptr;
+  Events events_;
 };
 
 namespace kivo {

@@ -5,8 +5,8 @@
 // settings, map_error, map_service_trap) are complete before the first
 // worker starts and only read afterwards, but for map_service_trap, whose
 // whole content a reload on SIGHUP replaces under its own lock. die_kivo goes
-// from 0 to 1 once, under the queue's mutex. Shared containers carry their
-// own locks.
+// from 0 to 1 once, under the queue's mutex, in kivo::Stop::stop(). Shared
+// containers carry their own locks.
 #ifndef KIVO_DAEMON_BASE_DAEMONGLOBALS_H
 #define KIVO_DAEMON_BASE_DAEMONGLOBALS_H
 
@@ -26,14 +26,6 @@
 #include "trap/snmpTrap.h"
 
 class pgSafeThread;
-
-namespace kivo {
-class ConnectionPool;
-class FoldWindows;
-class IntakeWakeup;
-class ServiceGate;
-class SpoolLedger;
-}  // namespace kivo
 
 // One started worker.
 struct thread_kivo {
@@ -55,23 +47,5 @@ extern MapTrapService map_service_trap;
 extern std::vector<thread_kivo> vec_thread;
 extern std::mutex mutex_vec_thread;
 extern ExecuteQueue<snmpTrap> fifo_trap;
-
-namespace kivo {
-
-// The intake loop's pause, which the stop, the workers and the arrival of a
-// file end early.
-extern IntakeWakeup intake_wakeup;
-// The spool files whose traps are queued or being handled.
-extern SpoolLedger spool_ledger;
-// Between the intake and fifo_trap: one trap of a service at a time.
-extern ServiceGate service_gate;
-// pgSQL and the further connections of PGSQL_connections, leased by the
-// workers one trap at a time.
-extern ConnectionPool connection_pool;
-// The services' fold windows, made at the start before the workers and
-// gone after them.
-extern std::unique_ptr<FoldWindows> fold_windows;
-
-}  // namespace kivo
 
 #endif

@@ -2,21 +2,18 @@
 
 namespace kivo {
 
-RunSettings run_settings;
-StopNotice stop_notice;
-
-RunLimits pluginLimits() {
+RunLimits pluginLimits(const RunSettings& settings, const StopNotice* stop) {
   RunLimits limits;
-  limits.timeout = run_settings.pluginTimeout;
-  limits.outputMax = run_settings.pluginOutputMax;
-  limits.stop = &stop_notice;
+  limits.timeout = settings.pluginTimeout;
+  limits.outputMax = settings.pluginOutputMax;
+  limits.stop = stop;
   return limits;
 }
 
-RunLimits alertingLimits() {
+RunLimits alertingLimits(const RunSettings& settings, const StopNotice* stop) {
   RunLimits limits;
-  limits.timeout = run_settings.alertingTimeout;
-  limits.stop = &stop_notice;
+  limits.timeout = settings.alertingTimeout;
+  limits.stop = stop;
   return limits;
 }
 

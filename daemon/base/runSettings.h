@@ -1,11 +1,6 @@
-// What bounds the workers at run time: run_settings, the [KIVO] settings of
-// the programs they run (daemon/base/settings.h), and the notice of the stop
-// that every wait on a program watches; and how many workers start.
-//
-// run_settings is written once at start-up, before the first worker starts,
-// and only read afterwards. stop_notice is begun by the thread that begins
-// the stop (signalWorkersToEnd) and watched by every wait on a program; its
-// own comment says how threads use it.
+// What bounds the workers at run time: the limits of the programs they run,
+// from the [KIVO] settings (daemon/base/settings.h) and the notice of the
+// stop that every wait on a program watches; and how many workers start.
 #ifndef KIVO_DAEMON_BASE_RUNSETTINGS_H
 #define KIVO_DAEMON_BASE_RUNSETTINGS_H
 
@@ -15,12 +10,10 @@
 
 namespace kivo {
 
-extern RunSettings run_settings;
-extern StopNotice stop_notice;
-
-// The limits of one plug-in run and of one alerting program run.
-RunLimits pluginLimits();
-RunLimits alertingLimits();
+// The limits of one plug-in run and of one alerting program run; stop may
+// be null (the stop never cuts the program short).
+RunLimits pluginLimits(const RunSettings& settings, const StopNotice* stop);
+RunLimits alertingLimits(const RunSettings& settings, const StopNotice* stop);
 
 // How many workers to start for the thread_number setting: none for 0 or
 // less, at most kMostWorkers. Settings::validate() tells either case.

@@ -180,8 +180,9 @@ TEST(ServicesReloaded, ServicesThatChangedOrWentAreNamedAndCounted) {
   // 1 is as it was; 2 has another template, 3 went, 4 moved to another address.
   EXPECT_EQ(changedServices(before, after), (std::vector<int>{2, 3, 4}));
   EXPECT_TRUE(changedServices(before, before).empty());
-  servicesReloaded(before, after);
-  EXPECT_EQ(parseMetricsText(metrics().text())["kivotrapd_services"], 3) << "the gauge follows";
+  Metrics metrics;
+  servicesReloaded(before, after, nullptr, metrics);
+  EXPECT_EQ(parseMetricsText(metrics.text())["kivotrapd_services"], 3) << "the gauge follows";
 }
 
 }  // namespace

@@ -65,14 +65,14 @@ bool loadServices(const DatabaseSettings& settings, MapTrapService* services) {
 }
 
 // Runs the plug-in as a worker would, without recording anything.
-int runPlugin(service& s) {
+int runPlugin(service& s, const RunSettings& limits) {
   std::string problem = programProblem(s.Getpath());
   if (!problem.empty()) {
     print("warning: plug-in " + escapeControls(s.Getpath()) + ": " + problem + "\n");
   }
   int code;
   try {
-    code = s.execute(pluginLimits());
+    code = s.execute(pluginLimits(limits, nullptr));
   } catch (const serviceException& e) {
     print("plug-in failed: " + errorTextOnOneLine(e.what()) + "\n");
     return kNotMatched;
@@ -81,7 +81,7 @@ int runPlugin(service& s) {
     return kNotMatched;
   }
   std::string timedOut = s.GetTimedOut() ? " (timed out after " +
-                                               std::to_string(run_settings.pluginTimeout) + " s)"
+                                               std::to_string(limits.pluginTimeout) + " s)"
                                          : "";
   print("exit code: " + std::to_string(code) + timedOut + "\n");
   print("output = " + shown(s.GetStdout()) + "\n");
@@ -91,7 +91,6 @@ int runPlugin(service& s) {
 int replay(const std::string& configuration, const std::string& file, bool run) {
   iniConfig config(configuration);
   const Settings settings = readSettings(config);
-  run_settings = settings.kivo.run;
   snmpTrap trap;
   std::string why;
   if (!readTrapFile(file, settings.kivo.spoolFileMax, &trap, &why)) {
@@ -107,7 +106,7 @@ int replay(const std::string& configuration, const std::string& file, bool run) 
   service s = *found;
   fillServiceParameters(s, trap);
   print(describeCommand(s));
-  return run ? runPlugin(s) : kMatched;
+  return run ? runPlugin(s, settings.kivo.run) : kMatched;
 }
 
 }  // namespace

@@ -25,18 +25,20 @@ ConnectionOutage::Policy reconnectPolicy() {
   return policy;
 }
 
-void startDatabase(const DatabaseSettings& settings) {
+void startDatabase(const DatabaseSettings& settings, const StopNotice& stop,
+                   const pgSafeThread::Events& events, ConnectionPool& pool) {
   write_log("INFO", "Connection database....");
   pgSQL.reset(new pgSafeThread(settings.connectionString()));
   pgSQL->setOutageReport(
       [](const std::string& level, const std::string& message) { write_log(level, message); });
   pgSQL->setReconnectPolicy(reconnectPolicy());
   pgSQL->setSlowStatementReport(std::chrono::seconds(settings.slowStatementSeconds));
-  pgSQL->setStopNotice(&stop_notice);
+  pgSQL->setStopNotice(&stop);
+  pgSQL->setEvents(events);
   write_log("INFO", "Connection database sucessful. Encoding: " + pgSQL->getClientEncoding());
   prepareJournalStatements(*pgSQL);
   // The others like the first, its statements prepared on each.
-  connection_pool.grow(*pgSQL, settings.connections);
+  pool.grow(*pgSQL, settings.connections);
   loadErrorKinds(*pgSQL);
 }
 

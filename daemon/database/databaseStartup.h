@@ -7,10 +7,13 @@
 #include <string>
 
 #include "support/connectionOutage.h"
+#include "support/pgSafeThread.h"
 
 namespace kivo {
 
 struct DatabaseSettings;
+class ConnectionPool;
+class StopNotice;
 
 // The reconnection back-off: the default one, or for tests with the longest
 // delay cut to KIVO_TEST_RECONNECT_MAX_MS milliseconds.
@@ -20,10 +23,12 @@ ConnectionOutage::Policy reconnectPolicy();
 // the settings' connection string, writes INFO "Connection database
 // sucessful. Encoding: " and the client encoding, sends the connection's
 // outage lines to the system log, prepares the journal statements, makes
-// the further connections of PGSQL_connections (connection_pool) and loads
-// map_error. The first PostgresqlException goes to the
+// the further connections of PGSQL_connections into pool and loads
+// map_error. Every connection's statements are cancelled at stop's deadline
+// and its events go to events. The first PostgresqlException goes to the
 // caller: pgSQL stays null when the connection failed.
-void startDatabase(const DatabaseSettings& settings);
+void startDatabase(const DatabaseSettings& settings, const StopNotice& stop,
+                   const pgSafeThread::Events& events, ConnectionPool& pool);
 
 }  // namespace kivo
 

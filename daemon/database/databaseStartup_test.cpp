@@ -9,6 +9,7 @@
 #include "daemon/database/serviceLoader.h"
 #include "daemon/worker/serviceStates.h"
 #include "testing/daemonDatabaseTest.h"
+#include "testing/workerContext.h"
 
 namespace kivo {
 
@@ -126,6 +127,10 @@ class JournalTest : public DatabaseStartupTest {
     prepareJournalStatements(*pgSQL);
     loadErrorKinds(*pgSQL);
   }
+
+  // The journal's failures are told once, as a worker's are.
+  WorkerContext context;
+  WorkerPartsInUse parts{context.parts()};
 
   // Service 12 of device 7 after a run that ended with code and printed output.
   static service ran(int code, const std::string& output) {

@@ -41,7 +41,7 @@ bool readServices(std::vector<TrapServiceRow>* rows, PgResult* priorities, PgRes
 
 }  // namespace
 
-bool reloadServices() {
+bool reloadServices(ServiceStates& serviceStates, FoldWindows* windows, Metrics& metrics) {
   if (die_kivo.load() != 0) return false;
   std::vector<TrapServiceRow> rows;
   PgResult priorities;
@@ -50,8 +50,8 @@ bool reloadServices() {
   MapTrapService::Services fresh = servicesByAddress(rows);
   MapTrapService::Services before = map_service_trap.exchange(fresh);
   // The services' last states as their rows hold them now.
-  service_states.replace(states.get());
-  servicesReloaded(before, fresh);
+  serviceStates.replace(states.get());
+  servicesReloaded(before, fresh, windows, metrics);
   writePriorityFile(priorities.get());
   write_log("INFO", "services reloaded: " + std::to_string(distinctServices(rows)) + " services");
   return true;

@@ -18,13 +18,18 @@
 
 namespace kivo {
 
+class FoldWindows;
+class Metrics;
+class ServiceStates;
+
 // One reload on the calling thread: the services and the priority rows are
 // read on pgSQL without waiting for an unreachable server; the services are
-// then swapped in whole into map_service_trap, servicesReloaded() is called,
+// then swapped in whole into map_service_trap, the states replaced in
+// states, servicesReloaded() is called with windows (null: none) and metrics,
 // the priority file is written again and INFO "services reloaded: N
 // services" ends it. When a query fails, nothing changes and one ERR line
 // says why. Does nothing once the stop has begun. True when reloaded.
-bool reloadServices();
+bool reloadServices(ServiceStates& states, FoldWindows* windows, Metrics& metrics);
 
 class ServiceReload {
  public:

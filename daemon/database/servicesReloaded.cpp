@@ -43,11 +43,12 @@ std::vector<int> changedServices(const MapTrapService::Services& before,
 }
 
 void servicesReloaded(const MapTrapService::Services& before,
-                      const MapTrapService::Services& after) {
-  if (fold_windows) fold_windows->closeNow(changedServices(before, after));
+                      const MapTrapService::Services& after, FoldWindows* windows,
+                      Metrics& metrics) {
+  if (windows != nullptr) windows->closeNow(changedServices(before, after));
   size_t count = 0;
   for (const auto& device : after) count += device.second.size();
-  metrics().servicesLoaded(count);
+  metrics.servicesLoaded(count);
 }
 
 }  // namespace kivo

@@ -11,14 +11,19 @@
 
 namespace kivo {
 
+class FoldWindows;
+class Metrics;
+
 // Called on the thread that did the reload, right after map_service_trap
 // took after in place of before, and before the reload's INFO line. Workers
 // run on meanwhile: a trap found before the swap finishes with its copy of
-// the old service. The fold windows of the services that changed or went
-// close now (a trap they hold runs), so that they start afresh; the gauge of
-// the services loaded counts after. Must not throw.
+// the old service. The fold windows (windows, which may be null) of the
+// services that changed or went close now (a trap they hold runs), so that
+// they start afresh; the gauge of the services loaded counts after. Must not
+// throw.
 void servicesReloaded(const MapTrapService::Services& before,
-                      const MapTrapService::Services& after);
+                      const MapTrapService::Services& after, FoldWindows* windows,
+                      Metrics& metrics);
 
 // The ids of the services of before that are not in after as they were
 // (another device address, plug-in, template, OID or alerting program), or

@@ -36,10 +36,10 @@ timespec asTimespec(std::chrono::nanoseconds length) {
 
 IntakeLoop::IntakeLoop(std::string directory, const Settings& settings,
                        ServiceGate& gate, SpoolLedger& ledger, SpoolLock& lock,
-                       IntakeWakeup& wakeup, const std::atomic<int>& stop)
+                       IntakeWakeup& wakeup, const std::atomic<int>& stop, Metrics& metrics)
     : directory_(directory),
       settings_(settings),
-      intake_(std::move(directory), settings.intake, gate, ledger, lock),
+      intake_(std::move(directory), settings.intake, gate, ledger, lock, metrics),
       wakeup_(wakeup),
       stop_(stop) {}
 

@@ -34,7 +34,7 @@ class IntakeLoop {
 
   IntakeLoop(std::string directory, const Settings& settings, ServiceGate& gate,
              SpoolLedger& ledger, SpoolLock& lock, IntakeWakeup& wakeup,
-             const std::atomic<int>& stop);
+             const std::atomic<int>& stop, Metrics& metrics);
   IntakeLoop(const IntakeLoop&) = delete;
   IntakeLoop& operator=(const IntakeLoop&) = delete;
 

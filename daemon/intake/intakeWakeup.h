@@ -27,7 +27,7 @@ class IntakeWakeup {
   };
 
   // stop is the daemon's stop flag: every pause ends once it is set and
-  // wakeForStop() has been called.
+  // wakeForStop() has been called (the daemon's Stop calls it at the stop).
   explicit IntakeWakeup(const std::atomic<int>& stop) : stop_(stop) {}
   IntakeWakeup(const IntakeWakeup&) = delete;
   IntakeWakeup& operator=(const IntakeWakeup&) = delete;

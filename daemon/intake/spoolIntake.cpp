@@ -29,12 +29,14 @@ SpoolLedger::FileIdentity identityOf(const struct stat& status) {
 }  // namespace
 
 SpoolIntake::SpoolIntake(std::string directory, const Settings& settings,
-                         kivo::ServiceGate& gate, SpoolLedger& ledger, SpoolLock& lock)
+                         kivo::ServiceGate& gate, SpoolLedger& ledger, SpoolLock& lock,
+                         Metrics& metrics)
     : directory_(std::move(directory)),
       settings_(settings),
       gate_(gate),
       ledger_(ledger),
-      lock_(lock) {}
+      lock_(lock),
+      metrics_(metrics) {}
 
 SpoolIntake::PassResult SpoolIntake::runPass() {
   std::vector<std::string> names;
@@ -44,7 +46,7 @@ SpoolIntake::PassResult SpoolIntake::runPass() {
   PassResult result = takeEntries(names, &listed);
   ledger_.forgetVanished(names);
   size_t skipped = ledger_.skipped();
-  kivo::metrics().spoolPassed(names.size() - skipped, skipped);
+  metrics_.spoolPassed(names.size() - skipped, skipped);
   return result;
 }
 
@@ -61,7 +63,7 @@ SpoolIntake::PassResult SpoolIntake::runPass(const std::vector<std::string>& cha
   PassResult result = takeEntries(names, nullptr);
   // Between whole listings, with room for every trap file: each file in the
   // spool is in hand, waiting to settle or to be removed.
-  kivo::metrics().spoolPassed(ledger_.admitted() + ledger_.names(SpoolLedger::kSettling).size() +
+  metrics_.spoolPassed(ledger_.admitted() + ledger_.names(SpoolLedger::kSettling).size() +
                                   ledger_.names(SpoolLedger::kUndeletable).size(),
                               ledger_.skipped());
   return result;
@@ -201,7 +203,7 @@ void SpoolIntake::takeReadable(const std::string& name, const std::string& path,
   // always finds it in the ledger.
   ledger_.admit(trap.origin());
   // Counted before it is queued, so that a worker cannot let it go first.
-  kivo::metrics().trapTaken(name, entry.modified.tv_sec);
+  metrics_.trapTaken(name, entry.modified.tv_sec);
   gate_.offer(trap);
 }
 

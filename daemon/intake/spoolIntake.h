@@ -65,8 +65,9 @@ class SpoolIntake {
   // directory is used as a prefix: a file's path is directory + its name.
   // lock is the daemon's claim on the directory, taken here when start-up
   // could not take it, and again on a directory made anew at the path.
+  // metrics counts the passes and the traps taken.
   SpoolIntake(std::string directory, const Settings& settings, kivo::ServiceGate& gate,
-              SpoolLedger& ledger, SpoolLock& lock);
+              SpoolLedger& ledger, SpoolLock& lock, Metrics& metrics);
   SpoolIntake(const SpoolIntake&) = delete;
   SpoolIntake& operator=(const SpoolIntake&) = delete;
 
@@ -105,6 +106,7 @@ class SpoolIntake {
   kivo::ServiceGate& gate_;
   SpoolLedger& ledger_;
   SpoolLock& lock_;
+  Metrics& metrics_;
   bool unreadable_ = false;
   bool retryLater_ = false;
   bool lackReported_ = false;

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "daemon/intake/intakeWakeup.h"
+#include "support/metrics.h"
 #include "testing/capturedOutput.h"
 #include "testing/daemonConfig.h"
 
@@ -70,11 +71,12 @@ class SpoolIntakeTest : public ::testing::Test {
   std::string spool = dir.path() + "/";
   std::atomic<int> stop{0};
   IntakeWakeup wakeup{stop};
-  SpoolLedger ledger{wakeup, 3};
+  Metrics metrics;
+  SpoolLedger ledger{wakeup, metrics, 3};
   SpoolLock lock;
   ExecuteQueue<snmpTrap> queue;
   ServiceGate gate{queue};
-  SpoolIntake intake{spool, SpoolIntake::Settings{4096, 10}, gate, ledger, lock};
+  SpoolIntake intake{spool, SpoolIntake::Settings{4096, 10}, gate, ledger, lock, metrics};
   std::vector<snmpTrap> taken;
 };
 
@@ -143,7 +145,7 @@ TEST_F(SpoolIntakeTest, EntriesLeftAloneAreReportedOnceUntilTheyChange) {
 
 TEST_F(SpoolIntakeTest, AFileStillBeingWrittenWaitsUntilItHasSettled) {
   ledger.setLimit(100);
-  SpoolIntake settling{spool, SpoolIntake::Settings{4096, 1}, gate, ledger, lock};
+  SpoolIntake settling{spool, SpoolIntake::Settings{4096, 1}, gate, ledger, lock, metrics};
   settling.runPass();
   takeQueued();
   writeFile(spool + "trap-8", "");

@@ -13,8 +13,8 @@
 
 namespace kivo {
 
-SpoolLedger::SpoolLedger(IntakeWakeup& wakeup, size_t limit)
-    : wakeup_(wakeup), limit_(std::max<size_t>(limit, 1)) {}
+SpoolLedger::SpoolLedger(IntakeWakeup& wakeup, Metrics& metrics, size_t limit)
+    : wakeup_(wakeup), metrics_(metrics), limit_(std::max<size_t>(limit, 1)) {}
 
 void SpoolLedger::setLimit(size_t limit) {
   std::lock_guard<std::mutex> hold(mutex_);
@@ -129,13 +129,13 @@ void SpoolLedger::forgetVanished(const std::vector<std::string>& sortedNames) {
 
 void SpoolLedger::finish(const SpoolOrigin& origin, bool done) {
   if (origin.name.empty()) return;
-  kivo::metrics().trapReleased(origin.name);
+  metrics_.trapReleased(origin.name);
   // The file goes before the entry: until the entry is gone the intake skips
   // the name, so it can never take the file a second time.
   bool removed = !done || removeSpoolFile(origin) == 0;
   if (!removed) {
     write_log("ERR", "kivo can't delete " + kivo::escapeControls(origin.path));
-    kivo::metrics().spoolFileUndeletable();
+    metrics_.spoolFileUndeletable();
   }
   bool wake = false;
   {

@@ -33,6 +33,7 @@
 namespace kivo {
 
 class IntakeWakeup;
+class Metrics;
 
 class SpoolLedger {
  public:
@@ -61,7 +62,8 @@ class SpoolLedger {
     std::chrono::steady_clock::time_point stableSince;
   };
 
-  SpoolLedger(IntakeWakeup& wakeup, size_t limit);
+  // metrics counts the traps in memory and the files that would not go.
+  SpoolLedger(IntakeWakeup& wakeup, Metrics& metrics, size_t limit);
   SpoolLedger(const SpoolLedger&) = delete;
   SpoolLedger& operator=(const SpoolLedger&) = delete;
 
@@ -99,6 +101,7 @@ class SpoolLedger {
 
  private:
   IntakeWakeup& wakeup_;
+  Metrics& metrics_;
   std::mutex mutex_;
   size_t limit_;
   // Entries by state, so that a pass asks for the few waiting ones without

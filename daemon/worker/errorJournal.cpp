@@ -2,6 +2,7 @@
 
 #include "daemon/base/daemonGlobals.h"
 #include "daemon/base/systemLog.h"
+#include "daemon/worker/workerParts.h"
 #include "support/convertTo.h"
 #include "support/exceptions.h"
 #include "support/connectionPool.h"
@@ -47,21 +48,31 @@ const std::vector<JournalStatement> kStatements = {
 // The connection of the trap at hand: the one its worker leased, or pgSQL.
 pgSafeThread& db() { return kivo::currentConnection(*pgSQL); }
 
-// The journal's failures that last are told once per statement and kind.
-kivo::ErrorRepeats journal_repeats;
+// The journal's failures that last are told once per statement and kind,
+// by the workers' tracker; with no parts in use every failure is told.
+kivo::ErrorRepeats* journalRepeats() {
+  const kivo::WorkerParts* parts = kivo::workerParts();
+  return parts != nullptr ? &parts->journalRepeats : nullptr;
+}
 
 // A failed statement: its line (the caller's text) the first time, then
 // counts.
 void reportFailure(const char* statement, const std::string& line,
                    const PostgresqlException& e) {
+  kivo::ErrorRepeats* repeats = journalRepeats();
+  if (repeats == nullptr) {
+    write_log("ERR", line);
+    return;
+  }
   kivo::ErrorRepeats::Verdict verdict =
-      journal_repeats.failed(statement, e.sqlState.empty() ? e.what() : e.sqlState);
+      repeats->failed(statement, e.sqlState.empty() ? e.what() : e.sqlState);
   if (verdict.tell) write_log("ERR", line);
   if (!verdict.countLine.empty()) write_log("ERR", verdict.countLine);
 }
 
 void reportSuccess(const char* statement) {
-  std::string counted = journal_repeats.succeeded(statement);
+  kivo::ErrorRepeats* repeats = journalRepeats();
+  std::string counted = repeats != nullptr ? repeats->succeeded(statement) : "";
   if (!counted.empty()) write_log("INFO", counted + ", then succeeded");
 }
 

@@ -8,8 +8,6 @@
 
 namespace kivo {
 
-ResourceShortage resource_shortage;
-
 void ResourceShortage::failed(const std::string& what, const std::string& why) {
   {
     std::lock_guard<std::mutex> hold(mutex_);

@@ -43,9 +43,6 @@ class ResourceShortage {
   std::chrono::steady_clock::time_point lastFailure_;
 };
 
-// The daemon's one.
-extern ResourceShortage resource_shortage;
-
 }  // namespace kivo
 
 #endif

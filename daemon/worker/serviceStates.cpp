@@ -5,8 +5,6 @@
 
 namespace kivo {
 
-ServiceStates service_states;
-
 std::string stateQuery() {
   return "SELECT service_id,service_previous_state FROM kivo_services";
 }

@@ -45,9 +45,6 @@ class ServiceStates {
 // The query of every service's last state, "service_id,service_previous_state".
 std::string stateQuery();
 
-// The daemon's one.
-extern ServiceStates service_states;
-
 }  // namespace kivo
 
 #endif

@@ -20,10 +20,17 @@
 
 namespace kivo {
 
-int DaemonActions::runPlugin(service& s) { return s.execute(pluginLimits()); }
+int DaemonActions::runPlugin(service& s) {
+  return s.execute(pluginLimits(parts_.settings, &parts_.stop));
+}
 
 service::AlertingEnd DaemonActions::runAlerting(service& s, double errorId) {
-  return s.executeAlertingSoftware(errorId, alertingLimits());
+  service::AlertingEnd end =
+      s.executeAlertingSoftware(errorId, alertingLimits(parts_.settings, &parts_.stop));
+  parts_.metrics.alertEnded(end == service::kAlertingEnded    ? Metrics::kAlertOk
+                            : end == service::kAlertingFailed ? Metrics::kAlertFailed
+                                                              : Metrics::kAlertTimedOut);
+  return end;
 }
 
 bool DaemonActions::storeRun(const service& s) { return kivo::storeRun(s); }
@@ -35,34 +42,29 @@ bool DaemonActions::openRecord(const service& s, int code) { return insertErrorR
 double DaemonActions::openRecordId(const service& s) { return getHappenError(s); }
 
 std::shared_ptr<void> DaemonActions::holdDatabase() {
-  return std::shared_ptr<void>(connection_pool.lease().release(),
+  return std::shared_ptr<void>(parts_.pool.lease().release(),
                                [](void* lease) { delete static_cast<ConnectionPool::Lease*>(lease); });
 }
 
-namespace {
-
-// The service of the device that sent the trap for its OID; false, with
-// the line that says so, when there is none. A copy, taken in one step: a
-// reload swapping the services meanwhile leaves the trap with the service
-// it found.
-bool findService(const snmpTrap& trap, service& s) {
+// A copy, taken in one step: a reload swapping the services meanwhile
+// leaves the trap with the service it found.
+bool TrapHandler::findService(const snmpTrap& trap, service& s) {
   std::string address = trap.getHostAddr();
   std::optional<service> found = map_service_trap.findServiceByOID(address, trap.getOid());
   if (!found) {
     write_log("INFO", "there isn't passive service for OID" +
                           escapeControls(trap.getOid() + " on this host " + trap.getHost() + "(" +
                                          address + ")"));
-    metrics().trapDone(Metrics::kNoService);
+    parts_.metrics.trapDone(Metrics::kNoService);
     return false;
   }
   s = *found;
   return true;
 }
 
-// Its spool file goes only once the trap is done.
-void finish(const snmpTrap& trap, bool done) { spool_ledger.finish(trap.origin(), done); }
-
-}  // namespace
+void TrapHandler::finish(const snmpTrap& trap, bool done) {
+  parts_.ledger.finish(trap.origin(), done);
+}
 
 void TrapHandler::handle(const snmpTrap& record) {
   try {
@@ -85,15 +87,15 @@ void TrapHandler::arrive(const snmpTrap& trap) {
     finish(trap, true);
     return;
   }
-  if (windows_ == nullptr || !windows_->enabled()) {
+  if (parts_.windows == nullptr || !parts_.windows->enabled()) {
     finish(trap, run(trap, s));
     return;
   }
-  FoldWindows::Verdict verdict = windows_->arrive(s.GetService_id(), s.Getname(), trap);
+  FoldWindows::Verdict verdict = parts_.windows->arrive(s.GetService_id(), s.Getname(), trap);
   if (!verdict.closedLine.empty()) write_log("INFO", verdict.closedLine);
   if (verdict.runFirst) runReleased(*verdict.runFirst);
   if (verdict.dropped) {
-    metrics().trapDone(Metrics::kFolded);
+    parts_.metrics.trapDone(Metrics::kFolded);
     finish(*verdict.dropped, true);
   }
   switch (verdict.decision) {
@@ -101,7 +103,7 @@ void TrapHandler::arrive(const snmpTrap& trap) {
       finish(trap, run(trap, s));
       break;
     case FoldWindows::kFold:
-      metrics().trapDone(Metrics::kFolded);
+      parts_.metrics.trapDone(Metrics::kFolded);
       finish(trap, true);
       break;
     case FoldWindows::kHold:
@@ -111,8 +113,8 @@ void TrapHandler::arrive(const snmpTrap& trap) {
 }
 
 void TrapHandler::closeWindow(const snmpTrap& marker) {
-  if (windows_ == nullptr) return;
-  FoldWindows::Verdict verdict = windows_->close(marker.windowServiceId());
+  if (parts_.windows == nullptr) return;
+  FoldWindows::Verdict verdict = parts_.windows->close(marker.windowServiceId());
   if (!verdict.closedLine.empty()) write_log("INFO", verdict.closedLine);
   if (verdict.runFirst) runReleased(*verdict.runFirst);
 }
@@ -133,11 +135,11 @@ auto TrapHandler::startWhenPossible(const std::string& what, Start start) -> dec
   for (;;) {
     try {
       auto result = start();
-      resource_shortage.succeeded();
+      parts_.shortage.succeeded();
       return result;
     } catch (const ResourceShortageException& e) {
-      resource_shortage.failed(what, e.what());
-      if (!resource_shortage.pause(stop_notice)) {
+      parts_.shortage.failed(what, e.what());
+      if (!parts_.shortage.pause(parts_.stop)) {
         throw StopException(what + " not started: the daemon is stopping");
       }
     }
@@ -147,7 +149,7 @@ auto TrapHandler::startWhenPossible(const std::string& what, Start start) -> dec
 bool TrapHandler::run(const snmpTrap& trap, service& s) {
   fillServiceParameters(s, trap);
   write_log("EXEC", escapeControls(s.Getpath() + " " + s.Getparameter()));
-  int previous = states_.previous(s.GetService_id());
+  int previous = parts_.states.previous(s.GetService_id());
   int code;
   const Metrics::Clock::time_point started = Metrics::Clock::now();
   try {
@@ -156,17 +158,17 @@ bool TrapHandler::run(const snmpTrap& trap, service& s) {
   } catch (const serviceException& e) {
     write_log("ERR", "ServiceException " + escapeControls(trap.getOid() + " " + trap.getHostAddr()) +
                          e.what());
-    metrics().pluginFailed(started);
+    parts_.metrics.pluginFailed(started);
     return true;
   } catch (const StopException& e) {
     // Nothing of the run is kept: the next start handles the trap again.
     write_log("ERR", e.what());
     return false;
   }
-  metrics().pluginEnded(code, s.GetTimedOut(), started);
+  parts_.metrics.pluginEnded(code, s.GetTimedOut(), started);
   if (s.GetTimedOut()) {
     write_log("ERR", "plug-in of service " + s.Getname() + " timed out after " +
-                         intToString(run_settings.pluginTimeout) + " s: " +
+                         intToString(parts_.settings.pluginTimeout) + " s: " +
                          escapeControls(s.Getpath() + " " + s.Getparameter()));
   }
   try {
@@ -178,11 +180,11 @@ bool TrapHandler::run(const snmpTrap& trap, service& s) {
       // A failure here must not cost the trap its error record and alert,
       // so it is reported and the trap goes on.
       actions_.storeRun(s);
-      states_.ran(s.GetService_id(), code);
+      parts_.states.ran(s.GetService_id(), code);
       write_log("EXEC", "RETURN exec " + intToString(code));
       if (code != previous) wanted = recordStateChange(s, previous, code);
     }
-    metrics().trapDone(Metrics::kRun);
+    parts_.metrics.trapDone(Metrics::kRun);
     if (wanted) alert(s, *wanted);
   } catch (const StopException& e) {
     write_log("ERR", e.what());
@@ -246,7 +248,7 @@ void TrapHandler::alert(service& s, const Alert& wanted) {
                         [&] { return actions_.runAlerting(s, wanted.errorId); });
   if (end == service::kAlertingTimedOut) {
     write_log("ERR", "alerting program of service " + s.Getname() + " timed out after " +
-                         intToString(run_settings.alertingTimeout) + " s: " +
+                         intToString(parts_.settings.alertingTimeout) + " s: " +
                          s.GetAlertingSoftware());
   }
 }

@@ -12,9 +12,9 @@
 //
 // The programs and the database go through TrapActions, so that tests can
 // give fakes; the daemon gives DaemonActions. A worker owns its handler; the
-// ServiceStates and FoldWindows it is given are shared by all workers, and
-// the caller guarantees (ServiceGate) that no two handlers work on records
-// of the same service at once.
+// parts it is given (WorkerParts) are shared by all workers, and the caller
+// guarantees (ServiceGate) that no two handlers work on records of the same
+// service at once.
 #ifndef KIVO_DAEMON_WORKER_TRAPHANDLER_H
 #define KIVO_DAEMON_WORKER_TRAPHANDLER_H
 
@@ -22,13 +22,11 @@
 #include <optional>
 #include <string>
 
+#include "daemon/worker/workerParts.h"
 #include "services/service.h"
 #include "trap/snmpTrap.h"
 
 namespace kivo {
-
-class FoldWindows;
-class ServiceStates;
 
 class TrapActions {
  public:
@@ -52,9 +50,11 @@ class TrapActions {
 };
 
 // The daemon's actions: the real programs, within the run settings' limits,
-// and the error journal's statements on pgSQL.
+// and the error journal's statements on pgSQL and the pool's connections.
 class DaemonActions : public TrapActions {
  public:
+  explicit DaemonActions(const WorkerParts& parts) : parts_(parts) {}
+
   int runPlugin(service& s) override;
   service::AlertingEnd runAlerting(service& s, double errorId) override;
   bool storeRun(const service& s) override;
@@ -62,13 +62,14 @@ class DaemonActions : public TrapActions {
   bool openRecord(const service& s, int code) override;
   double openRecordId(const service& s) override;
   std::shared_ptr<void> holdDatabase() override;
+
+ private:
+  const WorkerParts parts_;
 };
 
 class TrapHandler {
  public:
-  // windows may be null: nothing is folded.
-  TrapHandler(TrapActions& actions, ServiceStates& states, FoldWindows* windows)
-      : actions_(actions), states_(states), windows_(windows) {}
+  TrapHandler(TrapActions& actions, const WorkerParts& parts) : actions_(actions), parts_(parts) {}
   TrapHandler(const TrapHandler&) = delete;
   TrapHandler& operator=(const TrapHandler&) = delete;
 
@@ -86,6 +87,11 @@ class TrapHandler {
   std::optional<Alert> recordStateChange(service& s, int previous, int code);
 
  private:
+  // The service of the device that sent the trap for its OID; false, with
+  // the line that says so, when there is none.
+  bool findService(const snmpTrap& trap, service& s);
+  // Its spool file goes only once the trap is done.
+  void finish(const snmpTrap& trap, bool done);
   void arrive(const snmpTrap& trap);
   void closeWindow(const snmpTrap& marker);
   // Runs a held trap whose window closed, with the service it has now.
@@ -103,8 +109,7 @@ class TrapHandler {
   auto startWhenPossible(const std::string& what, Start start) -> decltype(start());
 
   TrapActions& actions_;
-  ServiceStates& states_;
-  FoldWindows* windows_;
+  const WorkerParts parts_;
 };
 
 }  // namespace kivo

@@ -24,6 +24,7 @@
 #include "check/metricsText.h"
 #include "testing/capturedOutput.h"
 #include "testing/daemonConfig.h"
+#include "testing/workerContext.h"
 
 namespace kivo {
 
@@ -99,7 +100,6 @@ class TrapHandlerTest : public ::testing::Test {
   void TearDown() override {
     map_service_trap.clear();
     map_error.clear();
-    stop_notice.reset();
   }
 
   // A trap from 192.0.2.7 with value as its first variable, read from a
@@ -119,17 +119,18 @@ class TrapHandlerTest : public ::testing::Test {
     std::vector<std::string> lines = logMessages(output.text());
     return static_cast<int>(std::count(lines.begin(), lines.end(), message));
   }
-  static double done(const std::string& outcome) {
-    MetricSamples samples = parseMetricsText(metrics().text());
+  double done(const std::string& outcome) {
+    MetricSamples samples = parseMetricsText(context.metrics.text());
     return samples["kivotrapd_traps_done_total{outcome=\"" + outcome + "\"}"];
   }
 
   CapturedOutput output;
   TempDir dir;
   int files = 0;
+  WorkerContext context;
   FakeActions actions;
-  ServiceStates states;
-  TrapHandler handler{actions, states, nullptr};
+  ServiceStates& states = context.states;
+  TrapHandler handler{actions, context.parts()};
 };
 
 TEST_F(TrapHandlerTest, TheJournalFollowsTheServicesOwnPreviousState) {
@@ -191,9 +192,9 @@ TEST_F(TrapHandlerTest, FailuresAreToldAndOnlyTheStopOrAnOutageKeepsTheTrap) {
     SCOPED_TRACE(c.value);
     FakeActions fake;
     ServiceStates fresh;
-    TrapHandler failing(fake, fresh, nullptr);
-    stop_notice.reset();
-    if (c.value == "shortstop") stop_notice.begin(std::chrono::seconds(10));
+    TrapHandler failing(fake, context.parts(&fresh));
+    context.stop.notice().reset();
+    if (c.value == "shortstop") context.stop.notice().begin(std::chrono::seconds(10));
     const double before = c.outcome.empty() ? 0 : done(c.outcome);
     output.clear();
     snmpTrap trap = spooled(c.value, c.value == "nothing" ? ".1.2.4" : ".1.2.3");
@@ -214,7 +215,7 @@ class TrapHandlerThreadTest : public TrapHandlerTest {};
 TEST_F(TrapHandlerThreadTest, RepeatsFoldAndAHeldTrapRunsWhenItsWindowCloses) {
   std::promise<snmpTrap> closed;  // handed to the gate when the window has something to do
   FoldWindows windows({3600, {}}, [&](const snmpTrap& marker) { closed.set_value(marker); });
-  TrapHandler folding(actions, states, &windows);
+  TrapHandler folding(actions, context.parts(nullptr, &windows));
   const double folded = done("folded");
   snmpTrap held = spooled("2");
   for (const char* value : {"2", "2", "0"}) folding.handle(spooled(value));

@@ -1,4 +1,5 @@
 #include "daemon/worker/trapLog.h"
+#include "daemon/worker/workerParts.h"
 
 #include "daemon/base/daemonGlobals.h"
 #include "daemon/base/systemLog.h"
@@ -26,6 +27,7 @@ void write_trap_log(snmpTrap trap) {
     flog_trap_receive->write(trapLogLine(trap));
   } catch (const FileException&) {
     write_log("ERR", "write error trap log file: " + flog_trap_receive->getFileName());
-    kivo::metrics().trapLogWriteFailed();
+    const kivo::WorkerParts* parts = kivo::workerParts();
+    if (parts != nullptr) parts->metrics.trapLogWriteFailed();
   }
 }

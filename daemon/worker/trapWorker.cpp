@@ -4,22 +4,14 @@
 
 #include <system_error>
 
-#include "daemon/worker/foldWindows.h"
 #include "daemon/base/daemonGlobals.h"
-#include "daemon/base/runSettings.h"
 #include "daemon/intake/serviceGate.h"
-#include "daemon/worker/serviceStates.h"
 #include "daemon/base/systemLog.h"
 #include "daemon/worker/trapHandler.h"
 #include "support/convertTo.h"
 #include "support/exceptions.h"
 #include "support/metrics.h"
 #include "support/pgSafeThread.h"
-
-using kivo::fold_windows;
-using kivo::run_settings;
-using kivo::service_gate;
-using kivo::stop_notice;
 
 namespace {
 
@@ -48,15 +40,16 @@ bool takeTrap(snmpTrap& trap) {
 void* thread_treat_trap(void*) {
   // Named, so that ps -L and top show how many workers run.
   ::pthread_setname_np(::pthread_self(), "kivo-worker");
-  kivo::CountedWorker counted(kivo::metrics());
-  kivo::DaemonActions actions;
-  kivo::TrapHandler handler(actions, kivo::service_states, fold_windows.get());
+  const kivo::WorkerParts& parts = *kivo::workerParts();
+  kivo::CountedWorker counted(parts.metrics);
+  kivo::DaemonActions actions(parts);
+  kivo::TrapHandler handler(actions, parts);
   snmpTrap trap;
   while (die_kivo.load() == 0 && databaseUsable() && takeTrap(trap)) {
-    kivo::BusyWorker busy(kivo::metrics());
+    kivo::BusyWorker busy(parts.metrics);
     handler.handle(trap);
     // The service's next trap may go now.
-    service_gate.done(kivo::ServiceGate::keyOf(trap));
+    parts.gate.done(kivo::ServiceGate::keyOf(trap));
   }
   return nullptr;
 }
@@ -84,17 +77,7 @@ int kivo::startWorkers(int count) {
   return running;
 }
 
-void kivo::signalWorkersToEnd() {
-  stop_notice.begin(std::chrono::seconds(run_settings.stopGrace));
-  fifo_trap.lock();
-  // Under the queue's lock: main clears pgSQL only after its own call here.
-  if (die_kivo.exchange(1) == 0 && pgSQL != nullptr) pgSQL->interruptWaits();
-  fifo_trap.unlock();
-  fifo_trap.broadcast();
-}
-
 void kivo::joinWorkers() {
-  kivo::signalWorkersToEnd();
   std::lock_guard<std::mutex> hold(mutex_vec_thread);
   for (thread_kivo& worker : vec_thread) {
     if (worker.thread.joinable()) worker.thread.join();

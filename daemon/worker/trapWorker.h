@@ -8,27 +8,25 @@
 #ifndef KIVO_DAEMON_WORKER_TRAPWORKER_H
 #define KIVO_DAEMON_WORKER_TRAPWORKER_H
 
+#include "daemon/worker/workerParts.h"
 #include "services/service.h"
 #include "trap/snmpTrap.h"
 
 // The body of a worker thread (kivo::TrapHandler does the work for each
-// record); returns when die_kivo is set.
+// record, with kivo::workerParts()); returns when die_kivo is set.
 void* thread_treat_trap(void*);
 
 namespace kivo {
 
-// Starts count workers into vec_thread. A thread that cannot be created is
-// reported; the daemon goes on with those that started. Returns how many run.
+// Starts count workers into vec_thread, working with the parts in use
+// (WorkerPartsInUse), which must stay in use until they have been joined. A
+// thread that cannot be created is reported; the daemon goes on with those
+// that started. Returns how many run.
 int startWorkers(int count);
 
-// Sets die_kivo under the queue's mutex and wakes every waiting worker, so
-// none tests the flag, misses it and then sleeps through the wake-up. Begins
-// stop_notice too: a program still running stop_grace seconds later is
-// killed and its trap is not done.
-void signalWorkersToEnd();
-
-// signalWorkersToEnd, then joins every worker (each finishes the trap at
-// hand) and empties vec_thread. Traps still queued stay in fifo_trap.
+// Joins every worker and empties vec_thread; the stop (kivo::Stop) must have
+// been said: each worker then finishes the trap at hand. Traps still queued
+// stay in fifo_trap.
 void joinWorkers();
 
 }  // namespace kivo

@@ -6,10 +6,9 @@
 #include <set>
 
 #include "daemon/worker/errorJournal.h"
-#include "daemon/intake/serviceGate.h"
-#include "daemon/base/runSettings.h"
 #include "daemon/database/serviceLoader.h"
 #include "testing/daemonDatabaseTest.h"
+#include "testing/workerContext.h"
 
 namespace kivo {
 
@@ -18,15 +17,17 @@ namespace {
 class TrapWorkerThreadTest : public DaemonDatabaseTest {
  protected:
   void TearDown() override {
+    context.stop.stop();
     joinWorkers();
     while (!fifo_trap.empty()) fifo_trap.pop();
-    die_kivo.store(0);
-    stop_notice.reset();
+    context.stop.reset();
     flog_trap_receive.reset();
     DaemonDatabaseTest::TearDown();
   }
 
   TempDir dir;
+  WorkerContext context;
+  WorkerPartsInUse parts{context.parts()};
 };
 
 TEST_F(TrapWorkerThreadTest, FourWorkersRunEachTrapOnceAndAServicesTrapsInOrder) {
@@ -56,11 +57,12 @@ TEST_F(TrapWorkerThreadTest, FourWorkersRunEachTrapOnceAndAServicesTrapsInOrder)
     trap.readText("localhost\nUDP: [127.0.0.1]:40000\n.1.3.6.1.6.3.1.1.4.1.0 .1.3.6.1.4.1.99.0.1\n"
                   ".1.3.6.1.4.1.99.1 " + std::to_string(i % 3) + "\n.1.3.6.1.4.1.99.2 \"trap " +
                   std::to_string(i) + "\"\n");
-    service_gate.offer(trap);
+    context.gate.offer(trap);
   }
   // The last alerts may still be running when the last record is written.
   ASSERT_TRUE(waitFor([&] { return splitLines(readFile(alerts)).size() == 2 * kTraps / 3; }))
       << output.text();
+  context.stop.stop();
   joinWorkers();
 
   std::set<std::string> expected, stored;
