@@ -7,8 +7,9 @@
 // each later one after twice the last delay, at most maxDelay. An outage
 // writes one line when it begins, one with the cause as soon as the first
 // attempt to connect again has failed, one when it ends, and in between at
-// most one line per reportEvery; the methods return the line (empty when
-// none is due) and the caller writes it, so no lock is held while writing.
+// most one line per reportEvery (kivo::Episode's rule); the methods return
+// the line (empty when none is due) and the caller writes it, so no lock is
+// held while writing.
 //
 // interrupt() is for the stop: from then on every wait that the connection
 // being down would prolong returns false at once. It cannot be undone.
@@ -26,11 +27,13 @@
 #include <mutex>
 #include <string>
 
+#include "support/episode.h"
+
 namespace kivo {
 
 class ConnectionOutage {
  public:
-  using Clock = std::chrono::steady_clock;
+  using Clock = Episode::Clock;
 
   struct Policy {
     std::chrono::milliseconds firstDelay{1000};
@@ -80,13 +83,11 @@ class ConnectionOutage {
   std::mutex mutex_;
   std::condition_variable changed_;
   Policy policy_;
-  bool down_ = false;
+  // On while down; made afresh, with the policy's pace, by each loss.
+  Episode episode_;
   unsigned long epoch_ = 0;
-  bool causeReported_ = false;
   bool interrupted_ = false;
-  Clock::time_point since_;
   Clock::time_point nextAttempt_;
-  Clock::time_point lastLine_;
   std::chrono::milliseconds delay_{0};
 };
 

@@ -6,9 +6,9 @@
 // again until it succeeds; many statements of the same name may fail at
 // once. An episode of a name begins with its first failure and ends with its
 // next success: the first failure gives a line, further failures at most one
-// line per reportEvery, and the success one line. As with ConnectionOutage,
-// the methods return the line to write ("" when none is due) and the caller
-// writes it.
+// line per reportEvery, and the success one line (kivo::Episode's rule). As
+// with ConnectionOutage, the methods return the line to write ("" when none
+// is due) and the caller writes it.
 //
 // Thread-safe: every method takes the object's own mutex.
 #ifndef KIVO_SUPPORT_FAILUREEPISODES_H
@@ -19,14 +19,16 @@
 #include <mutex>
 #include <string>
 
+#include "support/episode.h"
+
 namespace kivo {
 
 class FailureEpisodes {
  public:
-  using Clock = std::chrono::steady_clock;
+  using Clock = Episode::Clock;
 
   explicit FailureEpisodes(std::chrono::milliseconds reportEvery = std::chrono::seconds(30))
-      : reportEvery_(reportEvery) {}
+      : pace_{reportEvery, reportEvery} {}
   FailureEpisodes(const FailureEpisodes&) = delete;
   FailureEpisodes& operator=(const FailureEpisodes&) = delete;
 
@@ -37,12 +39,7 @@ class FailureEpisodes {
   std::string succeeded(const std::string& statement, Clock::time_point now = Clock::now());
 
  private:
-  struct Episode {
-    Clock::time_point since;
-    Clock::time_point lastLine;
-  };
-
-  const std::chrono::milliseconds reportEvery_;
+  const Episode::Pace pace_;
   std::mutex mutex_;
   std::map<std::string, Episode> episodes_;
 };

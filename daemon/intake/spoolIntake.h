@@ -38,6 +38,7 @@
 #include "daemon/intake/spoolLock.h"
 #include "trap/ExecuteQueue.h"
 #include "trap/snmpTrap.h"
+#include "support/episode.h"
 #include "trap/spoolEntry.h"
 
 namespace kivo {
@@ -100,9 +101,9 @@ class SpoolIntake {
   kivo::ServiceGate& gate_;
   SpoolLedger& ledger_;
   SpoolLock& lock_;
-  bool unreadable_ = false;
+  Episode unreadable_;  // the directory cannot be listed
   bool retryLater_ = false;
-  bool lackReported_ = false;
+  Episode readLack_;  // files cannot be read for lack of resources
   time_t nextSettleDue_ = 0;
 };
 

@@ -17,6 +17,8 @@
 #include <memory>
 #include <string>
 
+#include "support/episode.h"
+
 class iniConfig;
 
 namespace prometheus {
@@ -69,7 +71,7 @@ class MetricsPublisher {
   std::unique_ptr<prometheus::Exposer> exposer_;
   int port_ = 0;
   std::unique_ptr<MetricsFile> file_;
-  bool fileFailing_ = false;  // used by one thread at a time
+  Episode fileFailure_;  // used by one thread at a time
   std::unique_ptr<DatabaseProbe> probe_;
   std::unique_ptr<PeriodicThread> writer_;
   std::unique_ptr<PeriodicThread> prober_;
