@@ -75,10 +75,7 @@ Loaded checkDatabase(iniConfig& config, Findings* findings) {
   std::vector<TrapServiceRow> rows;
   try {
     rows = readTrapServiceRows(databaseConnectionString(config));
-  } catch (const PostgresqlException& e) {
-    findings->push_back({Finding::kError, databaseFailure(e.what())});
-    return loaded;
-  } catch (const DatabaseUnavailableException& e) {
+  } catch (const DatabaseFailure& e) {
     findings->push_back({Finding::kError, databaseFailure(e.what())});
     return loaded;
   }

@@ -58,9 +58,7 @@ bool loadServices(iniConfig& config, MapTrapService* services) {
   try {
     services->exchange(servicesByAddress(readTrapServiceRows(databaseConnectionString(config))));
     return true;
-  } catch (const PostgresqlException& e) {
-    print("error: " + databaseFailure(e.what()) + "\n");
-  } catch (const DatabaseUnavailableException& e) {
+  } catch (const DatabaseFailure& e) {
     print("error: " + databaseFailure(e.what()) + "\n");
   }
   return false;
