@@ -3,8 +3,9 @@
 //
 // The rule of when a line is due, for every such episode in the daemon:
 // - the first failure begins the episode: one line (an ERR line);
-// - further failures are counted; they give a line only as often as the
-//   episode's Pace allows (never, by default), counting from the last line;
+// - further failures are counted; a count is told (an ERR line) once
+//   Pace::firstRepeat has passed since the first line, later counts once
+//   Pace::repeatEvery has passed since the last line (never, by default);
 // - the end gives one line (an INFO line) with what is still untold, but
 //   only once no failure has come for Pace::quiet: failures and successes
 //   taking turns are one episode.

@@ -86,9 +86,8 @@ bool SpoolIntake::listEntries(std::vector<std::string>& names, std::vector<Liste
   DIR* directory = ::opendir(directory_.c_str());
   if (directory == nullptr) {
     // Once per outage: the directory may be missing for a long time.
-    int error = errno;
     if (unreadable_.failed().kind == Episode::Line::kBegins) {
-      write_log("ERR", "kivo can't open spool directory " + directory_ + ": " + errnoText(error));
+      write_log("ERR", "kivo can't open spool directory " + directory_ + ": " + errnoText(errno));
     }
     return false;
   }

@@ -36,9 +36,9 @@
 #include "daemon/intake/serviceGate.h"
 #include "daemon/intake/spoolLedger.h"
 #include "daemon/intake/spoolLock.h"
+#include "support/episode.h"
 #include "trap/ExecuteQueue.h"
 #include "trap/snmpTrap.h"
-#include "support/episode.h"
 #include "trap/spoolEntry.h"
 
 namespace kivo {
