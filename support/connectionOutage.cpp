@@ -36,9 +36,9 @@ ConnectionOutage::Policy ConnectionOutage::policy() {
   return policy_;
 }
 
-std::string ConnectionOutage::lost(const std::string& error, Clock::time_point now) {
+std::optional<std::string> ConnectionOutage::lost(const std::string& error, Clock::time_point now) {
   std::lock_guard<std::mutex> hold(mutex_);
-  if (episode_.on()) return "";
+  if (episode_.on()) return std::nullopt;
   // The first failed attempt tells why the server cannot be reached.
   episode_ = Episode(Episode::Pace{Clock::duration::zero(), policy_.reportEvery});
   episode_.failed(now);
@@ -50,22 +50,23 @@ std::string ConnectionOutage::lost(const std::string& error, Clock::time_point n
   return "connection to the database lost: " + errorTextOnOneLine(error);
 }
 
-std::string ConnectionOutage::attemptFailed(const std::string& error, Clock::time_point now) {
+std::optional<std::string> ConnectionOutage::attemptFailed(const std::string& error,
+                                                           Clock::time_point now) {
   std::lock_guard<std::mutex> hold(mutex_);
-  if (!episode_.on()) return "";
+  if (!episode_.on()) return std::nullopt;
   nextAttempt_ = now + delay_;
   delay_ = std::min(delay_ * 2, policy_.maxDelay);
   Episode::Line line = episode_.failed(now);
-  if (line.kind != Episode::Line::kRepeats) return "";
+  if (line.kind != Episode::Line::kRepeats) return std::nullopt;
   return "database still unreachable after " + wholeSeconds(line.length) +
          " s: " + errorTextOnOneLine(error);
 }
 
-std::string ConnectionOutage::restored(Clock::time_point now) {
+std::optional<std::string> ConnectionOutage::restored(Clock::time_point now) {
   std::string line;
   {
     std::lock_guard<std::mutex> hold(mutex_);
-    if (!episode_.on()) return "";
+    if (!episode_.on()) return std::nullopt;
     line = "connection to the database back after " +
            wholeSeconds(episode_.succeeded(now).length) + " s";
   }

@@ -8,14 +8,16 @@ ErrorRepeats::Verdict ErrorRepeats::failed(const std::string& statement, const s
   Episode::Line line = failing_[statement].try_emplace(kind, pace_).first->second.failed(now);
   Verdict verdict;
   verdict.tell = line.kind == Episode::Line::kBegins;
-  if (line.kind == Episode::Line::kRepeats) verdict.countLine = countLine(statement, kind, line.repeats);
+  if (line.kind == Episode::Line::kRepeats) {
+    verdict.countLine = countLine(statement, kind, line.repeats);
+  }
   return verdict;
 }
 
-std::string ErrorRepeats::succeeded(const std::string& statement) {
+std::optional<std::string> ErrorRepeats::succeeded(const std::string& statement) {
   std::lock_guard<std::mutex> hold(mutex_);
   auto known = failing_.find(statement);
-  if (known == failing_.end()) return "";
+  if (known == failing_.end()) return std::nullopt;
   std::string lines;
   for (auto& kind : known->second) {
     long untold = kind.second.succeeded().repeats;
@@ -24,6 +26,7 @@ std::string ErrorRepeats::succeeded(const std::string& statement) {
     lines += countLine(statement, kind.first, untold);
   }
   failing_.erase(known);
+  if (lines.empty()) return std::nullopt;
   return lines;
 }
 

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "support/episode.h"
@@ -31,14 +32,14 @@ class ErrorRepeats {
 
   struct Verdict {
     bool tell = false;      // the first of its kind: write its line
-    std::string countLine;  // the repeats since the last line, when due
+    std::optional<std::string> countLine;  // the repeats since the last line, when due
   };
 
   // statement failed with an error of kind (its SQLSTATE, or its text).
   Verdict failed(const std::string& statement, const std::string& kind,
                  Clock::time_point now = Clock::now());
   // statement succeeded: the count of repeats not yet told, if any.
-  std::string succeeded(const std::string& statement);
+  std::optional<std::string> succeeded(const std::string& statement);
 
  private:
   std::string countLine(const std::string& statement, const std::string& kind, long repeats);

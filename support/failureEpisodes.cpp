@@ -12,23 +12,25 @@ std::string wholeSeconds(Episode::Clock::duration length) {
 
 }  // namespace
 
-std::string FailureEpisodes::failed(const std::string& statement, const std::string& error,
-                                    Clock::time_point now) {
+std::optional<std::string> FailureEpisodes::failed(const std::string& statement,
+                                                   const std::string& error,
+                                                   Clock::time_point now) {
   std::lock_guard<std::mutex> hold(mutex_);
   Episode::Line line = episodes_.try_emplace(statement, pace_).first->second.failed(now);
   if (line.kind == Episode::Line::kBegins) {
     return "database statement " + statement + " failed, running it again: " +
            errorTextOnOneLine(error);
   }
-  if (line.kind != Episode::Line::kRepeats) return "";
+  if (line.kind != Episode::Line::kRepeats) return std::nullopt;
   return "database statement " + statement + " still failing after " +
          wholeSeconds(line.length) + " s: " + errorTextOnOneLine(error);
 }
 
-std::string FailureEpisodes::succeeded(const std::string& statement, Clock::time_point now) {
+std::optional<std::string> FailureEpisodes::succeeded(const std::string& statement,
+                                                      Clock::time_point now) {
   std::lock_guard<std::mutex> hold(mutex_);
   auto known = episodes_.find(statement);
-  if (known == episodes_.end()) return "";
+  if (known == episodes_.end()) return std::nullopt;
   Episode::Line line = known->second.succeeded(now);
   episodes_.erase(known);
   return "database statement " + statement + " ran again after " + wholeSeconds(line.length) +

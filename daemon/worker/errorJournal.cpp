@@ -57,12 +57,12 @@ void reportFailure(const char* statement, const std::string& line,
   kivo::ErrorRepeats::Verdict verdict =
       journal_repeats.failed(statement, e.sqlState.empty() ? e.what() : e.sqlState);
   if (verdict.tell) write_log("ERR", line);
-  if (!verdict.countLine.empty()) write_log("ERR", verdict.countLine);
+  if (verdict.countLine) write_log("ERR", *verdict.countLine);
 }
 
 void reportSuccess(const char* statement) {
-  std::string counted = journal_repeats.succeeded(statement);
-  if (!counted.empty()) write_log("INFO", counted + ", then succeeded");
+  std::optional<std::string> counted = journal_repeats.succeeded(statement);
+  if (counted) write_log("INFO", *counted + ", then succeeded");
 }
 
 // Open records of the service: at most one row, the newest.
