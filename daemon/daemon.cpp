@@ -199,11 +199,8 @@ int Daemon::run() {
   } catch (const FileException& e) {
     writeStandardOutputLine("File error" + std::string(e.what()));
     status = 1;
-  } catch (const PostgresqlException& e) {
-    writeStandardOutputLine("POSTGRESQL EXCEPTION" + std::string(e.what()));
-    status = 1;
-  } catch (const DatabaseUnavailableException& e) {
-    // The stop came while a start-up query waited for the server.
+  } catch (const DatabaseFailure& e) {
+    // Also the stop that came while a start-up query waited for the server.
     writeStandardOutputLine("POSTGRESQL EXCEPTION" + std::string(e.what()));
     status = 1;
   }

@@ -36,14 +36,13 @@ ConnectionOutage::Policy ConnectionOutage::policy() {
   return policy_;
 }
 
-std::string ConnectionOutage::lost(const std::string& error, Clock::time_point now) {
+std::optional<std::string> ConnectionOutage::lost(const std::string& error, Clock::time_point now) {
   std::lock_guard<std::mutex> hold(mutex_);
-  if (down_) return "";
-  down_ = true;
+  if (episode_.on()) return std::nullopt;
+  // The first failed attempt tells why the server cannot be reached.
+  episode_ = Episode(Episode::Pace{Clock::duration::zero(), policy_.reportEvery});
+  episode_.failed(now);
   ++epoch_;
-  causeReported_ = false;
-  since_ = now;
-  lastLine_ = now;
   // Often only this connection was cut (the server ended its backend, a
   // proxy restarted): the first attempt costs nothing to try at once.
   nextAttempt_ = now;
@@ -51,26 +50,25 @@ std::string ConnectionOutage::lost(const std::string& error, Clock::time_point n
   return "connection to the database lost: " + errorTextOnOneLine(error);
 }
 
-std::string ConnectionOutage::attemptFailed(const std::string& error, Clock::time_point now) {
+std::optional<std::string> ConnectionOutage::attemptFailed(const std::string& error,
+                                                           Clock::time_point now) {
   std::lock_guard<std::mutex> hold(mutex_);
-  if (!down_) return "";
+  if (!episode_.on()) return std::nullopt;
   nextAttempt_ = now + delay_;
   delay_ = std::min(delay_ * 2, policy_.maxDelay);
-  // The first failed attempt tells why the server cannot be reached.
-  if (causeReported_ && now - lastLine_ < policy_.reportEvery) return "";
-  causeReported_ = true;
-  lastLine_ = now;
-  return "database still unreachable after " + wholeSeconds(now - since_) +
+  Episode::Line line = episode_.failed(now);
+  if (line.kind != Episode::Line::kRepeats) return std::nullopt;
+  return "database still unreachable after " + wholeSeconds(line.length) +
          " s: " + errorTextOnOneLine(error);
 }
 
-std::string ConnectionOutage::restored(Clock::time_point now) {
+std::optional<std::string> ConnectionOutage::restored(Clock::time_point now) {
   std::string line;
   {
     std::lock_guard<std::mutex> hold(mutex_);
-    if (!down_) return "";
-    down_ = false;
-    line = "connection to the database back after " + wholeSeconds(now - since_) + " s";
+    if (!episode_.on()) return std::nullopt;
+    line = "connection to the database back after " +
+           wholeSeconds(episode_.succeeded(now).length) + " s";
   }
   changed_.notify_all();
   return line;
@@ -78,7 +76,7 @@ std::string ConnectionOutage::restored(Clock::time_point now) {
 
 bool ConnectionOutage::down() {
   std::lock_guard<std::mutex> hold(mutex_);
-  return down_;
+  return episode_.on();
 }
 
 unsigned long ConnectionOutage::epoch() {
@@ -88,7 +86,7 @@ unsigned long ConnectionOutage::epoch() {
 
 bool ConnectionOutage::attemptDue(Clock::time_point now) {
   std::lock_guard<std::mutex> hold(mutex_);
-  return down_ && now >= nextAttempt_;
+  return episode_.on() && now >= nextAttempt_;
 }
 
 ConnectionOutage::Clock::time_point ConnectionOutage::nextAttempt() {
@@ -113,10 +111,10 @@ bool ConnectionOutage::waitForAttempt() {
   std::unique_lock<std::mutex> hold(mutex_);
   // When another thread made the attempt that this one woke for and it
   // failed, the next one lies later and the wait goes on.
-  while (!interrupted_ && down_ && Clock::now() < nextAttempt_) {
+  while (!interrupted_ && episode_.on() && Clock::now() < nextAttempt_) {
     changed_.wait_until(hold, nextAttempt_);
   }
-  return !down_ || !interrupted_;
+  return !episode_.on() || !interrupted_;
 }
 
 bool ConnectionOutage::sleepFor(std::chrono::milliseconds length) {
@@ -127,8 +125,8 @@ bool ConnectionOutage::sleepFor(std::chrono::milliseconds length) {
 
 bool ConnectionOutage::waitUntilUp() {
   std::unique_lock<std::mutex> hold(mutex_);
-  changed_.wait(hold, [this] { return !down_ || interrupted_; });
-  return !down_;
+  changed_.wait(hold, [this] { return !episode_.on() || interrupted_; });
+  return !episode_.on();
 }
 
 }  // namespace kivo

@@ -7,8 +7,9 @@
 // each later one after twice the last delay, at most maxDelay. An outage
 // writes one line when it begins, one with the cause as soon as the first
 // attempt to connect again has failed, one when it ends, and in between at
-// most one line per reportEvery; the methods return the line (empty when
-// none is due) and the caller writes it, so no lock is held while writing.
+// most one line per reportEvery (kivo::Episode's rule); the methods return
+// the line when one is due and the caller writes it, so no lock is held
+// while writing.
 //
 // interrupt() is for the stop: from then on every wait that the connection
 // being down would prolong returns false at once. It cannot be undone.
@@ -24,13 +25,16 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
+
+#include "support/episode.h"
 
 namespace kivo {
 
 class ConnectionOutage {
  public:
-  using Clock = std::chrono::steady_clock;
+  using Clock = Episode::Clock;
 
   struct Policy {
     std::chrono::milliseconds firstDelay{1000};
@@ -46,14 +50,15 @@ class ConnectionOutage {
   Policy policy();
 
   // The connection broke with libpq's error text. The ERR line that begins
-  // the outage, or "" when it is already down.
-  std::string lost(const std::string& error, Clock::time_point now = Clock::now());
+  // the outage; none when it is already down.
+  std::optional<std::string> lost(const std::string& error, Clock::time_point now = Clock::now());
   // An attempt failed with error: schedules the next one. The ERR line to
-  // write when reportEvery has passed since the last line, else "".
-  std::string attemptFailed(const std::string& error, Clock::time_point now = Clock::now());
+  // write when reportEvery has passed since the last line.
+  std::optional<std::string> attemptFailed(const std::string& error,
+                                           Clock::time_point now = Clock::now());
   // The connection works again: ends the outage and wakes every waiter. The
-  // INFO line that ends it, or "" when it was not down.
-  std::string restored(Clock::time_point now = Clock::now());
+  // INFO line that ends it; none when it was not down.
+  std::optional<std::string> restored(Clock::time_point now = Clock::now());
 
   bool down();
   // Counts the outages so far: a connection made before the latest one
@@ -80,13 +85,11 @@ class ConnectionOutage {
   std::mutex mutex_;
   std::condition_variable changed_;
   Policy policy_;
-  bool down_ = false;
+  // On while down; made afresh, with the policy's pace, by each loss.
+  Episode episode_;
   unsigned long epoch_ = 0;
-  bool causeReported_ = false;
   bool interrupted_ = false;
-  Clock::time_point since_;
   Clock::time_point nextAttempt_;
-  Clock::time_point lastLine_;
   std::chrono::milliseconds delay_{0};
 };
 

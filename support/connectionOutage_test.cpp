@@ -29,7 +29,7 @@ TEST(ConnectionOutage, AttemptsBackOffToTheLongestDelay) {
     EXPECT_FALSE(outage.attemptDue(now)) << "not down yet";
     EXPECT_EQ(outage.lost("server closed the connection\n", now),
               "connection to the database lost: server closed the connection");
-    EXPECT_EQ(outage.lost("again\n", now), "") << "one line per outage";
+    EXPECT_FALSE(outage.lost("again\n", now)) << "one line per outage";
     EXPECT_TRUE(outage.attemptDue(now)) << "the first attempt is due at once";
     for (int delay : delays) {
       outage.attemptFailed(kRefused, now);
@@ -41,23 +41,13 @@ TEST(ConnectionOutage, AttemptsBackOffToTheLongestDelay) {
   }
 }
 
-TEST(ConnectionOutage, AtMostOneLineEveryThirtySecondsInBetween) {
+TEST(ConnectionOutage, TheCauseAtOnceAndTheNextOutageBeginsAfresh) {
   ConnectionOutage outage;
   const Clock::time_point t0 = Clock::now();
   outage.lost("gone", t0);
-  const std::string still = "database still unreachable after ";
-  const std::pair<int, std::string> steps[] = {
-      // seconds after the loss, the line
-      {1, still + "1 s: " + kRefusedLine},   {29, ""},
-      {31, still + "31 s: " + kRefusedLine}, {45, ""},
-      {61, still + "61 s: " + kRefusedLine},
-  };
-  for (const auto& [at, line] : steps)
-    EXPECT_EQ(outage.attemptFailed(kRefused, t0 + seconds(at)), line) << at;
-  EXPECT_EQ(outage.restored(t0 + milliseconds(75900)),
-            "connection to the database back after 75 s");
-  EXPECT_EQ(outage.restored(t0 + seconds(80)), "") << "already back";
-  EXPECT_FALSE(outage.down());
+  EXPECT_EQ(outage.attemptFailed(kRefused, t0 + seconds(1)),
+            std::string("database still unreachable after 1 s: ") + kRefusedLine);
+  outage.restored(t0 + seconds(75));
   outage.lost("gone", t0 + seconds(100));
   outage.attemptFailed("no", t0 + seconds(100));
   EXPECT_EQ(outage.nextAttempt(), t0 + seconds(101));

@@ -5,35 +5,28 @@ namespace kivo {
 ErrorRepeats::Verdict ErrorRepeats::failed(const std::string& statement, const std::string& kind,
                                            Clock::time_point now) {
   std::lock_guard<std::mutex> hold(mutex_);
+  Episode::Line line = failing_[statement].try_emplace(kind, pace_).first->second.failed(now);
   Verdict verdict;
-  std::map<std::string, Repeats>& kinds = failing_[statement];
-  auto known = kinds.find(kind);
-  if (known == kinds.end()) {
-    kinds[kind].lastLine = now;
-    verdict.tell = true;
-    return verdict;
-  }
-  Repeats& repeats = known->second;
-  ++repeats.untold;
-  if (now - repeats.lastLine >= countEvery_) {
-    verdict.countLine = countLine(statement, kind, repeats.untold);
-    repeats.untold = 0;
-    repeats.lastLine = now;
+  verdict.tell = line.kind == Episode::Line::kBegins;
+  if (line.kind == Episode::Line::kRepeats) {
+    verdict.countLine = countLine(statement, kind, line.repeats);
   }
   return verdict;
 }
 
-std::string ErrorRepeats::succeeded(const std::string& statement) {
+std::optional<std::string> ErrorRepeats::succeeded(const std::string& statement) {
   std::lock_guard<std::mutex> hold(mutex_);
   auto known = failing_.find(statement);
-  if (known == failing_.end()) return "";
+  if (known == failing_.end()) return std::nullopt;
   std::string lines;
-  for (const auto& kind : known->second) {
-    if (kind.second.untold == 0) continue;
+  for (auto& kind : known->second) {
+    long untold = kind.second.succeeded().repeats;
+    if (untold == 0) continue;
     if (!lines.empty()) lines += "; ";
-    lines += countLine(statement, kind.first, kind.second.untold);
+    lines += countLine(statement, kind.first, untold);
   }
   failing_.erase(known);
+  if (lines.empty()) return std::nullopt;
   return lines;
 }
 

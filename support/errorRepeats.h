@@ -4,8 +4,8 @@
 // column) fails for every trap until an administrator acts. The first
 // failure of a statement with an error kind is told in full; its repeats are
 // counted and the count told at most once per countEvery while they go on,
-// and once more when the statement succeeds again. The caller writes the
-// lines.
+// and once more when the statement succeeds again (kivo::Episode's rule).
+// The caller writes the lines.
 //
 // Thread-safe: every method takes the object's own mutex.
 #ifndef KIVO_SUPPORT_ERRORREPEATS_H
@@ -14,42 +14,40 @@
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <utility>
+
+#include "support/episode.h"
 
 namespace kivo {
 
 class ErrorRepeats {
  public:
-  using Clock = std::chrono::steady_clock;
+  using Clock = Episode::Clock;
 
   explicit ErrorRepeats(std::chrono::milliseconds countEvery = std::chrono::minutes(1))
-      : countEvery_(countEvery) {}
+      : pace_{countEvery, countEvery} {}
   ErrorRepeats(const ErrorRepeats&) = delete;
   ErrorRepeats& operator=(const ErrorRepeats&) = delete;
 
   struct Verdict {
     bool tell = false;      // the first of its kind: write its line
-    std::string countLine;  // the repeats since the last line, when due
+    std::optional<std::string> countLine;  // the repeats since the last line, when due
   };
 
   // statement failed with an error of kind (its SQLSTATE, or its text).
   Verdict failed(const std::string& statement, const std::string& kind,
                  Clock::time_point now = Clock::now());
   // statement succeeded: the count of repeats not yet told, if any.
-  std::string succeeded(const std::string& statement);
+  std::optional<std::string> succeeded(const std::string& statement);
 
  private:
-  struct Repeats {
-    long untold = 0;
-    Clock::time_point lastLine;
-  };
   std::string countLine(const std::string& statement, const std::string& kind, long repeats);
 
-  const std::chrono::milliseconds countEvery_;
+  const Episode::Pace pace_;
   std::mutex mutex_;
   // By statement, then kind.
-  std::map<std::string, std::map<std::string, Repeats>> failing_;
+  std::map<std::string, std::map<std::string, Episode>> failing_;
 };
 
 }  // namespace kivo

@@ -23,16 +23,20 @@ class MessageException : public std::exception {
   std::string message;
 };
 
+// Every failure of the database, of either kind below: for the callers to
+// whom a refused statement and an unreachable server mean the same.
+using DatabaseFailure = MessageException<struct DatabaseFailureTag>;
+
 }  // namespace kivo
 
 // A file or directory could not be opened, read or written.
 using FileException = kivo::MessageException<struct FileExceptionTag>;
 // A statement or the connection to the PostgreSQL server failed. sqlState is
 // the server's SQLSTATE for the failure, "" when it gave none.
-class PostgresqlException : public kivo::MessageException<struct PostgresqlExceptionTag> {
+class PostgresqlException : public kivo::DatabaseFailure {
  public:
   explicit PostgresqlException(std::string text, std::string state = std::string())
-      : MessageException(std::move(text)), sqlState(std::move(state)) {}
+      : kivo::DatabaseFailure(std::move(text)), sqlState(std::move(state)) {}
 
   std::string sqlState;
 };
@@ -49,7 +53,10 @@ namespace kivo {
 // is stopping, or would not wait for it at all (a reload's statements). Not a
 // PostgresqlException on purpose: the handlers that report a failed statement
 // and go on must let it through to the trap's caller.
-using DatabaseUnavailableException = MessageException<struct DatabaseUnavailableTag>;
+class DatabaseUnavailableException : public DatabaseFailure {
+ public:
+  explicit DatabaseUnavailableException(std::string text) : DatabaseFailure(std::move(text)) {}
+};
 // The daemon's stop cut a program short: its trap is not done.
 using StopException = MessageException<struct StopExceptionTag>;
 // A program could not be started for lack of resources (descriptors,

@@ -6,35 +6,35 @@ namespace kivo {
 
 namespace {
 
-std::string wholeSeconds(FailureEpisodes::Clock::duration length) {
+std::string wholeSeconds(Episode::Clock::duration length) {
   return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(length).count());
 }
 
 }  // namespace
 
-std::string FailureEpisodes::failed(const std::string& statement, const std::string& error,
-                                    Clock::time_point now) {
+std::optional<std::string> FailureEpisodes::failed(const std::string& statement,
+                                                   const std::string& error,
+                                                   Clock::time_point now) {
   std::lock_guard<std::mutex> hold(mutex_);
-  auto known = episodes_.find(statement);
-  if (known == episodes_.end()) {
-    episodes_[statement] = Episode{now, now};
+  Episode::Line line = episodes_.try_emplace(statement, pace_).first->second.failed(now);
+  if (line.kind == Episode::Line::kBegins) {
     return "database statement " + statement + " failed, running it again: " +
            errorTextOnOneLine(error);
   }
-  if (now - known->second.lastLine < reportEvery_) return "";
-  known->second.lastLine = now;
+  if (line.kind != Episode::Line::kRepeats) return std::nullopt;
   return "database statement " + statement + " still failing after " +
-         wholeSeconds(now - known->second.since) + " s: " + errorTextOnOneLine(error);
+         wholeSeconds(line.length) + " s: " + errorTextOnOneLine(error);
 }
 
-std::string FailureEpisodes::succeeded(const std::string& statement, Clock::time_point now) {
+std::optional<std::string> FailureEpisodes::succeeded(const std::string& statement,
+                                                      Clock::time_point now) {
   std::lock_guard<std::mutex> hold(mutex_);
   auto known = episodes_.find(statement);
-  if (known == episodes_.end()) return "";
-  std::string line = "database statement " + statement + " ran again after " +
-                     wholeSeconds(now - known->second.since) + " s";
+  if (known == episodes_.end()) return std::nullopt;
+  Episode::Line line = known->second.succeeded(now);
   episodes_.erase(known);
-  return line;
+  return "database statement " + statement + " ran again after " + wholeSeconds(line.length) +
+         " s";
 }
 
 bool passingFailure(const std::string& sqlState) {

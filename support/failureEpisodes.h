@@ -6,9 +6,9 @@
 // again until it succeeds; many statements of the same name may fail at
 // once. An episode of a name begins with its first failure and ends with its
 // next success: the first failure gives a line, further failures at most one
-// line per reportEvery, and the success one line. As with ConnectionOutage,
-// the methods return the line to write ("" when none is due) and the caller
-// writes it.
+// line per reportEvery, and the success one line (kivo::Episode's rule). As
+// with ConnectionOutage, the methods return the line to write when one is
+// due and the caller writes it.
 //
 // Thread-safe: every method takes the object's own mutex.
 #ifndef KIVO_SUPPORT_FAILUREEPISODES_H
@@ -17,32 +17,31 @@
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
+
+#include "support/episode.h"
 
 namespace kivo {
 
 class FailureEpisodes {
  public:
-  using Clock = std::chrono::steady_clock;
+  using Clock = Episode::Clock;
 
   explicit FailureEpisodes(std::chrono::milliseconds reportEvery = std::chrono::seconds(30))
-      : reportEvery_(reportEvery) {}
+      : pace_{reportEvery, reportEvery} {}
   FailureEpisodes(const FailureEpisodes&) = delete;
   FailureEpisodes& operator=(const FailureEpisodes&) = delete;
 
   // The statement failed with error (libpq's text) and will be run again.
-  std::string failed(const std::string& statement, const std::string& error,
+  std::optional<std::string> failed(const std::string& statement, const std::string& error,
                      Clock::time_point now = Clock::now());
   // The statement succeeded: the INFO line that ends its episode, if any.
-  std::string succeeded(const std::string& statement, Clock::time_point now = Clock::now());
+  std::optional<std::string> succeeded(const std::string& statement,
+                                       Clock::time_point now = Clock::now());
 
  private:
-  struct Episode {
-    Clock::time_point since;
-    Clock::time_point lastLine;
-  };
-
-  const std::chrono::milliseconds reportEvery_;
+  const Episode::Pace pace_;
   std::mutex mutex_;
   std::map<std::string, Episode> episodes_;
 };

@@ -219,16 +219,16 @@ bool pgSafeThread::waitUntilConnected() { return outage_->waitUntilUp(); }
 
 void pgSafeThread::interruptWaits() { outage_->interrupt(); }
 
-void pgSafeThread::reportLost(const std::string& line) {
-  if (line.empty()) return;
+void pgSafeThread::reportLost(const std::optional<std::string>& line) {
+  if (!line) return;
   if (events_.lost) events_.lost();
-  report("ERR", line);
+  report("ERR", *line);
 }
 
-void pgSafeThread::reportRestored(const std::string& line) {
-  if (line.empty()) return;
+void pgSafeThread::reportRestored(const std::optional<std::string>& line) {
+  if (!line) return;
   if (events_.back) events_.back();
-  report("INFO", line);
+  report("INFO", *line);
 }
 
 void pgSafeThread::report(const std::string& level, const std::string& line) {
@@ -250,7 +250,7 @@ PgResult pgSafeThread::run(std::unique_lock<std::mutex>& hold, const std::string
     if (connectedOrReconnected()) {
       PgResult result = execute(name, statement);
       if (succeeded(result.get())) {
-        report("INFO", failures_->succeeded(name));
+        if (auto ended = failures_->succeeded(name)) report("INFO", *ended);
         return result;
       }
       if (PQstatus(connection_.get()) != CONNECTION_OK) {
@@ -261,7 +261,9 @@ PgResult pgSafeThread::run(std::unique_lock<std::mutex>& hold, const std::string
         return result;
       } else {
         if (events_.refused) events_.refused();
-        report("ERR", failures_->failed(name, PQresultErrorMessage(result.get())));
+        if (auto line = failures_->failed(name, PQresultErrorMessage(result.get()))) {
+          report("ERR", *line);
+        }
         hold.unlock();
         if (!outage_->sleepFor(pause)) throw abandoned();
         pause = std::min(pause * 2, outage_->policy().maxDelay);
@@ -372,7 +374,7 @@ bool pgSafeThread::connectedOrReconnected() {
     // Found gone by a connection that had not failed itself: the outage
     // begins here.
     reportLost(outage_->lost(failure));
-    report("ERR", outage_->attemptFailed(failure));
+    if (auto still = outage_->attemptFailed(failure)) report("ERR", *still);
     return false;
   }
   connection_ = std::move(fresh);

@@ -60,6 +60,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -203,8 +204,8 @@ class pgSafeThread {
   std::string prepareAgain(PGconn* fresh);
   void report(const std::string& level, const std::string& line);
   // The lines that begin and end an outage, which the metrics count too.
-  void reportLost(const std::string& line);
-  void reportRestored(const std::string& line);
+  void reportLost(const std::optional<std::string>& line);
+  void reportRestored(const std::optional<std::string>& line);
 
   kivo::PgConnection connection_;
   const std::string conninfo_;

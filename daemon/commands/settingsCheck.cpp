@@ -67,10 +67,7 @@ Loaded checkDatabase(const DatabaseSettings& settings, Findings* findings) {
   std::vector<TrapServiceRow> rows;
   try {
     rows = readTrapServiceRows(settings.connectionString());
-  } catch (const PostgresqlException& e) {
-    findings->push_back({Finding::kError, databaseFailure(e.what())});
-    return loaded;
-  } catch (const DatabaseUnavailableException& e) {
+  } catch (const DatabaseFailure& e) {
     findings->push_back({Finding::kError, databaseFailure(e.what())});
     return loaded;
   }

@@ -56,9 +56,7 @@ bool loadServices(const DatabaseSettings& settings, MapTrapService* services) {
   try {
     services->exchange(servicesByAddress(readTrapServiceRows(settings.connectionString())));
     return true;
-  } catch (const PostgresqlException& e) {
-    print("error: " + databaseFailure(e.what()) + "\n");
-  } catch (const DatabaseUnavailableException& e) {
+  } catch (const DatabaseFailure& e) {
     print("error: " + databaseFailure(e.what()) + "\n");
   }
   return false;

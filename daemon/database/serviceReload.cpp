@@ -31,9 +31,7 @@ bool readServices(std::vector<TrapServiceRow>* rows, PgResult* priorities, PgRes
     priorities->reset(pgSQL->executeRequestWithoutWaiting(priorityQuery()));
     states->reset(pgSQL->executeRequestWithoutWaiting(stateQuery()));
     return true;
-  } catch (const PostgresqlException& e) {
-    reportFailure(e.what());
-  } catch (const DatabaseUnavailableException& e) {
+  } catch (const DatabaseFailure& e) {
     reportFailure(e.what());
   }
   return false;

@@ -78,9 +78,8 @@ SpoolIntake::PassResult SpoolIntake::takeEntries(const std::vector<std::string>&
     if (ledger_.full()) return kFull;
     takeEntry(names[i], listed != nullptr ? &(*listed)[i] : nullptr);
   }
-  if (!retryLater_ && lackReported_) {
+  if (!retryLater_ && readLack_.succeeded().kind == Episode::Line::kEnds) {
     write_log("INFO", "spool files can be read again");
-    lackReported_ = false;
   }
   return retryLater_ ? kIncomplete : kDone;
 }
@@ -89,14 +88,14 @@ bool SpoolIntake::listEntries(std::vector<std::string>& names, std::vector<Liste
   DIR* directory = ::opendir(directory_.c_str());
   if (directory == nullptr) {
     // Once per outage: the directory may be missing for a long time.
-    if (!unreadable_) {
+    if (unreadable_.failed().kind == Episode::Line::kBegins) {
       write_log("ERR", "kivo can't open spool directory " + directory_ + ": " + errnoText(errno));
     }
-    unreadable_ = true;
     return false;
   }
-  if (unreadable_) write_log("INFO", "spool dir readable again: " + directory_);
-  unreadable_ = false;
+  if (unreadable_.succeeded().kind == Episode::Line::kEnds) {
+    write_log("INFO", "spool dir readable again: " + directory_);
+  }
   std::vector<std::string> unsorted;
   std::vector<Listed> unsortedListed;
   while (struct dirent* entry = ::readdir(directory)) {
@@ -149,10 +148,9 @@ void SpoolIntake::takeEntry(const std::string& name, const Listed* listed) {
       ledger_.forget(name);
       return;
     case SpoolEntry::kRetry:
-      if (!lackReported_) {
+      if (readLack_.failed().kind == Episode::Line::kBegins) {
         write_log("ERR", "kivo can't read spool file " + kivo::escapeControls(path) + ": " +
                              entry.reason + ": trying again");
-        lackReported_ = true;
       }
       retryLater_ = true;
       return;

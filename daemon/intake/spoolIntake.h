@@ -39,6 +39,7 @@
 #include "daemon/intake/serviceGate.h"
 #include "daemon/intake/spoolLedger.h"
 #include "daemon/intake/spoolLock.h"
+#include "support/episode.h"
 #include "trap/ExecuteQueue.h"
 #include "trap/snmpTrap.h"
 #include "trap/spoolEntry.h"
@@ -107,9 +108,9 @@ class SpoolIntake {
   SpoolLedger& ledger_;
   SpoolLock& lock_;
   Metrics& metrics_;
-  bool unreadable_ = false;
+  Episode unreadable_;  // the directory cannot be listed
   bool retryLater_ = false;
-  bool lackReported_ = false;
+  Episode readLack_;  // files cannot be read for lack of resources
   Clock::time_point nextSettleDue_;
 };
 

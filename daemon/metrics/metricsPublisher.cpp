@@ -94,12 +94,11 @@ void MetricsPublisher::serve(const std::string& listen) {
 
 void MetricsPublisher::writeFile() {
   int error = file_->replace(metrics_->text());
-  if (error != 0 && !fileFailing_) {
+  if (error != 0 && fileFailure_.failed().kind == Episode::Line::kBegins) {
     write_log("ERR", "can't write metrics file " + file_->path() + ": " + errnoText(error));
-  } else if (error == 0 && fileFailing_) {
+  } else if (error == 0 && fileFailure_.succeeded().kind == Episode::Line::kEnds) {
     write_log("INFO", "metrics file " + file_->path() + " written again");
   }
-  fileFailing_ = error != 0;
 }
 
 void MetricsPublisher::probe() { metrics_->databaseProbed(probe_->answers()); }

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "daemon/base/settings.h"
+#include "support/episode.h"
 
 namespace prometheus {
 class Exposer;
@@ -53,7 +54,7 @@ class MetricsPublisher {
   std::unique_ptr<prometheus::Exposer> exposer_;
   int port_ = 0;
   std::unique_ptr<MetricsFile> file_;
-  bool fileFailing_ = false;  // used by one thread at a time
+  Episode fileFailure_;  // used by one thread at a time
   std::unique_ptr<DatabaseProbe> probe_;
   std::unique_ptr<PeriodicThread> writer_;
   std::unique_ptr<PeriodicThread> prober_;

@@ -67,13 +67,14 @@ void reportFailure(const char* statement, const std::string& line,
   kivo::ErrorRepeats::Verdict verdict =
       repeats->failed(statement, e.sqlState.empty() ? e.what() : e.sqlState);
   if (verdict.tell) write_log("ERR", line);
-  if (!verdict.countLine.empty()) write_log("ERR", verdict.countLine);
+  if (verdict.countLine) write_log("ERR", *verdict.countLine);
 }
 
 void reportSuccess(const char* statement) {
   kivo::ErrorRepeats* repeats = journalRepeats();
-  std::string counted = repeats != nullptr ? repeats->succeeded(statement) : "";
-  if (!counted.empty()) write_log("INFO", counted + ", then succeeded");
+  if (repeats == nullptr) return;
+  std::optional<std::string> counted = repeats->succeeded(statement);
+  if (counted) write_log("INFO", *counted + ", then succeeded");
 }
 
 // Open records of the service: at most one row, the newest.

@@ -9,29 +9,25 @@
 namespace kivo {
 
 void ResourceShortage::failed(const std::string& what, const std::string& why) {
+  Episode::Line line;
   {
     std::lock_guard<std::mutex> hold(mutex_);
-    lastFailure_ = std::chrono::steady_clock::now();
-    if (short_) return;
-    short_ = true;
-    since_ = lastFailure_;
+    line = episode_.failed();
   }
+  if (line.kind != Episode::Line::kBegins) return;
   write_log("ERR", "kivo can't start " + what + " for lack of resources: " + why +
                        ": its trap waits and is tried again");
 }
 
 void ResourceShortage::succeeded() {
-  std::chrono::steady_clock::duration length;
+  Episode::Line line;
   {
-    const std::chrono::seconds kQuiet{5};
     std::lock_guard<std::mutex> hold(mutex_);
-    if (!short_) return;
-    auto now = std::chrono::steady_clock::now();
-    if (now - lastFailure_ < kQuiet) return;
-    short_ = false;
-    length = now - since_;
+    line = episode_.succeeded();
   }
-  long seconds = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(length).count());
+  if (line.kind != Episode::Line::kEnds) return;
+  long seconds =
+      static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(line.length).count());
   write_log("INFO", "programs start again after " + std::to_string(seconds) + " s");
 }
 

@@ -5,13 +5,16 @@
 // A trap whose plug-in or alerting program cannot be started for such a
 // reason is not done: its worker keeps it and tries again after a pause, so
 // no trap ends as a failure of a program that never ran. The daemon has one
-// ResourceShortage; every worker may call it at any time.
+// ResourceShortage; every worker may call it at any time. The lines follow
+// kivo::Episode's rule, repeats untold.
 #ifndef KIVO_DAEMON_WORKER_RESOURCESHORTAGE_H
 #define KIVO_DAEMON_WORKER_RESOURCESHORTAGE_H
 
 #include <chrono>
 #include <mutex>
 #include <string>
+
+#include "support/episode.h"
 
 namespace kivo {
 
@@ -38,9 +41,7 @@ class ResourceShortage {
  private:
   const std::chrono::milliseconds pause_;
   std::mutex mutex_;
-  bool short_ = false;
-  std::chrono::steady_clock::time_point since_;
-  std::chrono::steady_clock::time_point lastFailure_;
+  Episode episode_{Episode::Pace{Episode::kNever, Episode::kNever, std::chrono::seconds(5)}};
 };
 
 }  // namespace kivo
