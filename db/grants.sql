@@ -10,5 +10,7 @@ GRANT SELECT, UPDATE (service_previous_state, service_last_exec_time,
     service_last_stdout) ON kivo_services TO kivo;
 GRANT SELECT, INSERT, UPDATE (happen_acquitte, happen_time_acquitte)
     ON kivo_error_happen TO kivo;
+GRANT SELECT, INSERT, DELETE ON kivo_trap_done TO kivo;
+GRANT SELECT, INSERT, DELETE, UPDATE (due_done_time) ON kivo_alert_due TO kivo;
 
 COMMIT;

@@ -99,4 +99,8 @@ INSERT INTO kivo_errors (error_name) VALUES
     ('default_critical_error'),
     ('default_unknow_error');
 
+-- What the daemons add: each trap stored once, due alerts, the services'
+-- change notices. The same file upgrades a database made before them.
+\ir upgrade.sql
+
 COMMIT;
