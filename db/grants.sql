@@ -12,5 +12,6 @@ GRANT SELECT, INSERT, UPDATE (happen_acquitte, happen_time_acquitte)
     ON kivo_error_happen TO kivo;
 GRANT SELECT, INSERT, DELETE ON kivo_trap_done TO kivo;
 GRANT SELECT, INSERT, DELETE, UPDATE (due_done_time) ON kivo_alert_due TO kivo;
+GRANT SELECT, INSERT, UPDATE ON kivo_trap_unknown TO kivo;
 
 COMMIT;

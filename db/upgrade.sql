@@ -1,6 +1,7 @@
 -- What kivoTrapD adds to the monitoring database beyond the tables it reads,
 -- so that several daemons on one database store each trap once, run every
--- alert that was due, and hear of every change to the services.
+-- alert that was due, hear of every change to the services, and list the
+-- traps that no service takes.
 --
 -- schema.sql includes this file. For a database made before, run it once
 -- as the database's owner, then grants.sql:
@@ -38,6 +39,19 @@ CREATE INDEX IF NOT EXISTS kivo_alert_due_open
     ON kivo_alert_due (due_host, due_id) WHERE due_done_time IS NULL;
 CREATE INDEX IF NOT EXISTS kivo_alert_due_service ON kivo_alert_due (due_service_id);
 CREATE INDEX IF NOT EXISTS kivo_alert_due_done ON kivo_alert_due (due_done_time);
+
+-- Traps that no service takes, by sending address and trap OID: when first
+-- and last seen and how many. The daemon adds its counts in batches, one
+-- statement per pair and interval however many traps came.
+CREATE TABLE IF NOT EXISTS kivo_trap_unknown (
+    unknown_address    text NOT NULL,
+    unknown_oid        text NOT NULL,
+    unknown_first_seen timestamp with time zone NOT NULL DEFAULT now(),
+    unknown_last_seen  timestamp with time zone NOT NULL DEFAULT now(),
+    unknown_count      bigint NOT NULL DEFAULT 0,
+    PRIMARY KEY (unknown_address, unknown_oid)
+);
+CREATE INDEX IF NOT EXISTS kivo_trap_unknown_last ON kivo_trap_unknown (unknown_last_seen);
 
 -- Every change to what the daemons load as services is announced on the
 -- channel kivo_services_changed; each daemon listening there reloads. The
