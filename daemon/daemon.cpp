@@ -88,6 +88,18 @@ void Daemon::startLogAndDatabase() {
   startDatabase(settings_.database, stop_.notice(), events, pool_);
 }
 
+// The counts go on a leased connection, one statement at a time, so that
+// the workers keep the others.
+void Daemon::startUnknownTraps() {
+  unknown_.reset(new UnknownTraps(settings_.log.trapUnknown, [this](const UnknownPairs& pairs) {
+    std::unique_ptr<ConnectionPool::Lease> lease = pool_.lease();
+    storeUnknownPairs(currentConnection(*pgSQL), pairs);
+  }));
+  unknownFlush_.reset(new PeriodicThread("kivo-unknown",
+                                         std::chrono::seconds(settings_.kivo.unknownFlush),
+                                         [this] { unknown_->flush(); }));
+}
+
 // Services first: they are complete before the first worker exists, and so
 // are their last states and their fold windows.
 void Daemon::startServicesAndWorkers() {
@@ -98,9 +110,10 @@ void Daemon::startServicesAndWorkers() {
   states_.load(*pgSQL);
   windows_.reset(new FoldWindows(settings_.kivo.fold,
                                  [this](const snmpTrap& close) { gate_.offer(close); }));
+  startUnknownTraps();
   workerParts_.emplace(WorkerParts{settings_.kivo.run, stop_.notice(), metrics_, states_,
                                    windows_.get(), shortage_, journalRepeats_, ledger_, gate_,
-                                   pool_});
+                                   pool_, unknown_.get()});
   startWorkers(workerCount(settings_.kivo.threadNumber));
 }
 
@@ -128,6 +141,9 @@ void Daemon::stopWorkers() {
 void Daemon::stopDaemon(ServiceReload& serviceReload) {
   // Traps still queued need nothing: their files are still in the spool.
   stopWorkers();
+  // The last counts, once no worker adds to them.
+  unknownFlush_.reset();
+  if (unknown_) unknown_->flush();
   // A reload under way ends before the connection and the fold windows go.
   serviceReload.finish();
   windows_.reset();

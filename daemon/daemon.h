@@ -3,7 +3,8 @@
 // The object owns what the run's parts share besides the daemon's globals:
 // the settings, the stop, the metrics, the services' last states and fold
 // windows, the trackers of lasting failures, the intake's wakeup, the spool
-// ledger, the service gate and the connection pool. It hands each part only
+// ledger, the service gate, the connection pool and the traps without a
+// service. It hands each part only
 // what that part uses, as constructor arguments or WorkerParts, and keeps
 // everything alive until the last worker has been joined.
 //
@@ -24,10 +25,12 @@
 #include "daemon/worker/foldWindows.h"
 #include "daemon/worker/resourceShortage.h"
 #include "daemon/worker/serviceStates.h"
+#include "daemon/worker/unknownTraps.h"
 #include "daemon/worker/workerParts.h"
 #include "support/connectionPool.h"
 #include "support/errorRepeats.h"
 #include "support/metrics.h"
+#include "support/periodicThread.h"
 
 class iniConfig;
 
@@ -53,6 +56,7 @@ class Daemon {
   void writeStartupLines(const SystemLog& systemLog);
   // The trap log and the connection.
   void startLogAndDatabase();
+  void startUnknownTraps();
   void startServicesAndWorkers();
   // Runs passes until the stop. False when another daemon turned out to
   // hold the spool directory.
@@ -75,6 +79,11 @@ class Daemon {
   ConnectionPool pool_;
   // Made with the settings before the workers, gone after them.
   std::unique_ptr<FoldWindows> windows_;
+  // Made before the workers; its counts go to the database every
+  // unknown_flush seconds on unknownFlush_'s thread, and last after the
+  // workers, on the main thread.
+  std::unique_ptr<UnknownTraps> unknown_;
+  std::unique_ptr<PeriodicThread> unknownFlush_;
   std::optional<WorkerPartsInUse> workerParts_;
 };
 

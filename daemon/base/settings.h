@@ -48,7 +48,7 @@ const int kMostConnections = 64;
 struct LogSettings {
   std::string systemLog;    // log_trapd_file
   std::string trapReceive;  // log_trap_receive
-  std::string trapUnknown;  // log_trap_unknown: only reported
+  std::string trapUnknown;  // log_trap_unknown: traps without a service; empty: none
   long maxSize = 0;         // max_size_file_log: only reported
   int logEnable = 0;        // log_enable: 1 writes the trap log
 };
@@ -84,6 +84,7 @@ struct KivoSettings {
   size_t queueMax = 1000;             // below 1: the default
   int spoolSettle = 10;
   int threadNumber = 0;  // as written; workerCount says how many start
+  int unknownFlush = 5;  // unknown_flush: seconds between counts into kivo_trap_unknown
   RunSettings run;
   FoldSettings fold;
   MetricsSettings metrics;

@@ -1,7 +1,8 @@
 // The daemon's two logs and its hang-up. The system log: the previous run's
 // file kept at open, and reopening at the same path after a move, a rotation
 // by copy, or a vanished directory. The trap log: its line for a trap and a
-// lost directory. The reload thread: when it runs the reload it is asked for,
+// lost directory. The unknown-trap log and counts: failures told once. The
+// reload thread: when it runs the reload it is asked for,
 // and when not; which services a reload changed, and the gauge of them.
 #include "daemon/base/systemLog.h"
 
@@ -20,6 +21,8 @@
 #include "daemon/database/serviceReload.h"
 #include "daemon/database/servicesReloaded.h"
 #include "daemon/worker/trapLog.h"
+#include "daemon/worker/unknownTraps.h"
+#include "support/exceptions.h"
 #include "support/metrics.h"
 #include "support/standardOutput.h"
 #include "testing/capturedOutput.h"
@@ -111,6 +114,41 @@ TEST(TrapLog, ALostDirectoryIsReportedAndRecovered) {
   write_trap_log(trap);
   flog_trap_receive.reset();
   EXPECT_EQ(readFile(logPath), "d#.1.9#host1#192.0.2.7\n");
+}
+
+TEST(UnknownTraps, LogAndCountFailuresAreToldOnceAndAMissingTableEndsTheCounts) {
+  TempDir dir;
+  const std::string logDir = dir.file("log"), logPath = logDir + "/trap_unknown.log";
+  // Per flush: the SQLSTATE the store fails with, "" for success.
+  std::vector<std::string> failures = {"XX000", "XX000", "", "42P01"};
+  std::vector<long> stored;
+  UnknownTraps unknown(logPath, [&](const UnknownPairs& pairs) {
+    ASSERT_FALSE(failures.empty()) << "no store after a missing table";
+    const std::string state = failures.front();
+    failures.erase(failures.begin());
+    if (!state.empty()) throw PostgresqlException("refused", state);
+    for (const UnknownPair& pair : pairs) stored.push_back(pair.count);
+  });
+  const snmpTrap trap = trapOf(kHeader + "date d\n");
+  const snmpTrap other = trapOf("host2\nUDP: [192.0.2.8]:161\n.1.3.6.1.6.3.1.1.4.1.0 .1.9\n");
+  CapturedOutput output;
+  for (int flush = 0; flush < 5; ++flush) {
+    if (flush == 1) ::mkdir(logDir.c_str(), 0755);
+    for (const snmpTrap* t : {&trap, &other, &trap}) unknown.seen(*t);
+    unknown.flush();
+  }
+  EXPECT_EQ(logMessages(output.text()),
+            (std::vector<std::string>{
+                "ERR#can't write unknown trap log: error open file: " + logPath,
+                "ERR#can't count traps without a service in kivo_trap_unknown, their counts are "
+                "lost: refused",
+                "INFO#unknown trap log written again: " + logPath,
+                "INFO#kivo_trap_unknown written again",
+                "ERR#table kivo_trap_unknown is missing: traps without a service are not counted "
+                "in the database; refused"}));
+  EXPECT_EQ(stored, (std::vector<long>{2, 1})) << "by address and OID";
+  EXPECT_EQ(splitLines(readFile(logPath)).size(), 12u);
+  EXPECT_EQ(splitLines(readFile(logPath))[1], "#192.0.2.8#host2#.1.9");
 }
 
 // A reload that counts its runs and waits at the gate until the test opens it.

@@ -12,6 +12,7 @@
 #include "daemon/base/systemLog.h"
 #include "daemon/worker/trapLog.h"
 #include "daemon/worker/trapParameters.h"
+#include "daemon/worker/unknownTraps.h"
 #include "support/connectionPool.h"
 #include "support/convertTo.h"
 #include "support/exceptions.h"
@@ -56,6 +57,7 @@ bool TrapHandler::findService(const snmpTrap& trap, service& s) {
                           escapeControls(trap.getOid() + " on this host " + trap.getHost() + "(" +
                                          address + ")"));
     parts_.metrics.trapDone(Metrics::kNoService);
+    if (parts_.unknown != nullptr) parts_.unknown->seen(trap);
     return false;
   }
   s = *found;

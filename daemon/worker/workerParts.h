@@ -16,6 +16,7 @@ class ServiceGate;
 class ServiceStates;
 class SpoolLedger;
 class StopNotice;
+class UnknownTraps;
 struct RunSettings;
 
 struct WorkerParts {
@@ -30,6 +31,7 @@ struct WorkerParts {
   SpoolLedger& ledger;
   ServiceGate& gate;
   ConnectionPool& pool;
+  UnknownTraps* unknown;  // null: traps without a service are only told
 };
 
 // The parts in use by this process's workers, or null when none are.
