@@ -6,6 +6,7 @@
 #include "daemon/kivoTrapd.h"
 #include "daemon/commands/settingsCheck.h"
 #include "daemon/commands/trapReplay.h"
+#include "daemon/commands/unknownList.h"
 #include "support/childProcess.h"
 #include "support/posixIo.h"
 
@@ -32,12 +33,13 @@ struct Word {
 };
 
 const int kOperand = 1;
-const int kCheck = 'c', kVersion = 'v', kHelp = 'h', kReplay = 'r', kRun = 'u';
+const int kCheck = 'c', kVersion = 'v', kHelp = 'h', kReplay = 'r', kRun = 'u', kUnknown = 'n';
 
 const option kOptions[] = {
     {"check", no_argument, nullptr, kCheck},  {"version", no_argument, nullptr, kVersion},
     {"help", no_argument, nullptr, kHelp},    {"replay", required_argument, nullptr, kReplay},
-    {"run", no_argument, nullptr, kRun},      {nullptr, 0, nullptr, 0},
+    {"run", no_argument, nullptr, kRun},      {"unknown", no_argument, nullptr, kUnknown},
+    {nullptr, 0, nullptr, 0},
 };
 
 std::string longName(int code) {
@@ -82,6 +84,8 @@ CommandLine::Action actionOf(int code) {
       return CommandLine::kVersion;
     case kHelp:
       return CommandLine::kHelp;
+    case kUnknown:
+      return CommandLine::kUnknown;
     default:
       return CommandLine::kBadUsage;
   }
@@ -133,6 +137,8 @@ std::string usageText() {
          "       kivoTrapD --check                 check the settings, files and services\n"
          "       kivoTrapD --replay FILE [--run]   show how the trap in spool file FILE\n"
          "                                         would be handled (--run: run its plug-in)\n"
+         "       kivoTrapD --unknown               list the traps that no service takes,\n"
+         "                                         by address and OID, newest first\n"
          "       kivoTrapD --version | --help\n"
          "The settings file is $KIVO_CONF, or /etc/kivo/kivo.conf.\n";
 }
@@ -147,6 +153,8 @@ int commandLineMain(int argc, char** argv) {
       return runSettingsCheck(configurationPath());
     case CommandLine::kReplay:
       return runTrapReplay(configurationPath(), line.replayFile, line.run);
+    case CommandLine::kUnknown:
+      return runUnknownList(configurationPath());
     case CommandLine::kVersion:
       (void)writeAll(STDOUT_FILENO, std::string("kivoTrapD ") + KIVO_VERSION + "\n");
       return 0;

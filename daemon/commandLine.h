@@ -1,6 +1,6 @@
 // The daemon's command line: no argument runs the daemon; the options run
 // one of the commands that steer it from outside (a check of the settings,
-// a dry run of one trap) or say what it is. Stateless; main's thread only.
+// a dry run of one trap, the traps no service takes) or say what it is. Stateless; main's thread only.
 #ifndef KIVO_DAEMON_COMMANDLINE_H
 #define KIVO_DAEMON_COMMANDLINE_H
 
@@ -14,6 +14,7 @@ struct CommandLine {
     kRunDaemon,   // no argument
     kCheck,       // --check
     kReplay,      // --replay FILE [--run]
+    kUnknown,     // --unknown
     kVersion,     // --version
     kHelp,        // --help
     kBadUsage,    // anything else; problem says what

@@ -1,4 +1,4 @@
-// The binary's commands beside the daemon: --check and --replay, their exit
+// The binary's commands beside the daemon: --check, --replay and --unknown, their exit
 // statuses, and that they leave the spool, the database and the daemon's
 // files as they were. What they print is shown by the units behind them.
 #include <gtest/gtest.h>
@@ -37,6 +37,9 @@ TEST(CommandsTest, ExitStatusesAndNothingChanged) {
          h.config.entries["POSTGRESQL"]["PGSQL_pwd"] = "s3cret";
        },
        {"--check"}, 1, "password=********"},
+      {"unknown traps, unreachable database",
+       [](DaemonHarness& h) { h.config.entries["POSTGRESQL"]["PGSQL_host"] = h.dir.file("no"); },
+       {"--unknown"}, 1, "kivoTrapD --unknown: database: "},
       {"replay", nullptr, {"--replay", "@trap-1"}, 0, "argv[2] = <a b>"},
       {"replay and run", nullptr, {"--run", "--replay", "@trap-2"}, 0, "exit code: 2"},
       {"no service for the OID", nullptr, {"--replay", "@other-oid"}, 1,

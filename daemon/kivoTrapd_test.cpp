@@ -167,6 +167,44 @@ TEST(DaemonLifeTest, TrapFilesAreTakenAtOnceInNameOrderAndOtherEntriesSkippedOnc
   EXPECT_EQ((h.log() + readFile(h.config.trapLog)).find("root:"), std::string::npos);
 }
 
+TEST(DaemonLifeTest, TrapsWithoutAServiceAreLoggedCountedByAddressAndOidAndListed) {
+  DaemonHarness h;
+  auto trap = [](const char* address, const char* oid) {
+    return DaemonHarness::trapText(address, oid, {}, "h");
+  };
+  h.spool("t1", trap("192.0.2.7", kOid));
+  h.spool("t2", trap("192.0.2.7", kNewOid));
+  h.spool("t3", trap("192.0.2.8", kOid));
+  h.set("KIVO", {{"unknown_flush", "1"}});
+  h.start(1);
+  const std::string pairs =
+      "SELECT string_agg(unknown_address || ' ' || unknown_oid || ' ' || unknown_count, ', ' "
+      "ORDER BY unknown_address, unknown_oid) FROM kivo_trap_unknown";
+  const std::string first = std::string("192.0.2.7 ") + kOid + " 1, 192.0.2.7 " + kNewOid +
+                            " 1, 192.0.2.8 " + kOid + " 1";
+  ASSERT_TRUE(waitFor([&] { return h.value(pairs) == first; })) << h.log();
+  // A later trap of a pair counted already adds to its row, at the stop.
+  h.spool("t4", trap("192.0.2.7", kOid));
+  ASSERT_TRUE(h.waitForLog("INFO#there isn't passive service", 4)) << h.log();
+  EXPECT_EQ(h.stop(), 0);
+
+  std::vector<std::string> lines = splitLines(readFile(h.dir.file("trap_unknown.log")));
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_NE(lines[2].find(std::string("#192.0.2.8#h#") + kOid), std::string::npos) << lines[2];
+  std::string output;
+  EXPECT_EQ(h.runCommand({"--unknown"}, &output), 0) << output;
+  lines = splitLines(output);
+  ASSERT_EQ(lines.size(), 5u) << output;
+  const std::vector<std::string> newestFirst = {std::string("192.0.2.7  ") + kOid,
+                                                std::string("192.0.2.8  ") + kOid,
+                                                std::string("192.0.2.7  ") + kNewOid};
+  for (size_t i = 0; i < newestFirst.size(); ++i) {
+    EXPECT_EQ(lines[i + 1].rfind(newestFirst[i], 0), 0u) << output;
+  }
+  EXPECT_EQ(lines[1].back(), '2') << output;
+  EXPECT_EQ(lines[4], "kivoTrapD --unknown: 3 pairs, 4 traps");
+}
+
 TEST(DaemonLifeTest, MissingSpoolOnceThenFilesThatCannotBeReadOrRemoved) {
   DaemonHarness h;
   struct passwd* nobody = ::getpwnam("nobody");
