@@ -1,15 +1,22 @@
 // The daemon binary seen from outside through its metrics: the listener and
 // the file after a handful of traps of every outcome, read by the check
-// plug-in. Every interval and limit is set small.
+// plug-in, and the listener under a crowd of connections that never send a
+// whole request. Every interval and limit is set small.
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/socket.h>
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <vector>
 
 #include "check/metricsSource.h"
 #include "check/metricsText.h"
+#include "support/posixIo.h"
 #include "testing/daemonHarness.h"
 
 namespace kivo {
@@ -17,6 +24,18 @@ namespace kivo {
 namespace {
 
 const char* const kServedPrefix = "INFO#metrics served on http://127.0.0.1:";
+
+// The listener's port, from the daemon's line; 0 when it never says.
+int servedPort(DaemonHarness& h) {
+  int port = 0;
+  waitFor([&] {
+    for (const std::string& line : h.config.messages()) {
+      if (line.rfind(kServedPrefix, 0) == 0) port = ::atoi(line.c_str() + strlen(kServedPrefix));
+    }
+    return port > 0;
+  });
+  return port;
+}
 
 TEST(MetricsEndToEndThreadTest, ListenerAndFileCountTheTrapsAlike) {
   DaemonHarness h;
@@ -32,13 +51,8 @@ TEST(MetricsEndToEndThreadTest, ListenerAndFileCountTheTrapsAlike) {
   h.addService(2, 1, ".1.3.6.1.4.1.99.0.3", "/bin/sleep", "30");
   h.addAlerting(2, "/nonexistent/alerting-program", "$ERROR", true, false, false);
   h.start(1);
-  int port = 0;
-  ASSERT_TRUE(waitFor([&] {
-    for (const std::string& line : h.config.messages()) {
-      if (line.rfind(kServedPrefix, 0) == 0) port = ::atoi(line.c_str() + strlen(kServedPrefix));
-    }
-    return port > 0;
-  })) << h.log();
+  int port = servedPort(h);
+  ASSERT_GT(port, 0) << h.log();
   const std::pair<const char*, const char*> traps[] = {
       {".1.3.6.1.4.1.99.0.1", "1"}, {".1.3.6.1.4.1.99.0.1", "2"}, {".1.3.6.1.4.1.99.0.2", "0"},
       {".1.3.6.1.4.1.99.0.1", "7"}, {".1.3.6.1.4.1.99.0.3", "0"}};
@@ -74,6 +88,42 @@ TEST(MetricsEndToEndThreadTest, ListenerAndFileCountTheTrapsAlike) {
   EXPECT_TRUE(matches(parseMetricsText(served.text))) << served.text;
   EXPECT_EQ(h.stop(), 0);
   EXPECT_EQ(fileSamples()["kivotrapd_workers"], 0) << "the last file, after the workers";
+}
+
+// Far more connections than the listener has threads, each idle or stopped
+// in the middle of its request line, are held while one scrape comes.
+TEST(MetricsEndToEndThreadTest, ListenerAnswersBesideHeldConnections) {
+  const int kHeld = 500;
+  unsigned long fileLimit = 0;
+  ASSERT_EQ(raiseOpenFileLimit(&fileLimit), 0);
+  ASSERT_GT(fileLimit, kHeld + 100UL);
+  DaemonHarness h;
+  h.set("KIVO", {{"metrics_listen", "127.0.0.1:0"}});
+  h.start(1);
+  int port = servedPort(h);
+  ASSERT_GT(port, 0) << h.log();
+  sockaddr_in listener = {};
+  listener.sin_family = AF_INET;
+  listener.sin_port = htons(static_cast<uint16_t>(port));
+  listener.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::vector<FileDescriptor> held;
+  for (int i = 0; i < kHeld; ++i) {
+    held.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    ASSERT_TRUE(held.back().valid());
+    // A full backlog would hold connect(): give up on it after a second.
+    timeval second = {1, 0};
+    ::setsockopt(held.back().get(), SOL_SOCKET, SO_SNDTIMEO, &second, sizeof second);
+    int connected =
+        ::connect(held.back().get(), reinterpret_cast<sockaddr*>(&listener), sizeof listener);
+    ASSERT_EQ(connected, 0) << "connection " << i << ": " << errnoText(errno);
+    if (i % 2 == 1) {
+      ASSERT_EQ(::send(held.back().get(), "GET /metr", 9, MSG_NOSIGNAL), 9);
+    }
+  }
+  // Answered within a second; the margin is for a loaded machine.
+  MetricsRead served = fetchMetrics(metricsUrl("127.0.0.1", port), 2);
+  EXPECT_TRUE(served.ok) << served.error;
+  EXPECT_EQ(h.stop(), 0);
 }
 
 }  // namespace

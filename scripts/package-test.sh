@@ -142,6 +142,9 @@ check "self-check plug-in installed" is "$(owner_mode /usr/lib/nagios/plugins/ch
 for page in man8/kivoTrapD.8 man5/kivo.conf.5 man8/kivo-spool-handler.8 man8/check_kivotrapd.8; do
     check "man page $page compressed" sh -c "zcat /usr/share/man/$page.gz | grep -q '^\.TH '"
 done
+check "README installed, compressed" sh -c "zcat /usr/share/doc/kivotrapd/README.md.gz | grep -q '^# kivoTrapD'"
+check "alerting rules installed and pass their tests" \
+    sh -c 'cd /usr/share/kivo && promtool test rules kivotrapd.rules.test.yml'
 check "copyright is machine-readable" grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
     /usr/share/doc/kivotrapd/copyright
 check "net.core.rmem_max raised to 16 MiB at install" test "$(sysctl -n net.core.rmem_max)" -ge 16777216

@@ -1,11 +1,11 @@
 #!/bin/sh
-# Sets everything up and runs every test: installs the dependencies, builds
-# the project, runs the whole suite, builds and packages it with CMake's
-# default generator, as root builds, installs, checks and purges the Debian
-# package (scripts/package-test.sh), runs the suite again built with
-# AddressSanitizer, then builds with ThreadSanitizer and runs the thread
-# tests under it. The suite starts and stops the servers it needs
-# itself.
+# Sets everything up and runs every test: installs the dependencies, checks
+# and tests the alerting rules, builds the project, runs the whole suite,
+# builds and packages it with CMake's default generator, as root builds,
+# installs, checks and purges the Debian package (scripts/package-test.sh),
+# runs the suite again built with AddressSanitizer, then builds with
+# ThreadSanitizer and runs the thread tests under it. The suite starts and
+# stops the servers it needs itself.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -14,6 +14,11 @@ if [ "$(id -u)" -eq 0 ]; then
 fi
 
 JOBS=$(nproc)
+
+# The alerting rules the package installs: well-formed, and each fires on its
+# case and only there (ctest runs the second too; this fails first and fast).
+promtool check rules packaging/kivotrapd.rules.yml
+(cd packaging && promtool test rules kivotrapd.rules.test.yml)
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$JOBS"

@@ -19,6 +19,21 @@ namespace {
 // The longest a probe may take on a host that does not answer.
 const int kLongestProbeSeconds = 10;
 
+// The listener's server takes each connection on one of its threads, in the
+// order they came, and holds the thread until a whole request has come or
+// request_timeout_ms has passed; an idle or half-sent connection holds one
+// that long. So a scrape behind N such connections waits about
+// N / num_threads * request_timeout_ms: with these, 0.8 s behind 500. A
+// scraper sends its request together with the connection's last handshake
+// packet, so 200 ms is ample even across a slow network. The queue and the
+// kernel's backlog are deep enough that behind 500 a scrape's connection is
+// neither refused nor its SYN dropped (which would cost the 1 s of a
+// retransmission). Idle threads cost little memory and no time.
+const char* const kListenerThreads = "128";
+const char* const kRequestTimeoutMs = "200";
+const char* const kConnectionQueue = "1024";
+const char* const kListenBacklog = "1024";
+
 // The listener's own messages while it is being set up on this thread; it
 // says there why it cannot listen. Its later messages (a client gone
 // mid-request) are dropped: they come on its threads, where this is null.
@@ -77,7 +92,10 @@ void MetricsPublisher::serve(const std::string& listen) {
   listenerMessages = &reason;
   try {
     exposer_.reset(new prometheus::Exposer(
-        std::vector<std::string>{"listening_ports", listen, "num_threads", "2"}, &callbacks));
+        std::vector<std::string>{"listening_ports", listen, "num_threads", kListenerThreads,
+                                 "request_timeout_ms", kRequestTimeoutMs, "connection_queue",
+                                 kConnectionQueue, "listen_backlog", kListenBacklog},
+        &callbacks));
   } catch (const std::exception& e) {
     if (reason.empty()) reason = e.what();
   }
