@@ -92,7 +92,7 @@ TEST(MetricsEndToEndThreadTest, ListenerAndFileCountTheTrapsAlike) {
 
 // Far more connections than the listener has threads, each idle or stopped
 // in the middle of its request line, are held while one scrape comes.
-TEST(MetricsEndToEndThreadTest, ListenerAnswersBesideHeldConnections) {
+TEST(MetricsListenerTest, AnswersBesideHeldConnections) {
   const int kHeld = 500;
   unsigned long fileLimit = 0;
   ASSERT_EQ(raiseOpenFileLimit(&fileLimit), 0);
