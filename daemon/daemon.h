@@ -1,7 +1,8 @@
 // One run of the trap daemon, from start-up to the stop.
 //
 // The object owns what the run's parts share besides the daemon's globals:
-// the settings, the stop, the metrics, the services' last states and fold
+// the settings, what the database has of the objects the daemon adds
+// (SchemaFeatures), the stop, the metrics, the services' last states and fold
 // windows, the trackers of lasting failures, the intake's wakeup, the spool
 // ledger, the service gate and the connection pool. It hands each part only
 // what that part uses, as constructor arguments or WorkerParts, and keeps
@@ -16,6 +17,7 @@
 #include <optional>
 
 #include "daemon/base/daemonGlobals.h"
+#include "daemon/base/schemaFeatures.h"
 #include "daemon/base/settings.h"
 #include "daemon/base/daemonStop.h"
 #include "daemon/intake/intakeWakeup.h"
@@ -33,6 +35,7 @@ class iniConfig;
 
 namespace kivo {
 
+class ServiceListener;
 class ServiceReload;
 class SpoolLock;
 class SystemLog;
@@ -58,9 +61,11 @@ class Daemon {
   // hold the spool directory.
   bool runIntakeLoop(SpoolLock& lock);
   void stopWorkers();
-  void stopDaemon(ServiceReload& serviceReload);
+  void stopDaemon(ServiceReload& serviceReload, ServiceListener& serviceListener);
 
   Settings settings_;
+  // What the database has of the objects the daemon adds, from the start on.
+  SchemaFeatures schema_;
   Stop stop_;
   Metrics metrics_;
   ServiceStates states_;
