@@ -62,8 +62,10 @@ SchemaFeatures completeSchema(pgSafeThread& database) {
   if (before.complete()) return before;
   try {
     // One simple query of several statements is one transaction: all or
-    // nothing. The objects that exist already would each give a notice.
-    PgResult done(database.executeRequest("SET LOCAL client_min_messages = warning;\n" +
+    // nothing. The objects that exist already would each give a notice;
+    // the setting may outlast the transaction, harmlessly: no notice is
+    // wanted on this connection.
+    PgResult done(database.executeRequest("SET client_min_messages = warning;\n" +
                                           std::string(kUpgradeScript)));
     write_log("INFO", "database upgraded: added " + missingObjects(before));
     return findSchemaFeatures(database);
