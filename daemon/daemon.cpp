@@ -105,7 +105,7 @@ void Daemon::startServicesAndWorkers() {
                                  [this](const snmpTrap& close) { gate_.offer(close); }));
   workerParts_.emplace(WorkerParts{settings_.kivo.run, stop_.notice(), metrics_, states_,
                                    windows_.get(), shortage_, journalRepeats_, ledger_, gate_,
-                                   pool_});
+                                   pool_, schema_});
   startWorkers(workerCount(settings_.kivo.threadNumber));
 }
 

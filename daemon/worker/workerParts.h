@@ -5,6 +5,8 @@
 #ifndef KIVO_DAEMON_WORKER_WORKERPARTS_H
 #define KIVO_DAEMON_WORKER_WORKERPARTS_H
 
+#include "daemon/base/schemaFeatures.h"
+
 namespace kivo {
 
 class ConnectionPool;
@@ -30,6 +32,9 @@ struct WorkerParts {
   SpoolLedger& ledger;
   ServiceGate& gate;
   ConnectionPool& pool;
+  // What the database has of the objects the daemon adds; a worker does
+  // without what is missing.
+  SchemaFeatures schema;
 };
 
 // The parts in use by this process's workers, or null when none are.
