@@ -8,6 +8,8 @@
 #include "daemon/base/systemLog.h"
 #include "daemon/database/databaseStartup.h"
 #include "daemon/database/priorityFile.h"
+#include "daemon/database/schemaUpgrade.h"
+#include "daemon/database/serviceListener.h"
 #include "daemon/database/serviceLoader.h"
 #include "daemon/database/serviceReload.h"
 #include "daemon/intake/intakeLoop.h"
@@ -86,6 +88,9 @@ void Daemon::startLogAndDatabase() {
   events.back = [this] { metrics_.databaseBack(); };
   events.refused = [this] { metrics_.databaseStatementRefused(); };
   startDatabase(settings_.database, stop_.notice(), events, pool_);
+  // Before the services load: the upgrade adds the triggers that announce
+  // their changes.
+  schema_ = completeSchema(*pgSQL);
 }
 
 // The counts go on a leased connection, one statement at a time, so that
@@ -113,7 +118,7 @@ void Daemon::startServicesAndWorkers() {
   startUnknownTraps();
   workerParts_.emplace(WorkerParts{settings_.kivo.run, stop_.notice(), metrics_, states_,
                                    windows_.get(), shortage_, journalRepeats_, ledger_, gate_,
-                                   pool_, unknown_.get()});
+                                   pool_, unknown_.get(), schema_});
   startWorkers(workerCount(settings_.kivo.threadNumber));
 }
 
@@ -138,9 +143,10 @@ void Daemon::stopWorkers() {
   workerParts_.reset();
 }
 
-void Daemon::stopDaemon(ServiceReload& serviceReload) {
+void Daemon::stopDaemon(ServiceReload& serviceReload, ServiceListener& serviceListener) {
   // Traps still queued need nothing: their files are still in the spool.
   stopWorkers();
+  serviceListener.finish();
   // The last counts, once no worker adds to them.
   unknownFlush_.reset();
   if (unknown_) unknown_->flush();
@@ -167,6 +173,11 @@ int Daemon::run() {
   // SIGHUP's reload of the services: asked for by the signal thread, so it
   // outlives that thread.
   ServiceReload serviceReload([this] { reloadServices(states_, windows_.get(), metrics_); });
+  // The services changed in the database by anyone: the same reload. Started
+  // even without the triggers, so that an upgrade made later by the
+  // database's owner is heard without a restart.
+  ServiceListener serviceListener(stop_.notice(),
+                                  [&serviceReload] { serviceReload.request(); });
   TermSignal termSignal;
   SpoolLock spoolLock;
   // Its last metrics file is written when it goes, after the workers.
@@ -207,6 +218,9 @@ int Daemon::run() {
       write_log("INFO", "spool_directory has no final \"/\": using " + spoolDirectory);
     }
     ledger_.setLimit(settings_.kivo.queueMax);
+    // Listening before the services load, so that no change after it is
+    // missed; the requests it makes meanwhile wait for the reload thread.
+    serviceListener.start(settings_.database.connectionString());
     startServicesAndWorkers();
     metricsPublisher.start(settings_.kivo.metrics, settings_.database.connectionString(), metrics_);
     // Only now: a reload must not race the first load.
@@ -220,7 +234,7 @@ int Daemon::run() {
     writeStandardOutputLine("POSTGRESQL EXCEPTION" + std::string(e.what()));
     status = 1;
   }
-  stopDaemon(serviceReload);
+  stopDaemon(serviceReload, serviceListener);
   return status;
 }
 

@@ -1,7 +1,8 @@
 // One run of the trap daemon, from start-up to the stop.
 //
 // The object owns what the run's parts share besides the daemon's globals:
-// the settings, the stop, the metrics, the services' last states and fold
+// the settings, what the database has of the objects the daemon adds
+// (SchemaFeatures), the stop, the metrics, the services' last states and fold
 // windows, the trackers of lasting failures, the intake's wakeup, the spool
 // ledger, the service gate, the connection pool and the traps without a
 // service. It hands each part only
@@ -17,6 +18,7 @@
 #include <optional>
 
 #include "daemon/base/daemonGlobals.h"
+#include "daemon/base/schemaFeatures.h"
 #include "daemon/base/settings.h"
 #include "daemon/base/daemonStop.h"
 #include "daemon/intake/intakeWakeup.h"
@@ -36,6 +38,7 @@ class iniConfig;
 
 namespace kivo {
 
+class ServiceListener;
 class ServiceReload;
 class SpoolLock;
 class SystemLog;
@@ -62,9 +65,11 @@ class Daemon {
   // hold the spool directory.
   bool runIntakeLoop(SpoolLock& lock);
   void stopWorkers();
-  void stopDaemon(ServiceReload& serviceReload);
+  void stopDaemon(ServiceReload& serviceReload, ServiceListener& serviceListener);
 
   Settings settings_;
+  // What the database has of the objects the daemon adds, from the start on.
+  SchemaFeatures schema_;
   Stop stop_;
   Metrics metrics_;
   ServiceStates states_;

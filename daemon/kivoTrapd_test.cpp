@@ -1,6 +1,7 @@
 // The daemon binary's life: its start-up and stop lines, the failures that
 // end it at start-up, the intake of a real spool directory, also one
-// removed or moved away and made again, and SIGHUP.
+// removed or moved away and made again, SIGHUP, the objects the daemon adds
+// to the database and the services changed in it.
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -280,6 +281,70 @@ TEST(DaemonSighupThreadTest, NewLogAndServicesForTheNextTrapsWhileTheTrapInHandF
   EXPECT_EQ(h.count("INFO#services reloaded: "), 1);
   EXPECT_EQ(h.stop(), 0);
   EXPECT_EQ(DaemonHarness::lines(h.config.trapLog), 0u);
+}
+
+TEST(DaemonDatabaseTest, WithoutItsObjectsAndTheRightToMakeThemTheDaemonSaysSoAndRunsThenAddsThem) {
+  DaemonHarness h;
+  const std::string role = h.database.name() + "_user";
+  h.execute("DROP TABLE kivo_trap_done, kivo_alert_due;"
+            "DROP FUNCTION kivo_services_changed() CASCADE;"
+            "REVOKE CREATE ON SCHEMA public FROM PUBLIC;"
+            "CREATE ROLE " + role + " LOGIN;"
+            "GRANT ALL ON ALL TABLES IN SCHEMA public TO " + role + ";"
+            "GRANT ALL ON ALL SEQUENCES IN SCHEMA public TO " + role);
+  h.addDevice(1, "192.0.2.7");
+  h.addService(1, 1, kOid, DaemonHarness::testdata("echo_arguments.sh"), "$1");
+  h.set("POSTGRESQL", {{"PGSQL_username", role}});
+  const std::string lacks =
+      "database lacks kivo_trap_done, kivo_alert_due, the kivo_services_changed triggers: run "
+      "/usr/share/kivo/upgrade.sql as the database's owner, then grants.sql; running without "
+      "what needs them";
+  h.start(1);
+  EXPECT_EQ(h.count("ERR#" + lacks), 1) << h.log();
+  h.spool("trap-1", trapFrom("h"));
+  ASSERT_TRUE(h.waitForLog(kReturn)) << h.log();
+  std::string output;
+  EXPECT_EQ(h.runCommand({"--check"}, &output), 0);
+  EXPECT_NE(output.find("warning: " + lacks + "\n"), std::string::npos) << output;
+  EXPECT_EQ(h.stop(), 0);
+
+  h.set("POSTGRESQL", {{"PGSQL_username", "postgres"}});
+  h.start(1);
+  EXPECT_EQ(h.count("INFO#database upgraded: added kivo_trap_done, kivo_alert_due, the "
+                    "kivo_services_changed triggers"), 1) << h.log();
+  EXPECT_EQ(h.runCommand({"--check"}, &output), 0);
+  EXPECT_EQ(output.find("database lacks"), std::string::npos) << output;
+  EXPECT_EQ(h.stop(), 0);
+}
+
+TEST(DaemonDatabaseTest, ServicesChangedBySqlReachEveryDaemonAlsoAfterALostListener) {
+  DaemonHarness a, b;
+  const std::string echo = DaemonHarness::testdata("echo_arguments.sh");
+  a.addDevice(1, "192.0.2.7");
+  a.addService(1, 1, kOid, echo, "old");
+  b.set("POSTGRESQL", {{"PGSQL_db", a.database.name()}});
+  a.start(1);
+  b.start(1);
+  a.execute("UPDATE kivo_services SET service_parameter = 'new' WHERE service_id = 1;"
+            "UPDATE kivo_plugins SET plugin_priority = 1");
+  for (DaemonHarness* h : {&a, &b}) {
+    ASSERT_TRUE(h->waitForLog("INFO#services reloaded: 1 services", 1, std::chrono::seconds(3)))
+        << h->log();
+    h->spool("trap-1", trapFrom("h"));
+    ASSERT_TRUE(h->waitForLog(kReturn)) << h->log();
+    EXPECT_EQ(h->count("EXEC#" + echo + " new"), 1) << h->log();
+    EXPECT_EQ(h->count("INFO#services reloaded: "), 1) << "a burst is one reload";
+  }
+  // Their listening connections end: back, they reload, since notices may
+  // have been missed.
+  a.execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
+            " WHERE query = 'LISTEN kivo_services_changed' AND datname = current_database()");
+  for (DaemonHarness* h : {&a, &b}) {
+    ASSERT_TRUE(h->waitForLog("INFO#services reloaded: ", 2)) << h->log();
+    EXPECT_EQ(h->count("INFO#service notices: listening again"), 1) << h->log();
+  }
+  EXPECT_EQ(a.stop(), 0);
+  EXPECT_EQ(b.stop(), 0);
 }
 
 }  // namespace

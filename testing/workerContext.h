@@ -25,7 +25,7 @@ struct WorkerContext {
   WorkerParts parts(ServiceStates* serviceStates = nullptr, FoldWindows* windows = nullptr) {
     return WorkerParts{settings, stop.notice(), metrics,
                        serviceStates != nullptr ? *serviceStates : states,
-                       windows, shortage, repeats, ledger, gate, pool, nullptr};
+                       windows, shortage, repeats, ledger, gate, pool, nullptr, schema};
   }
 
   RunSettings settings;
@@ -38,6 +38,7 @@ struct WorkerContext {
   SpoolLedger ledger{wakeup, metrics, 1000};
   ServiceGate gate{fifo_trap};
   ConnectionPool pool;
+  SchemaFeatures schema{true, true, true, true};
 };
 
 }  // namespace kivo

@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include "daemon/commands/serviceCheck.h"
+#include "daemon/database/schemaUpgrade.h"
 #include "daemon/database/serviceLoader.h"
 #include "support/connectionOutage.h"
 #include "support/exceptions.h"
 #include "support/iniConfig.h"
+#include "support/pgSafeThread.h"
 #include "support/posixIo.h"
 #include "support/standardOutput.h"
 
@@ -66,7 +68,11 @@ Loaded checkDatabase(const DatabaseSettings& settings, Findings* findings) {
   Loaded loaded;
   std::vector<TrapServiceRow> rows;
   try {
-    rows = readTrapServiceRows(settings.connectionString());
+    pgSafeThread database(settings.connectionString());
+    const SchemaFeatures schema = findSchemaFeatures(database);
+    if (!schema.complete()) findings->push_back({Finding::kWarning, missingObjectsText(schema)});
+    PgResult result(database.executeRequestWithoutWaiting(trapServiceQuery()));
+    rows = trapServiceRows(result.get());
   } catch (const DatabaseFailure& e) {
     findings->push_back({Finding::kError, databaseFailure(e.what())});
     return loaded;

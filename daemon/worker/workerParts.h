@@ -5,6 +5,8 @@
 #ifndef KIVO_DAEMON_WORKER_WORKERPARTS_H
 #define KIVO_DAEMON_WORKER_WORKERPARTS_H
 
+#include "daemon/base/schemaFeatures.h"
+
 namespace kivo {
 
 class ConnectionPool;
@@ -32,6 +34,9 @@ struct WorkerParts {
   ServiceGate& gate;
   ConnectionPool& pool;
   UnknownTraps* unknown;  // null: traps without a service are only told
+  // What the database has of the objects the daemon adds; a worker does
+  // without what is missing.
+  SchemaFeatures schema;
 };
 
 // The parts in use by this process's workers, or null when none are.
