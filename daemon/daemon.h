@@ -21,6 +21,7 @@
 #include "daemon/intake/intakeWakeup.h"
 #include "daemon/intake/serviceGate.h"
 #include "daemon/intake/spoolLedger.h"
+#include "daemon/worker/dueAlerts.h"
 #include "daemon/worker/foldWindows.h"
 #include "daemon/worker/resourceShortage.h"
 #include "daemon/worker/serviceStates.h"
@@ -76,6 +77,8 @@ class Daemon {
   // Made with the settings before the workers, gone after them.
   std::unique_ptr<FoldWindows> windows_;
   std::optional<WorkerPartsInUse> workerParts_;
+  // Started with the workers, ended after them.
+  DueAlerts dueAlerts_;
 };
 
 }  // namespace kivo

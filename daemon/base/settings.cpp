@@ -143,6 +143,8 @@ KivoSettings readKivo(SectionReader& reader) {
   kivo.queueMax = static_cast<size_t>(
       reader.positive("queue_max", static_cast<long>(kivo.queueMax)));
   kivo.spoolSettle = static_cast<int>(reader.count("spool_settle", kivo.spoolSettle));
+  kivo.trapRetentionDays =
+      static_cast<int>(reader.count("trap_retention_days", kivo.trapRetentionDays));
   kivo.fold = readFold(reader);
   kivo.metrics = readMetrics(reader);
   kivo.run = readRun(reader);

@@ -84,6 +84,7 @@ struct KivoSettings {
   size_t queueMax = 1000;             // below 1: the default
   int spoolSettle = 10;
   int threadNumber = 0;  // as written; workerCount says how many start
+  int trapRetentionDays = 7;  // trap_retention_days; 0 never prunes
   RunSettings run;
   FoldSettings fold;
   MetricsSettings metrics;

@@ -5,9 +5,12 @@
 #ifndef KIVO_DAEMON_WORKER_WORKERPARTS_H
 #define KIVO_DAEMON_WORKER_WORKERPARTS_H
 
+#include <string>
+
 namespace kivo {
 
 class ConnectionPool;
+class DueAlerts;
 class ErrorRepeats;
 class FoldWindows;
 class Metrics;
@@ -30,6 +33,16 @@ struct WorkerParts {
   SpoolLedger& ledger;
   ServiceGate& gate;
   ConnectionPool& pool;
+  // The tables behind each trap's guarantees, present or not: without
+  // kivo_trap_done a trap may be stored twice after a crash, without
+  // kivo_alert_due an alert cut short by a crash is lost.
+  bool storedOnce = true;
+  bool alertsDue = true;
+  // This host's name, which tells its traps and due alerts from those of
+  // the other hosts on the database; empty: traps have no identity.
+  std::string host;
+  // The due alerts being run by this process; null: none are tracked.
+  DueAlerts* dueAlerts = nullptr;
 };
 
 // The parts in use by this process's workers, or null when none are.
