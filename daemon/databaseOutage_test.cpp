@@ -14,7 +14,11 @@ namespace kivo {
 namespace {
 
 const char* const kLost = "ERR#connection to the database lost: ";
-const char* const kWaiting = "ERR#database statement UpdateState waiting for 1 s";
+// The first statement of a trap's transaction, which waits for the lock on
+// the service's row.
+const std::string kLocking =
+    "database statement \"BEGIN; WITH done AS (INSERT INTO kivo_trap_done (done_host, ...\"";
+const std::string kWaiting = "ERR#" + kLocking + " waiting for 1 s";
 
 class DatabaseOutageThreadTest : public ::testing::Test {
  protected:
@@ -146,7 +150,7 @@ TEST_F(DatabaseOutageThreadTest, ALockedTableIsReportedAndTheStopCancelsTheWait)
   ASSERT_TRUE(h.waitForLog(kWaiting)) << h.log();
   unlock();
   expectEveryTrapStored(1);
-  EXPECT_EQ(h.count("INFO#database statement UpdateState ended after "), 1);
+  EXPECT_EQ(h.count("INFO#" + kLocking + " ended after "), 1);
 
   lock("kivo_services");
   writeTrap(1);
@@ -154,7 +158,7 @@ TEST_F(DatabaseOutageThreadTest, ALockedTableIsReportedAndTheStopCancelsTheWait)
   // The lock outlasts the stop's wait: only the cancel ends the statement.
   EXPECT_EQ(h.stop(std::chrono::seconds(15)), 0) << h.log();
   unlock();
-  EXPECT_EQ(h.count("ERR#database statement UpdateState still running at the stop's deadline: "
+  EXPECT_EQ(h.count("ERR#" + kLocking + " still running at the stop's deadline: "
                     "cancelled"), 1);
   EXPECT_EQ(h.spoolFiles().size(), 1u) << "the trap cut short stays";
 }
