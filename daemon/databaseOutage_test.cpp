@@ -1,6 +1,8 @@
 // The daemon binary against a database in the way: a server restarted or
 // down at the stop, a locked table, statements cancelled by their timeout.
 // No trap's state, record or alert is lost, and nothing holds off the stop.
+#include <signal.h>
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -138,6 +140,29 @@ TEST_F(DatabaseOutageThreadTest, StopDuringAnOutageKeepsTheTrapForTheNextStart) 
   h.start(2);
   expectEveryTrapStored(1);
   EXPECT_TRUE(waitFor([&] { return h.spoolFiles().empty(); }));
+}
+
+// A SIGKILL while a trap's alerting program runs: the rerun of the trap
+// stores nothing again, and the alert, still due, runs at the next start.
+TEST_F(DatabaseOutageThreadTest, AnAlertCutShortByACrashRunsAtTheNextStart) {
+  const std::string mark = h.dir.file("alerting");
+  services = 1;
+  h.addDevice(1, "127.0.0.1");
+  h.addService(1, 1, oid(1), "/usr/lib/nagios/plugins/check_dummy", "$1 \"$2\"");
+  h.addAlerting(1, DaemonHarness::testdata("hang_once.sh"), mark + " $ERROR", true, true, true);
+  h.start(1);
+  writeTrap(0);
+  ASSERT_TRUE(waitFor([&] { return fileExists(mark); })) << h.log();
+  h.daemon->signal(SIGKILL);
+  ASSERT_TRUE(h.daemon->waitExit());
+  h.start(1);
+  ASSERT_TRUE(h.waitForLog("INFO#trap trap-10000 was stored before: not stored again"))
+      << h.log();
+  const std::string done = "SELECT count(*) FROM kivo_alert_due WHERE due_done_time IS NOT NULL";
+  EXPECT_TRUE(waitFor([&] { return h.value(done) == "1"; })) << h.log();
+  EXPECT_EQ(h.value("SELECT count(*) FROM kivo_error_happen"), "1");
+  EXPECT_EQ(h.value("SELECT count(*) FROM kivo_trap_done"), "1");
+  EXPECT_EQ(h.count("INFO#Execute alerting software"), 1) << "the due alert's run, not the trap's";
 }
 
 TEST_F(DatabaseOutageThreadTest, ALockedTableIsReportedAndTheStopCancelsTheWait) {
