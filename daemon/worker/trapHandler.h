@@ -4,9 +4,11 @@
 //
 // For a trap: the trap-log line, the service of the sending device for the
 // trap's OID, the fold decision, the parameters filled from the trap, the
-// plug-in's run, the service's row, the error journal by the service's own
-// previous state, and the alerting program with the id of the record its
-// own run opened. Every trap the record concerns is then finished in the
+// plug-in's run; then, in one transaction on one connection, the service's
+// row locked and its stored state read, the trap's identity, the run, the
+// error journal by that state and the alert made due; after the commit, the
+// alerting program with the id of the record its own run opened. A trap
+// stored before (a rerun after a crash) stores nothing and alerts no one. Every trap the record concerns is then finished in the
 // spool ledger: removed when done, left for the next start when the stop cut
 // it short. Nothing a trap does escapes: it is reported in the system log.
 //
