@@ -1,6 +1,7 @@
 #include "daemon/daemon.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 
@@ -66,6 +67,17 @@ void Daemon::readSettings(iniConfig& config) {
   stop_.setGrace(std::chrono::seconds(settings_.kivo.run.stopGrace));
 }
 
+namespace {
+
+// The name that tells this host's traps and due alerts from the others'.
+std::string ownHostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return "";
+  return name;
+}
+
+}  // namespace
+
 // The five lines of the log settings, then what is wrong.
 void Daemon::writeStartupLines(const SystemLog& systemLog) {
   write_log("INFO", "Log file system: " + settings_.log.systemLog);
@@ -85,7 +97,10 @@ void Daemon::startLogAndDatabase() {
   flog_trap_receive.reset(new logFile(settings_.log.trapReceive));
   pgSafeThread::Events events;
   events.lost = [this] { metrics_.databaseLost(); };
-  events.back = [this] { metrics_.databaseBack(); };
+  events.back = [this] {
+    metrics_.databaseBack();
+    dueAlerts_.wanted();
+  };
   events.refused = [this] { metrics_.databaseStatementRefused(); };
   startDatabase(settings_.database, stop_.notice(), events, pool_);
   // Before the services load: the upgrade adds the triggers that announce
@@ -116,9 +131,11 @@ void Daemon::startServicesAndWorkers() {
   windows_.reset(new FoldWindows(settings_.kivo.fold,
                                  [this](const snmpTrap& close) { gate_.offer(close); }));
   startUnknownTraps();
-  workerParts_.emplace(WorkerParts{settings_.kivo.run, stop_.notice(), metrics_, states_,
-                                   windows_.get(), shortage_, journalRepeats_, ledger_, gate_,
-                                   pool_, unknown_.get(), schema_});
+  WorkerParts parts{settings_.kivo.run, stop_.notice(), metrics_, states_, windows_.get(),
+                    shortage_, journalRepeats_, ledger_, gate_, pool_,
+                    unknown_.get(), schema_, ownHostName(), &dueAlerts_};
+  workerParts_.emplace(parts);
+  dueAlerts_.start(parts, settings_.kivo.trapRetentionDays);
   startWorkers(workerCount(settings_.kivo.threadNumber));
 }
 
@@ -140,6 +157,7 @@ void Daemon::stopWorkers() {
   }
   stop_.stop();
   joinWorkers();
+  dueAlerts_.stop();
   workerParts_.reset();
 }
 

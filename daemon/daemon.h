@@ -24,6 +24,7 @@
 #include "daemon/intake/intakeWakeup.h"
 #include "daemon/intake/serviceGate.h"
 #include "daemon/intake/spoolLedger.h"
+#include "daemon/worker/dueAlerts.h"
 #include "daemon/worker/foldWindows.h"
 #include "daemon/worker/resourceShortage.h"
 #include "daemon/worker/serviceStates.h"
@@ -90,6 +91,8 @@ class Daemon {
   std::unique_ptr<UnknownTraps> unknown_;
   std::unique_ptr<PeriodicThread> unknownFlush_;
   std::optional<WorkerPartsInUse> workerParts_;
+  // Started with the workers, ended after them.
+  DueAlerts dueAlerts_;
 };
 
 }  // namespace kivo

@@ -1,6 +1,8 @@
 // The daemon binary against a database in the way: a server restarted or
 // down at the stop, a locked table, statements cancelled by their timeout.
 // No trap's state, record or alert is lost, and nothing holds off the stop.
+#include <signal.h>
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -14,7 +16,11 @@ namespace kivo {
 namespace {
 
 const char* const kLost = "ERR#connection to the database lost: ";
-const char* const kWaiting = "ERR#database statement UpdateState waiting for 1 s";
+// The first statement of a trap's transaction, which waits for the lock on
+// the service's row.
+const std::string kLocking =
+    "database statement \"BEGIN; WITH done AS (INSERT INTO kivo_trap_done (done_host, ...\"";
+const std::string kWaiting = "ERR#" + kLocking + " waiting for 1 s";
 
 class DatabaseOutageThreadTest : public ::testing::Test {
  protected:
@@ -137,6 +143,29 @@ TEST_F(DatabaseOutageThreadTest, StopDuringAnOutageKeepsTheTrapForTheNextStart) 
   EXPECT_TRUE(waitFor([&] { return h.spoolFiles().empty(); }));
 }
 
+// A SIGKILL while a trap's alerting program runs: the rerun of the trap
+// stores nothing again, and the alert, still due, runs at the next start.
+TEST_F(DatabaseOutageThreadTest, AnAlertCutShortByACrashRunsAtTheNextStart) {
+  const std::string mark = h.dir.file("alerting");
+  services = 1;
+  h.addDevice(1, "127.0.0.1");
+  h.addService(1, 1, oid(1), "/usr/lib/nagios/plugins/check_dummy", "$1 \"$2\"");
+  h.addAlerting(1, DaemonHarness::testdata("hang_once.sh"), mark + " $ERROR", true, true, true);
+  h.start(1);
+  writeTrap(0);
+  ASSERT_TRUE(waitFor([&] { return fileExists(mark); })) << h.log();
+  h.daemon->signal(SIGKILL);
+  ASSERT_TRUE(h.daemon->waitExit());
+  h.start(1);
+  ASSERT_TRUE(h.waitForLog("INFO#trap trap-10000 was stored before: not stored again"))
+      << h.log();
+  const std::string done = "SELECT count(*) FROM kivo_alert_due WHERE due_done_time IS NOT NULL";
+  EXPECT_TRUE(waitFor([&] { return h.value(done) == "1"; })) << h.log();
+  EXPECT_EQ(h.value("SELECT count(*) FROM kivo_error_happen"), "1");
+  EXPECT_EQ(h.value("SELECT count(*) FROM kivo_trap_done"), "1");
+  EXPECT_EQ(h.count("INFO#Execute alerting software"), 1) << "the due alert's run, not the trap's";
+}
+
 TEST_F(DatabaseOutageThreadTest, ALockedTableIsReportedAndTheStopCancelsTheWait) {
   seed(1);
   h.config.entries["POSTGRESQL"]["PGSQL_slow_statement"] = "1";
@@ -147,7 +176,7 @@ TEST_F(DatabaseOutageThreadTest, ALockedTableIsReportedAndTheStopCancelsTheWait)
   ASSERT_TRUE(h.waitForLog(kWaiting)) << h.log();
   unlock();
   expectEveryTrapStored(1);
-  EXPECT_EQ(h.count("INFO#database statement UpdateState ended after "), 1);
+  EXPECT_EQ(h.count("INFO#" + kLocking + " ended after "), 1);
 
   lock("kivo_services");
   writeTrap(1);
@@ -155,7 +184,7 @@ TEST_F(DatabaseOutageThreadTest, ALockedTableIsReportedAndTheStopCancelsTheWait)
   // The lock outlasts the stop's wait: only the cancel ends the statement.
   EXPECT_EQ(h.stop(std::chrono::seconds(15)), 0) << h.log();
   unlock();
-  EXPECT_EQ(h.count("ERR#database statement UpdateState still running at the stop's deadline: "
+  EXPECT_EQ(h.count("ERR#" + kLocking + " still running at the stop's deadline: "
                     "cancelled"), 1);
   EXPECT_EQ(h.spoolFiles().size(), 1u) << "the trap cut short stays";
 }

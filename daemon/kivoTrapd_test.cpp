@@ -330,7 +330,8 @@ TEST(DaemonDatabaseTest, ServicesChangedBySqlReachEveryDaemonAlsoAfterALostListe
   for (DaemonHarness* h : {&a, &b}) {
     ASSERT_TRUE(h->waitForLog("INFO#services reloaded: 1 services", 1, std::chrono::seconds(3)))
         << h->log();
-    h->spool("trap-1", trapFrom("h"));
+    // One host's spool file names are unique across its spools.
+    h->spool(h == &a ? "trap-a" : "trap-b", trapFrom("h"));
     ASSERT_TRUE(h->waitForLog(kReturn)) << h->log();
     EXPECT_EQ(h->count("EXEC#" + echo + " new"), 1) << h->log();
     EXPECT_EQ(h->count("INFO#services reloaded: "), 1) << "a burst is one reload";

@@ -38,9 +38,9 @@ size_t ConnectionPool::size() {
 
 std::unique_ptr<ConnectionPool::Lease> ConnectionPool::lease() {
   std::unique_lock<std::mutex> hold(mutex_);
-  // One connection is everybody's: its statements need no lease to stay
-  // together, and workers go on interleaving theirs, one at a time.
-  if (first_ == nullptr || others_.empty()) {
+  // A lease holds a transaction, so even a single connection is held by
+  // one worker at a time.
+  if (first_ == nullptr) {
     return std::unique_ptr<Lease>(new Lease(*this, nullptr));
   }
   freed_.wait(hold, [this] { return !free_.empty(); });

@@ -38,8 +38,10 @@ class ConnectionPool {
   size_t size();
 
   // One connection, held until the lease goes; while it is held, this
-  // thread's currentConnection() is that one. With a single connection the
-  // lease holds nothing: every thread uses it, one statement at a time.
+  // thread's currentConnection() is that one. A lease is what a transaction
+  // needs, so a single connection is leased like the others; threads that
+  // use pgSQL without a lease must run nothing that a transaction would
+  // mind (reads, and statements that may be lost with it).
   class Lease {
    public:
     Lease(const Lease&) = delete;

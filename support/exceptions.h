@@ -57,6 +57,14 @@ class DatabaseUnavailableException : public DatabaseFailure {
  public:
   explicit DatabaseUnavailableException(std::string text) : DatabaseFailure(std::move(text)) {}
 };
+// A transaction was cut short by a passing failure (a lost connection, a
+// deadlock, a lock not available, ...): its owner rolls it back and runs it
+// again whole. Not a PostgresqlException, for the reason above.
+class TransactionInterrupted : public DatabaseFailure {
+ public:
+  explicit TransactionInterrupted(std::string text) : DatabaseFailure(std::move(text)) {}
+};
+
 // The daemon's stop cut a program short: its trap is not done.
 using StopException = MessageException<struct StopExceptionTag>;
 // A program could not be started for lack of resources (descriptors,

@@ -248,6 +248,7 @@ PgResult pgSafeThread::run(std::unique_lock<std::mutex>& hold, const std::string
     // After the stop's deadline nothing new goes to the server.
     if (pastStopDeadline()) throw abandoned();
     if (connectedOrReconnected()) {
+      const bool wasInTransaction = PQtransactionStatus(connection_.get()) != PQTRANS_IDLE;
       PgResult result = execute(name, statement);
       if (succeeded(result.get())) {
         if (auto ended = failures_->succeeded(name)) report("INFO", *ended);
@@ -256,6 +257,9 @@ PgResult pgSafeThread::run(std::unique_lock<std::mutex>& hold, const std::string
       if (PQstatus(connection_.get()) != CONNECTION_OK) {
         broken_ = true;
         reportLost(outage_->lost(PQerrorMessage(connection_.get())));
+        // The transaction went with the connection: only its owner can run
+        // it again, whole.
+        if (wasInTransaction) throw interrupted(hold, PQerrorMessage(connection_.get()));
       } else if (!kivo::passingFailure(sqlStateOf(result.get()))) {
         if (events_.refused) events_.refused();
         return result;
@@ -263,6 +267,11 @@ PgResult pgSafeThread::run(std::unique_lock<std::mutex>& hold, const std::string
         if (events_.refused) events_.refused();
         if (auto line = failures_->failed(name, PQresultErrorMessage(result.get()))) {
           report("ERR", *line);
+        }
+        // A failed statement spoils its transaction, and the pause would
+        // keep its locks: the owner rolls back first, then tries again.
+        if (wasInTransaction || PQtransactionStatus(connection_.get()) != PQTRANS_IDLE) {
+          throw interrupted(hold, PQresultErrorMessage(result.get()));
         }
         hold.unlock();
         if (!outage_->sleepFor(pause)) throw abandoned();
@@ -273,6 +282,24 @@ PgResult pgSafeThread::run(std::unique_lock<std::mutex>& hold, const std::string
     hold.unlock();
     if (!outage_->waitForAttempt()) throw abandoned();
   }
+}
+
+kivo::TransactionInterrupted pgSafeThread::interrupted(std::unique_lock<std::mutex>& hold,
+                                                       const std::string& why) {
+  kivo::TransactionInterrupted e("transaction interrupted: " + why);
+  hold.unlock();
+  return e;
+}
+
+bool pgSafeThread::transactionFailed() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return PQtransactionStatus(connection_.get()) == PQTRANS_INERROR;
+}
+
+bool pgSafeThread::pauseBeforeAttempt(int attempt) {
+  std::chrono::milliseconds pause = kFirstPassingPause;
+  for (int i = 0; i < attempt && pause < outage_->policy().maxDelay; ++i) pause *= 2;
+  return outage_->sleepFor(std::min(pause, outage_->policy().maxDelay));
 }
 
 PgResult pgSafeThread::execute(const std::string& name, const Statement& statement) {

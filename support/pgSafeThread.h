@@ -55,6 +55,7 @@
 #include <libpq-fe.h>
 
 #include "support/connectionOutage.h"
+#include "support/exceptions.h"
 #include "support/failureEpisodes.h"
 
 #include <functional>
@@ -156,6 +157,22 @@ class pgSafeThread {
   };
   void setEvents(Events events);
 
+  // Transactions: a statement that fails inside a transaction (the
+  // connection was in one when it was sent, or is in one after it) for a
+  // passing reason or a lost connection is not run again here: it throws
+  // kivo::TransactionInterrupted, and the transaction's owner rolls back,
+  // pauses (pauseBeforeAttempt) and runs the whole transaction again. A lost
+  // connection still begins the outage, which the owner's next statement
+  // waits out.
+  //
+  // The transaction on the connection has failed: its COMMIT would roll it
+  // back.
+  bool transactionFailed();
+  // The pause before attempt number attempt (0 first) of an interrupted
+  // transaction, backing off as a passing failure's retries do. False when
+  // the stop interrupted it.
+  bool pauseBeforeAttempt(int attempt);
+
   // Returns at once while the connection works; blocks while it is down.
   // False when interruptWaits() was called while it is down.
   bool waitUntilConnected();
@@ -182,6 +199,9 @@ class pgSafeThread {
   // status line, then result handed over, or the failure thrown with hold
   // released.
   PGresult* executeRequestEnd(std::unique_lock<std::mutex>& hold, kivo::PgResult result);
+  // Releases hold and makes the failure of an interrupted transaction.
+  kivo::TransactionInterrupted interrupted(std::unique_lock<std::mutex>& hold,
+                                           const std::string& why);
   // With the mutex held: sends the statement and waits for its answer, as
   // the class comment says. The last result, as PQexec gives it.
   kivo::PgResult execute(const std::string& name, const Statement& statement);

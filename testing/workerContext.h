@@ -25,7 +25,8 @@ struct WorkerContext {
   WorkerParts parts(ServiceStates* serviceStates = nullptr, FoldWindows* windows = nullptr) {
     return WorkerParts{settings, stop.notice(), metrics,
                        serviceStates != nullptr ? *serviceStates : states,
-                       windows, shortage, repeats, ledger, gate, pool, nullptr, schema};
+                       windows, shortage, repeats, ledger, gate, pool, nullptr, schema, "",
+                       nullptr};
   }
 
   RunSettings settings;

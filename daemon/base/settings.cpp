@@ -144,6 +144,8 @@ KivoSettings readKivo(SectionReader& reader) {
       reader.positive("queue_max", static_cast<long>(kivo.queueMax)));
   kivo.spoolSettle = static_cast<int>(reader.count("spool_settle", kivo.spoolSettle));
   kivo.unknownFlush = static_cast<int>(reader.positive("unknown_flush", kivo.unknownFlush));
+  kivo.trapRetentionDays =
+      static_cast<int>(reader.count("trap_retention_days", kivo.trapRetentionDays));
   kivo.fold = readFold(reader);
   kivo.metrics = readMetrics(reader);
   kivo.run = readRun(reader);

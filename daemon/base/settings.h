@@ -85,6 +85,7 @@ struct KivoSettings {
   int spoolSettle = 10;
   int threadNumber = 0;  // as written; workerCount says how many start
   int unknownFlush = 5;  // unknown_flush: seconds between counts into kivo_trap_unknown
+  int trapRetentionDays = 7;  // trap_retention_days; 0 never prunes
   RunSettings run;
   FoldSettings fold;
   MetricsSettings metrics;

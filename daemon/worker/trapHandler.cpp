@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "daemon/worker/dueAlerts.h"
 #include "daemon/worker/errorJournal.h"
 #include "daemon/worker/foldWindows.h"
 #include "daemon/base/daemonGlobals.h"
@@ -18,6 +19,7 @@
 #include "support/exceptions.h"
 #include "support/logText.h"
 #include "support/metrics.h"
+#include "support/pgSafeThread.h"
 
 namespace kivo {
 
@@ -45,6 +47,90 @@ double DaemonActions::openRecordId(const service& s) { return getHappenError(s);
 std::shared_ptr<void> DaemonActions::holdDatabase() {
   return std::shared_ptr<void>(parts_.pool.lease().release(),
                                [](void* lease) { delete static_cast<ConnectionPool::Lease*>(lease); });
+}
+
+namespace {
+
+// text as an SQL literal; the server's standard_conforming_strings is on.
+std::string literal(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') quoted += '\'';
+    quoted += c;
+  }
+  return quoted + "'";
+}
+
+pgSafeThread& connection() { return currentConnection(*pgSQL); }
+
+}  // namespace
+
+// BEGIN travels with the lock, and the trap's identity with it: one round
+// trip. The identity goes in first, so a trap stored before is known before
+// its service's row is locked for nothing.
+std::optional<int> DaemonActions::beginTrap(const service& s, const std::string& spoolFile) {
+  const std::string id = intToString(s.GetService_id());
+  const bool identified = parts_.schema.trapDone && !parts_.host.empty() && !spoolFile.empty();
+  const std::string sql =
+      identified
+          ? "BEGIN; WITH done AS (INSERT INTO kivo_trap_done (done_host, done_file) VALUES (" +
+                literal(parts_.host) + ", " + literal(spoolFile) +
+                ") ON CONFLICT DO NOTHING RETURNING 1) SELECT (SELECT count(*) FROM done), "
+                "(SELECT service_previous_state FROM kivo_services WHERE service_id = " +
+                id + " FOR UPDATE)"
+          : "BEGIN; SELECT 1, (SELECT service_previous_state FROM kivo_services WHERE "
+            "service_id = " +
+                id + " FOR UPDATE)";
+  PgResult result(connection().executeRequest(sql));
+  if (std::string(PQgetvalue(result.get(), 0, 0)) == "0") return std::nullopt;
+  // A service never run has no state: it counts as OK.
+  if (PQgetisnull(result.get(), 0, 1)) return 0;
+  return static_cast<int>(stringToLong(PQgetvalue(result.get(), 0, 1)));
+}
+
+long long DaemonActions::alertDue(const service& s, double errorId, int code) {
+  if (!parts_.schema.alertDue || parts_.host.empty()) return 0;
+  PgResult result(connection().executeParamRequest(
+      "INSERT INTO kivo_alert_due (due_host, due_service_id, due_happen_id, due_state) "
+      "VALUES ($1, $2::int, $3::int, $4::int) RETURNING due_id",
+      {parts_.host, intToString(s.GetService_id()), intToString(static_cast<int>(errorId)),
+       intToString(code)}));
+  const long long dueId = std::stoll(PQgetvalue(result.get(), 0, 0));
+  // Not run by the due alerts' pass while this trap's alert is coming.
+  if (parts_.dueAlerts != nullptr) parts_.dueAlerts->reserve(dueId);
+  return dueId;
+}
+
+bool DaemonActions::commitTrap() {
+  pgSafeThread& db = connection();
+  if (db.transactionFailed()) {
+    PgResult rolledBack(db.executeRequest("ROLLBACK"));
+    return false;
+  }
+  PgResult committed(db.executeRequest("COMMIT"));
+  return true;
+}
+
+void DaemonActions::rollbackTrap() {
+  // On a connection made again the server has nothing to roll back, and
+  // says so with a warning only.
+  PgResult rolledBack(connection().executeRequest("ROLLBACK"));
+}
+
+bool DaemonActions::pauseBeforeAttempt(int attempt) {
+  return connection().pauseBeforeAttempt(attempt);
+}
+
+void DaemonActions::alertDone(long long dueId) {
+  std::unique_ptr<ConnectionPool::Lease> lease = parts_.pool.lease();
+  try {
+    PgResult done(connection().executeParamRequest(
+        "UPDATE kivo_alert_due SET due_done_time = now() WHERE due_id = $1::bigint",
+        {std::to_string(dueId)}));
+  } catch (const PostgresqlException& e) {
+    // It runs again at the next start: at least once.
+    write_log("ERR", "due alert " + std::to_string(dueId) + " not marked done: " + e.what());
+  }
 }
 
 // A copy, taken in one step: a reload swapping the services meanwhile
@@ -151,7 +237,6 @@ auto TrapHandler::startWhenPossible(const std::string& what, Start start) -> dec
 bool TrapHandler::run(const snmpTrap& trap, service& s) {
   fillServiceParameters(s, trap);
   write_log("EXEC", escapeControls(s.Getpath() + " " + s.Getparameter()));
-  int previous = parts_.states.previous(s.GetService_id());
   int code;
   const Metrics::Clock::time_point started = Metrics::Clock::now();
   try {
@@ -174,17 +259,12 @@ bool TrapHandler::run(const snmpTrap& trap, service& s) {
                          escapeControls(s.Getpath() + " " + s.Getparameter()));
   }
   try {
-    std::optional<Alert> wanted;
-    {
-      // One connection for the trap's statements, free again before its
-      // alerting program runs.
-      std::shared_ptr<void> connection = actions_.holdDatabase();
-      // A failure here must not cost the trap its error record and alert,
-      // so it is reported and the trap goes on.
-      actions_.storeRun(s);
-      parts_.states.ran(s.GetService_id(), code);
-      write_log("EXEC", "RETURN exec " + intToString(code));
-      if (code != previous) wanted = recordStateChange(s, previous, code);
+    bool stored = true;
+    std::optional<Alert> wanted = store(trap, s, code, &stored);
+    if (!stored) {
+      write_log("INFO", "trap " + escapeControls(trap.origin().name) +
+                            " was stored before: not stored again");
+      return true;
     }
     parts_.metrics.trapDone(Metrics::kRun);
     if (wanted) alert(s, *wanted);
@@ -198,6 +278,51 @@ bool TrapHandler::run(const snmpTrap& trap, service& s) {
     return false;
   }
   return true;
+}
+
+std::optional<TrapHandler::Alert> TrapHandler::store(const snmpTrap& trap, service& s, int code,
+                                                     bool* stored) {
+  for (int attempt = 0;; ++attempt) {
+    // One connection for the trap's transaction, free again before its
+    // alerting program runs.
+    std::shared_ptr<void> connection = actions_.holdDatabase();
+    try {
+      std::optional<int> previous = actions_.beginTrap(s, trap.origin().name);
+      if (!previous) {
+        actions_.rollbackTrap();
+        *stored = false;
+        return std::nullopt;
+      }
+      // A failure here spoils the transaction: the trap is rolled back and
+      // done, reported once by the journal.
+      if (!actions_.storeRun(s)) {
+        actions_.rollbackTrap();
+        return std::nullopt;
+      }
+      parts_.states.ran(s.GetService_id(), code);
+      write_log("EXEC", "RETURN exec " + intToString(code));
+      std::optional<Alert> wanted;
+      if (code != *previous) wanted = recordStateChange(s, *previous, code);
+      if (wanted) wanted->dueId = actions_.alertDue(s, wanted->errorId, code);
+      if (!actions_.commitTrap()) {
+        if (wanted) forgetDue(wanted->dueId);
+        return std::nullopt;
+      }
+      return wanted;
+    } catch (const TransactionInterrupted& e) {
+      actions_.rollbackTrap();
+      write_log("ERR", "trap from " + escapeControls(trap.getHostAddr()) + ": its transaction runs again: " +
+                           e.what());
+    }
+    connection.reset();
+    if (!actions_.pauseBeforeAttempt(attempt)) {
+      throw DatabaseUnavailableException("the daemon is stopping");
+    }
+  }
+}
+
+void TrapHandler::forgetDue(long long dueId) {
+  if (dueId != 0 && parts_.dueAlerts != nullptr) parts_.dueAlerts->release(dueId);
 }
 
 std::optional<TrapHandler::Alert> TrapHandler::recordStateChange(service& s, int previous,
@@ -239,10 +364,11 @@ std::optional<TrapHandler::Alert> TrapHandler::openRecord(service& s, int previo
                          " not run: no open error record of the service was found");
     return std::nullopt;
   }
-  return Alert{errorId, message};
+  return Alert{errorId, message, code, 0};
 }
 
-// StopException, when the stop cuts the program short, goes to run().
+// StopException, when the stop cuts the program short, goes to run(): the
+// alert stays due.
 void TrapHandler::alert(service& s, const Alert& wanted) {
   write_log("INFO", wanted.message);
   service::AlertingEnd end =
@@ -253,6 +379,17 @@ void TrapHandler::alert(service& s, const Alert& wanted) {
                          intToString(parts_.settings.alertingTimeout) + " s: " +
                          s.GetAlertingSoftware());
   }
+  if (wanted.dueId != 0) {
+    // Whatever its end, the alert has run.
+    actions_.alertDone(wanted.dueId);
+    forgetDue(wanted.dueId);
+  }
+}
+
+void TrapHandler::runDueAlert(service& s, double errorId, int code, long long dueId) {
+  // The unknown state's message ends with a blank, as in recordStateChange.
+  alert(s, Alert{errorId, code == 3 ? "Execute alerting software " : "Execute alerting software",
+                 code, dueId});
 }
 
 }  // namespace kivo

@@ -4,9 +4,11 @@
 //
 // For a trap: the trap-log line, the service of the sending device for the
 // trap's OID, the fold decision, the parameters filled from the trap, the
-// plug-in's run, the service's row, the error journal by the service's own
-// previous state, and the alerting program with the id of the record its
-// own run opened. Every trap the record concerns is then finished in the
+// plug-in's run; then, in one transaction on one connection, the service's
+// row locked and its stored state read, the trap's identity, the run, the
+// error journal by that state and the alert made due; after the commit, the
+// alerting program with the id of the record its own run opened. A trap
+// stored before (a rerun after a crash) stores nothing and alerts no one. Every trap the record concerns is then finished in the
 // spool ledger: removed when done, left for the next start when the stop cut
 // it short. Nothing a trap does escapes: it is reported in the system log.
 //
@@ -47,6 +49,28 @@ class TrapActions {
   // Holds one database connection for the statements of one trap until the
   // returned object goes; null when there is nothing to hold.
   virtual std::shared_ptr<void> holdDatabase() { return nullptr; }
+
+  // The transaction of one trap's statements, on the held connection. Any
+  // of them may throw TransactionInterrupted: the handler rolls back and
+  // runs the transaction again.
+  //
+  // Begins it, locks the service's row and reads its stored state (a
+  // service never run: 0). With spoolFile (empty for a record without a
+  // file), also records the trap's identity; nullopt when it was recorded
+  // before: the trap was stored by an earlier run.
+  virtual std::optional<int> beginTrap(const service& s, const std::string& spoolFile) = 0;
+  // Records that the alert of the record errorId is due; its id, 0 when
+  // not recorded.
+  virtual long long alertDue(const service&, double, int) { return 0; }
+  // Commits; false when a failed statement spoiled the transaction, which
+  // is then rolled back.
+  virtual bool commitTrap() { return true; }
+  virtual void rollbackTrap() {}
+  // Waits before attempt number attempt of an interrupted transaction;
+  // false when the stop came first.
+  virtual bool pauseBeforeAttempt(int) { return true; }
+  // The alert due under dueId has run, one way or another.
+  virtual void alertDone(long long) {}
 };
 
 // The daemon's actions: the real programs, within the run settings' limits,
@@ -62,6 +86,12 @@ class DaemonActions : public TrapActions {
   bool openRecord(const service& s, int code) override;
   double openRecordId(const service& s) override;
   std::shared_ptr<void> holdDatabase() override;
+  std::optional<int> beginTrap(const service& s, const std::string& spoolFile) override;
+  long long alertDue(const service& s, double errorId, int code) override;
+  bool commitTrap() override;
+  void rollbackTrap() override;
+  bool pauseBeforeAttempt(int attempt) override;
+  void alertDone(long long dueId) override;
 
  private:
   const WorkerParts parts_;
@@ -79,7 +109,13 @@ class TrapHandler {
   struct Alert {
     double errorId;
     const char* message;
+    int code;
+    long long dueId;
   };
+
+  // Runs the alert recorded as due under dueId for a run that ended with
+  // code, then marks it done; StopException leaves it due.
+  void runDueAlert(service& s, double errorId, int code, long long dueId);
 
   // The error journal's part after a run that ended with code, the service
   // having had previous before it: the alert to run, when one is wanted and
@@ -99,8 +135,14 @@ class TrapHandler {
   // The plug-in's run and everything after it. False when the stop cut the
   // trap short.
   bool run(const snmpTrap& trap, service& s);
+  // The trap's transaction, run again while it is interrupted: the alert
+  // to run after it, or nullopt. stored is false when the trap had been
+  // stored before.
+  std::optional<Alert> store(const snmpTrap& trap, service& s, int code, bool* stored);
   std::optional<Alert> openRecord(service& s, int previous, int code, bool wanted,
                                   const char* message);
+  // The due alert under dueId (0: none) is no longer this process's.
+  void forgetDue(long long dueId);
   // Throws StopException when the stop cut the program short.
   void alert(service& s, const Alert& alert);
   // Runs start, trying again while programs cannot be started for lack of

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <future>
+#include <set>
 
 #include "daemon/base/daemonGlobals.h"
 #include "daemon/worker/foldWindows.h"
@@ -54,10 +55,23 @@ class FakeActions : public TrapActions {
     if (s.GetStdout() == "halt") throw StopException("alert stopped");
     return s.GetStdout() == "slow" ? service::kAlertingTimedOut : service::kAlertingEnded;
   }
+  // The service's row, locked: its state, and the traps stored before.
+  std::optional<int> beginTrap(const service&, const std::string& file) override {
+    if (!storedFiles.insert(file).second) return std::nullopt;
+    current = file;
+    return stored;
+  }
+  void rollbackTrap() override {
+    steps.push_back("rollback");
+    storedFiles.erase(current);
+    current.clear();
+  }
   bool storeRun(const service& s) override {
     if (s.GetStdout() == "down") throw DatabaseUnavailableException("down");
     if (s.GetStdout() == "boom") throw std::runtime_error("boom");
+    if (s.GetStdout() == "retry" && shortages++ == 0) throw TransactionInterrupted("lost");
     steps.push_back("store " + std::to_string(s.GetReturnCode()));
+    stored = s.GetReturnCode();
     return true;
   }
   void acknowledge(const service&, int previous) override {
@@ -76,6 +90,9 @@ class FakeActions : public TrapActions {
   }
 
   Steps steps;
+  int stored = 0;
+  std::set<std::string> storedFiles;
+  std::string current;
   std::vector<int> open;
   int lastId = 0, shortages = 0;
 };
@@ -133,8 +150,8 @@ class TrapHandlerTest : public ::testing::Test {
   TrapHandler handler{actions, context.parts()};
 };
 
-TEST_F(TrapHandlerTest, TheJournalFollowsTheServicesOwnPreviousState) {
-  states.ran(5, 2);  // as read from the service's row at the start
+TEST_F(TrapHandlerTest, TheJournalFollowsTheStateOfTheLockedRow) {
+  actions.stored = 2;  // as another host left it
   actions.open = {9};
   actions.lastId = 9;
   for (const char* value : {"0", "2", "0", "2", "2", "1", "3", "4", "0"}) {
@@ -150,7 +167,7 @@ TEST_F(TrapHandlerTest, TheJournalFollowsTheServicesOwnPreviousState) {
                    "run 3", "store 3", "acknowledge 12", "record 13 for 3", "alert 13",  // unknown
                    "run 4", "store 4",                                                 // no kind
                    "run 0", "store 0"}));
-  EXPECT_EQ(states.previous(5), 0);
+  EXPECT_EQ(actions.stored, 0);
   EXPECT_EQ(logged("EXEC#/plugin 2"), 3);
   EXPECT_EQ(logged("EXEC#RETURN exec 4"), 1);
   EXPECT_EQ(logged("INFO#Execute alerting software"), 2);
@@ -177,6 +194,10 @@ TEST_F(TrapHandlerTest, FailuresAreToldAndOnlyTheStopOrAnOutageKeepsTheTrap) {
        "", true},
       {"down", {"run 2"}, "ERR#trap from 192.0.2.7 left for the next start: down", "", true},
       {"boom", {"run 2"}, "ERR#trap from 192.0.2.7 failed: boom", "", false},
+      {"retry", {"run 2", "rollback", "store 2", "record 1 for 2", "alert 1"},
+       "ERR#trap from 192.0.2.7: its transaction runs again: lost", "run", false},
+      {"again", {"run 2", "rollback"}, "INFO#trap trap-N was stored before: not stored again",
+       "", false},
       {"slow", all, "ERR#alerting program of service power timed out after 30 s: /alert", "run",
        false},
       {"halt", all, "ERR#alert stopped", "run", true},
@@ -198,9 +219,14 @@ TEST_F(TrapHandlerTest, FailuresAreToldAndOnlyTheStopOrAnOutageKeepsTheTrap) {
     const double before = c.outcome.empty() ? 0 : done(c.outcome);
     output.clear();
     snmpTrap trap = spooled(c.value, c.value == "nothing" ? ".1.2.4" : ".1.2.3");
+    std::string line = c.line;
+    if (c.value == "again") {  // a rerun after a crash: no record, no alert
+      fake.storedFiles.insert(trap.origin().name);
+      line.replace(line.find("trap-N"), 6, trap.origin().name);
+    }
     failing.handle(trap);
     EXPECT_EQ(fake.steps, c.steps);
-    EXPECT_EQ(logged(c.line), 1) << output.text();
+    EXPECT_EQ(logged(line), 1) << output.text();
     EXPECT_EQ(fileExists(trap.origin().path), c.kept);
     if (!c.outcome.empty()) {
       EXPECT_EQ(done(c.outcome), before + 1);

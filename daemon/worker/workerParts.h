@@ -5,11 +5,14 @@
 #ifndef KIVO_DAEMON_WORKER_WORKERPARTS_H
 #define KIVO_DAEMON_WORKER_WORKERPARTS_H
 
+#include <string>
+
 #include "daemon/base/schemaFeatures.h"
 
 namespace kivo {
 
 class ConnectionPool;
+class DueAlerts;
 class ErrorRepeats;
 class FoldWindows;
 class Metrics;
@@ -35,8 +38,15 @@ struct WorkerParts {
   ConnectionPool& pool;
   UnknownTraps* unknown;  // null: traps without a service are only told
   // What the database has of the objects the daemon adds; a worker does
-  // without what is missing.
+  // without what is missing: without kivo_trap_done a trap may be stored
+  // twice after a crash, without kivo_alert_due an alert cut short by a
+  // crash is lost.
   SchemaFeatures schema;
+  // This host's name, which tells its traps and due alerts from those of
+  // the other hosts on the database; empty: traps have no identity.
+  std::string host;
+  // The due alerts being run by this process; null: none are tracked.
+  DueAlerts* dueAlerts = nullptr;
 };
 
 // The parts in use by this process's workers, or null when none are.

@@ -1,0 +1,67 @@
+// Two daemons, each with its own spool, on one database: a service's traps
+// split between them still follow the state that the other one stored.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "testing/daemonHarness.h"
+
+namespace kivo {
+
+namespace {
+
+// Traps of two services, critical and OK by turns, the criticals handed to
+// one daemon and the OKs to the other, so that neither ever saw the state it
+// acts on; each trap waits for the one before it to be stored, so the order
+// is the test's.
+TEST(SeveralHostsTest, EveryCriticalOpensOneRecordAndEveryOkClosesItWhoeverRanIt) {
+  DaemonHarness a, b;
+  b.config.useDatabase(a.database);
+  const std::string alerts = a.dir.file("alerts");
+  a.addDevice(1, "127.0.0.1");
+  for (int id : {1, 2}) {
+    a.addService(id, 1, ".1.3.6.1.4.1.99.0." + std::to_string(id),
+                 "/usr/lib/nagios/plugins/check_dummy", "$1 \"$2\"");
+    a.addAlerting(id, DaemonHarness::testdata("append_arguments.sh"), alerts + " $ERROR", true,
+                  true, true);
+  }
+  a.start(2);
+  b.start(2);
+  const int kTraps = 16;
+  for (int i = 0; i < kTraps; ++i) {
+    const int service = 1 + i % 2, step = i / 2;
+    DaemonHarness& host = step % 2 == 0 ? a : b;
+    host.spool("trap-" + std::to_string(i),
+               DaemonHarness::trapText("127.0.0.1", ".1.3.6.1.4.1.99.0." + std::to_string(service),
+                                       {{".1.3.6.1.4.1.99.1", step % 2 == 0 ? "2" : "0"},
+                                        {".1.3.6.1.4.1.99.2", "\"trap " + std::to_string(i) + "\""}}));
+    const std::string stored = "SELECT count(*) FROM kivo_services WHERE service_last_stdout LIKE "
+                               "'%: trap " + std::to_string(i) + "%'";
+    ASSERT_TRUE(waitFor([&] { return a.value(stored) == "1"; })) << a.log() << b.log();
+  }
+  ASSERT_TRUE(waitFor([&] { return DaemonHarness::lines(alerts) == kTraps / 2; }));
+  EXPECT_EQ(a.stop(), 0);
+  EXPECT_EQ(b.stop(), 0);
+  std::string opened;
+  for (const auto& row : a.rows("SELECT happen_id, happen_acquitte FROM kivo_error_happen "
+                                "ORDER BY happen_id")) {
+    EXPECT_EQ(row.at(1), "1") << "record " << row.at(0) << " acknowledged";
+    opened += row.at(0) + "\n";
+  }
+  EXPECT_EQ(DaemonHarness::lines(alerts), static_cast<size_t>(kTraps / 2));
+  std::vector<std::string> ran = splitLines(readFile(alerts));
+  std::sort(ran.begin(), ran.end(), [](const std::string& x, const std::string& y) {
+    return std::stoi(x) < std::stoi(y);
+  });
+  std::string alerted;
+  for (const std::string& id : ran) alerted += id + "\n";
+  EXPECT_EQ(alerted, opened) << "each record's own id, once";
+  EXPECT_EQ(a.value("SELECT string_agg(service_previous_state::text, ' ' ORDER BY service_id) "
+                    "FROM kivo_services"),
+            "0 0");
+  EXPECT_EQ(a.value("SELECT count(*) FROM kivo_alert_due WHERE due_done_time IS NULL"), "0");
+}
+
+}  // namespace
+
+}  // namespace kivo
