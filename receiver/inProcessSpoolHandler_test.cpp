@@ -120,6 +120,29 @@ TEST(InProcessSpoolHandler, MissingSpoolIsReportedAndRereadConfigurationKeepsOne
   EXPECT_EQ(listDirectory(spool).size(), 3u) << "one file per trap after the reload";
 }
 
+// A sender repeats an INFORM that a held snmptrapd does not acknowledge.
+TEST(InProcessSpoolHandler, RetransmittedInformIsSpooledOnceAndCounted) {
+  TempDir dir;
+  std::string spool = directory(dir, "spool");
+  SnmpTrapReceiver receiver{dir, SnmpTrapReceiverSetup{inProcessHandlerLines(spool + "/"), false, {}}};
+  auto inform = [&](const char* retries, const char* timeout) {
+    return runProgram({"snmpinform", "-m", "", "-v", "2c", "-c", "public", "-r", retries, "-t",
+                       timeout, receiver.address(), "", kTrapOid});
+  };
+  receiver.hold(true);
+  EXPECT_NE(inform("3", "0.01"), 0) << "all four copies wait in the socket";
+  receiver.hold(false);
+  const std::string dropped = dir.file(".spool.staging/informs-dropped");
+  ASSERT_TRUE(waitFor([&] { return readFile(dropped) == "3\n"; })) << receiver.log();
+  ASSERT_EQ(inform("0", "10"), 0);
+  ASSERT_TRUE(waitFor([&] { return listDirectory(spool).size() == 2; })) << receiver.log();
+  EXPECT_EQ(readFile(dropped), "3\n") << "a new request id is spooled";
+  EXPECT_NE(receiver.log().find("kivo-spool-handler.pl: INFORM, SNMPv2c community \"public\", "
+                                "from UDP: [127.0.0.1]:"),
+            std::string::npos)
+      << receiver.log();
+}
+
 // snmptrapd runs as nobody: it may write the staging directory, not the spool.
 TEST(InProcessSpoolHandler, UnwritableSpoolIsReportedAndSnmptrapdGoesOn) {
   TempDir dir;

@@ -37,6 +37,18 @@
 # one lookup. A failure is reported in snmptrapd's log and the trap is lost;
 # snmptrapd goes on.
 #
+# A sender retransmits an INFORM until snmptrapd's acknowledgement reaches
+# it; snmptrapd acknowledges and hands over every copy. The handler spools
+# the first and drops a copy from the same transport address with the same
+# request id for 30 seconds (at most 65,536 INFORMs are remembered; the
+# oldest goes first). It counts the copies dropped in the file
+# "informs-dropped" of the staging directory: one decimal number, replaced
+# whole (rename), carried on by a restarted snmptrapd.
+#
+# The spool file holds no notification type and no community or SNMPv3
+# user: the handler tells them in snmptrapd's log, once an hour for each
+# sender address, version, type and name, so that a storm costs one line.
+#
 # snmptrapd runs the file again when it rereads its configuration (SIGHUP):
 # the handler is registered once, and each run takes the settings afresh.
 use strict;
@@ -60,6 +72,13 @@ my $kStagingMode = 02750;
 # How long a looked-up host name is used, and how many are kept.
 my $kHostCacheSeconds = 60;
 my $kHostCacheMax = 4096;
+# How long an INFORM's request id is remembered, and how many are kept.
+my $kInformWindowSeconds = 30;
+my $kInformsMax = 65536;
+my $kInformsDroppedFile = 'informs-dropped';
+# How often each sender's notification type and name are told.
+my $kSenderTellSeconds = 3600;
+my $kSendersMax = 4096;
 # snmptrapd's application store: the -n switch (numeric addresses).
 my $kApplicationStore = 1;
 my $kNumericHostsFlag = 16;
@@ -72,6 +91,10 @@ my $have_store = eval { require NetSNMP::default_store; 1 };
 our ($spool, $staging, $registered);
 my ($last_seconds, $last_nanoseconds) = (0, -1);
 my %host_cache;
+# The INFORMs spooled in the window: key => expiry, and the keys in order.
+my (%informs, @inform_order);
+my $informs_dropped;
+my %senders_told;
 
 # One line in snmptrapd's log (its error level); on standard error when the
 # logging call is not there.
@@ -265,12 +288,99 @@ sub publish {
     die "can't find a free spool file name in $spool\n";
 }
 
+# Forgets the INFORMs whose window has passed, and the oldest beyond the cap.
+sub forget_informs {
+    my ($now) = @_;
+    while (@inform_order
+           && ($informs{$inform_order[0]} <= $now || @inform_order >= $kInformsMax)) {
+        delete $informs{shift @inform_order};
+    }
+}
+
+# The key of an INFORM: its transport addresses and request id; undef for a
+# trap.
+sub inform_key {
+    my ($pdu) = @_;
+    my $type = $pdu->{notificationtype};
+    return undef unless defined $type && $type eq 'INFORM' && defined $pdu->{requestid};
+    my $from = defined $pdu->{receivedfrom} ? $pdu->{receivedfrom} : '';
+    return "$from $pdu->{requestid}";
+}
+
+# True for a copy of an INFORM spooled within the window.
+sub repeated_inform {
+    my ($key) = @_;
+    return 0 unless defined $key;
+    forget_informs(time);
+    return exists $informs{$key};
+}
+
+# Remembers a spooled INFORM for the window.
+sub remember_inform {
+    my ($key) = @_;
+    return unless defined $key;
+    my $now = time;
+    forget_informs($now);
+    $informs{$key} = $now + $kInformWindowSeconds;
+    push @inform_order, $key;
+}
+
+# Adds one to the count of dropped copies; a restarted snmptrapd goes on
+# from the count in the file.
+sub count_dropped_inform {
+    my $path = "$staging/$kInformsDroppedFile";
+    if (!defined $informs_dropped) {
+        $informs_dropped = 0;
+        if (open my $file, '<', $path) {
+            my $line = <$file>;
+            $informs_dropped = $1 if defined $line && $line =~ /\A(\d+)/;
+            close $file;
+        }
+    }
+    ++$informs_dropped;
+    my $temporary = "$path.$$";
+    my $file = open_staging_file($temporary) or die "can't write $temporary: $!\n";
+    my $written = print $file "$informs_dropped\n";
+    if (!close($file) || !$written || !rename($temporary, $path)) {
+        my $reason = "$!";
+        unlink $temporary;
+        die "can't write $path: $reason\n";
+    }
+}
+
+# Tells the sender's notification type and community or user, once an hour
+# for each sender address, version, type and name.
+sub tell_sender {
+    my ($pdu) = @_;
+    my $transport = defined $pdu->{receivedfrom} ? $pdu->{receivedfrom} : '<UNKNOWN>';
+    my ($address) = $transport =~ /\[([^\]]*)\]/;
+    my $version = defined $pdu->{version} ? $pdu->{version} : -1;
+    my $type = defined $pdu->{notificationtype} ? $pdu->{notificationtype} : 'TRAP';
+    my ($kind, $name) = $version == 3
+        ? ('SNMPv3 user', $pdu->{securityName})
+        : ($version == 0 ? 'SNMPv1 community' : 'SNMPv2c community', $pdu->{community});
+    $name = '' unless defined $name;
+    my $key = join("\0", defined $address ? $address : $transport, $version, $type, $name);
+    my $now = time;
+    return if $senders_told{$key} && $senders_told{$key} > $now;
+    %senders_told = () if keys %senders_told >= $kSendersMax;
+    $senders_told{$key} = $now + $kSenderTellSeconds;
+    report("$type, $kind \"$name\", from $transport");
+}
+
 sub spool_trap {
     my ($pdu, $variables) = @_;
     if (!eval {
-        my ($seconds, $nanoseconds) = receive_time();
-        my $staged = write_staging_file(spool_content($pdu, $variables, $seconds));
-        publish($staged, $seconds, $nanoseconds);
+        tell_sender($pdu);
+        my $inform = inform_key($pdu);
+        if (repeated_inform($inform)) {
+            count_dropped_inform();
+        } else {
+            my ($seconds, $nanoseconds) = receive_time();
+            my $staged = write_staging_file(spool_content($pdu, $variables, $seconds));
+            publish($staged, $seconds, $nanoseconds);
+            remember_inform($inform);
+        }
         1;
     }) {
         my $reason = $@ || "unknown failure\n";

@@ -5,7 +5,8 @@
 # modes, the receive-buffer limit, the unit and its reload, log rotation, and
 # the installed daemon running as user kivo against a database of this
 # script's own, with traps that snmptrapd, started as the package's drop-in
-# starts it (under umask 027), hands to each installed spool handler. Then
+# starts it (under umask 027), hands to each installed spool handler, and
+# an SNMPv3 trap and INFORM; the drop-in for snmptrapd.socket. Then
 # removes the package and checks that snmptrapd names nothing of it, purges
 # it (also after a failure) and checks that it is gone. net.core.rmem_max is
 # put back as it was.
@@ -131,9 +132,10 @@ check "spool written by Debian-snmp, read by kivo, setgid" is "$(owner_mode /var
 check "log directory" is "$(owner_mode /var/log/kivo)" kivo:kivo:750
 check "state directory" is "$(owner_mode /var/lib/kivo)" kivo:kivo:750
 DROPIN=/usr/lib/systemd/system/snmptrapd.service.d/kivotrapd.conf
+SOCKET_DROPIN=/usr/lib/systemd/system/snmptrapd.socket.d/kivotrapd.conf
 SYSCTL_FILE=/usr/lib/sysctl.d/30-kivotrapd.conf
 for f in /usr/share/kivo/schema.sql /usr/share/kivo/grants.sql /etc/kivo/snmptrapd.conf \
-         /etc/logrotate.d/kivotrapd /usr/lib/systemd/system/kivotrapd.service "$DROPIN" \
+         /etc/logrotate.d/kivotrapd /usr/lib/systemd/system/kivotrapd.service "$DROPIN" "$SOCKET_DROPIN" \
          "$SYSCTL_FILE" /usr/share/doc/kivotrapd/copyright /usr/share/doc/kivotrapd/changelog.gz; do
     check "$f installed" test -s "$f"
 done
@@ -154,6 +156,9 @@ if command -v systemd-analyze >/dev/null 2>&1; then
     check "unit verifies without a word" sh -c \
         'out=$(systemd-analyze verify /usr/lib/systemd/system/kivotrapd.service 2>&1) && [ -z "$out" ]'
     check "snmptrapd's unit with the drop-in verifies" systemd-analyze verify snmptrapd.service
+    check "snmptrapd's socket with the drop-in verifies" systemd-analyze verify snmptrapd.socket
+    check "snmptrapd's socket asks for a receive buffer of 16 MiB" sh -c \
+        'systemd-analyze cat-config systemd/system/snmptrapd.socket | grep -qx "ReceiveBuffer=16M"'
 fi
 
 # The database as the README makes it, on a private cluster.
@@ -268,6 +273,41 @@ wait_for sh -c '[ -z "$(ls -A /var/spool/kivo)" ]' || true
 check "spool emptied" sh -c '[ -z "$(ls -A /var/spool/kivo)" ]'
 stop_snmptrapd
 
+# SNMPv3 through the in-process snippet, the users in a file of the
+# administrator's own (here added to the snippet with -c; their keys kept in
+# a directory of this test's): an authPriv trap with the sender's engine ID,
+# and an INFORM with snmptrapd's own.
+cat >"$WORK/snmp/users.conf" <<'USERS'
+createUser -e 0x8000000001020304 trapuser SHA trapauthpass AES trapprivpass
+createUser informuser SHA informauthpass AES informprivpass
+authUser log,execute trapuser
+authUser log,execute informuser
+USERS
+export SNMP_PERSISTENT_DIR="$WORK/snmp/persist"
+start_snmptrapd "/etc/kivo/snmptrapd-perl.conf,$WORK/snmp/users.conf"
+unset SNMP_PERSISTENT_DIR
+snmptrap -v 3 -e 0x8000000001020304 -u trapuser -l authPriv -a SHA -A trapauthpass -x AES \
+    -X trapprivpass "udp:127.0.0.1:$TRAPPORT" '' .1.3.6.1.4.1.99.0.1 \
+    .1.3.6.1.4.1.99.1 i 3 .1.3.6.1.4.1.99.2 s "v3 trap"
+wait_for log_has 'EXEC#RETURN exec 3' || { cat "$LOG" "$WORK/snmp/snmptrapd.log" >&2; exit 1; }
+check "SNMPv3 trap: plug-in ran" log_has 'EXEC#/usr/lib/nagios/plugins/check_dummy 3 "v3 trap"'
+check "SNMPv3 trap: service row written" is "$(psql_kivo 'SELECT service_previous_state FROM kivo_services')" 3
+check "SNMPv3 INFORM acknowledged" snmpinform -v 3 -u informuser -l authPriv -a SHA -A informauthpass \
+    -x AES -X informprivpass "udp:127.0.0.1:$TRAPPORT" '' .1.3.6.1.4.1.99.0.1 \
+    .1.3.6.1.4.1.99.1 i 0 .1.3.6.1.4.1.99.2 s "v3 inform"
+wait_for log_has 'EXEC#RETURN exec 0' || { cat "$LOG" "$WORK/snmp/snmptrapd.log" >&2; exit 1; }
+check "SNMPv3 INFORM: plug-in ran" log_has 'EXEC#/usr/lib/nagios/plugins/check_dummy 0 "v3 inform"'
+check "SNMPv3 INFORM: service row written" is "$(psql_kivo 'SELECT service_previous_state FROM kivo_services')" 0
+check "SNMPv3: the user and type in snmptrapd's log" grep -q \
+    'kivo-spool-handler.pl: INFORM, SNMPv3 user "informuser", from UDP: \[127.0.0.1\]' "$WORK/snmp/snmptrapd.log"
+STATUS=0
+snmpinform -r 0 -v 3 -u informuser -l authPriv -a SHA -A wrongauthpass -x AES -X informprivpass \
+    "udp:127.0.0.1:$TRAPPORT" '' .1.3.6.1.4.1.99.0.1 >/dev/null 2>&1 || STATUS=$?
+check "SNMPv3: a wrong pass phrase is refused" test "$STATUS" -ne 0
+check "SNMPv3: the refusal in snmptrapd's log" grep -q 'Authentication failed for informuser' \
+    "$WORK/snmp/snmptrapd.log"
+stop_snmptrapd
+
 # Rotation: copy and truncate for the system log, a move for the trap log;
 # the daemon goes on writing into the emptied file.
 if command -v logrotate >/dev/null 2>&1; then
@@ -323,13 +363,15 @@ check "previous run's log kept" grep -q 'kivoTrapD is stopping' "$LOG.previous"
 # complains about none; the receive-buffer limit keeps its running value.
 DEBIAN_FRONTEND=noninteractive apt-get remove -y kivotrapd >"$WORK/apt.log" 2>&1
 check "drop-in removed with the package" test ! -e "$DROPIN"
+check "socket drop-in removed with the package" test ! -e "$SOCKET_DROPIN"
 check "sysctl file removed with the package" test ! -e "$SYSCTL_FILE"
 check "net.core.rmem_max kept at remove" test "$(sysctl -n net.core.rmem_max)" -ge 16777216
 check "after remove nothing snmptrapd reads names a file of ours" sh -c '! grep -rqs \
     -e /etc/kivo -e /usr/share/kivo -e kivo-spool-handler -e KIVO_SNMPTRAPD_CONF \
     /etc/snmp /usr/share/snmp /var/lib/snmp \
     /etc/systemd/system/snmptrapd.service /etc/systemd/system/snmptrapd.service.d \
-    /usr/lib/systemd/system/snmptrapd.service /usr/lib/systemd/system/snmptrapd.service.d'
+    /usr/lib/systemd/system/snmptrapd.service /usr/lib/systemd/system/snmptrapd.service.d \
+    /usr/lib/systemd/system/snmptrapd.socket.d'
 # snmptrapd as its own unit starts it, on loopback.
 rm -f "$WORK/snmp/snmptrapd.log"
 setpriv --reuid=Debian-snmp --regid=Debian-snmp --init-groups \
@@ -341,15 +383,16 @@ check "after remove snmptrapd starts without a word of ours" \
     sh -c '! grep -qi -e kivo -e "No such file" "$1"' - "$WORK/snmp/snmptrapd.log"
 
 # Purge: the package and the daemon's files go, the database stays.
+ERRORS=$(psql_kivo 'SELECT count(*) FROM kivo_error_happen')
 DEBIAN_FRONTEND=noninteractive apt-get purge -y kivotrapd >"$WORK/apt.log" 2>&1
 INSTALLED=
 check "package gone" sh -c "! dpkg-query -W -f='\${Status}' kivotrapd 2>/dev/null | grep -q installed"
 for path in /usr/sbin/kivoTrapD /etc/kivo /var/log/kivo /var/lib/kivo /var/spool/kivo /var/spool/.kivo.staging \
             /usr/lib/systemd/system/kivotrapd.service /etc/logrotate.d/kivotrapd \
-            /usr/lib/systemd/system/snmptrapd.service.d; do
+            /usr/lib/systemd/system/snmptrapd.service.d /usr/lib/systemd/system/snmptrapd.socket.d; do
     check "$path removed by purge" test ! -e "$path"
 done
-check "database untouched by purge" is "$(psql_kivo 'SELECT count(*) FROM kivo_error_happen')" 2
+check "database untouched by purge" is "$(psql_kivo 'SELECT count(*) FROM kivo_error_happen')" "$ERRORS"
 
 echo "package test: $PASSED passed, $FAILED failed"
 [ "$FAILED" -eq 0 ]

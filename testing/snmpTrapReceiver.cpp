@@ -105,6 +105,7 @@ SnmpTrapReceiver::SnmpTrapReceiver(const TempDir& dir, const SnmpTrapReceiverSet
 }
 
 SnmpTrapReceiver::~SnmpTrapReceiver() {
+  hold(false);
   ::kill(pid_, SIGTERM);
   if (!waitFor([&] { return ::waitpid(pid_, nullptr, WNOHANG) == pid_; },
                std::chrono::seconds(10))) {
@@ -114,6 +115,8 @@ SnmpTrapReceiver::~SnmpTrapReceiver() {
 }
 
 void SnmpTrapReceiver::reload() const { ::kill(pid_, SIGHUP); }
+
+void SnmpTrapReceiver::hold(bool held) const { ::kill(pid_, held ? SIGSTOP : SIGCONT); }
 
 std::string SnmpTrapReceiver::address() const { return "udp:127.0.0.1:" + std::to_string(port_); }
 

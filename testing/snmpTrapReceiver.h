@@ -43,6 +43,8 @@ class SnmpTrapReceiver {
   std::string log() const { return readFile(logPath_); }
   // SIGHUP: snmptrapd rereads dir/snmptrapd.conf and logs "restarted".
   void reload() const;
+  // SIGSTOP or SIGCONT: a held snmptrapd reads nothing, its socket queues.
+  void hold(bool held) const;
 
  private:
   pid_t pid_ = -1;
