@@ -1,7 +1,6 @@
 // The intake against a real spool directory, without workers, server or
 // child processes: the bound on traps in hand, name order, the removal of a
-// done trap's file, entries left alone, files still being written, the
-// pause and the directory's claim.
+// done trap's file, entries left alone, files still being written.
 #include "daemon/intake/spoolIntake.h"
 
 #include <fcntl.h>
@@ -162,41 +161,6 @@ TEST_F(SpoolIntakeTest, AFileStillBeingWrittenWaitsUntilItHasSettled) {
   settling.runPass({});
   EXPECT_EQ(takeQueued(), std::vector<std::string>{""}) << "unchanged for the settle time";
   EXPECT_EQ(settling.nextSettleDue(), SpoolIntake::Clock::time_point());
-}
-
-TEST(IntakeWakeupThreadTest, AReasonStaysPendingUntilAPauseWaitsForItAndTheStopEndsEveryPause) {
-  std::atomic<int> stop{0};
-  IntakeWakeup wakeup(stop);
-  const timespec zero = {0, 0}, hour = {3600, 0};
-  wakeup.notify(IntakeWakeup::kArrival);
-  wakeup.pause(IntakeWakeup::kRoom, &zero);  // leaves the arrival pending
-  auto arrival =
-      std::async(std::launch::async, [&] { wakeup.pause(IntakeWakeup::kArrival, nullptr); });
-  EXPECT_TRUE(ends(arrival)) << "an arrival during the pass ends the next pause at once";
-  auto timed = std::async(std::launch::async, [&] { wakeup.pause(IntakeWakeup::kAny, &hour); });
-  auto untimed =
-      std::async(std::launch::async, [&] { wakeup.pause(IntakeWakeup::kRoom, nullptr); });
-  stop.store(1);
-  wakeup.wakeForStop();
-  EXPECT_TRUE(ends(timed));
-  EXPECT_TRUE(ends(untimed));
-}
-
-TEST(SpoolLockThreadTest, OneClaimPerDirectoryTakenOnceReleasedWithinThePatience) {
-  TempDir dir;
-  auto first = std::make_unique<SpoolLock>();
-  ASSERT_EQ(first->acquire(dir.path()), SpoolLock::kHeld);
-  EXPECT_EQ(first->acquire(dir.path(), std::chrono::milliseconds(0)), SpoolLock::kHeld);
-  SpoolLock second;
-  EXPECT_EQ(second.acquire(dir.path(), std::chrono::milliseconds(0)), SpoolLock::kTaken);
-  EXPECT_FALSE(second.held());
-  auto waiting = std::async(std::launch::async,
-                            [&] { return second.acquire(dir.path(), std::chrono::seconds(10)); });
-  first.reset();
-  EXPECT_EQ(waiting.get(), SpoolLock::kHeld);
-  EXPECT_TRUE(second.held());
-  SpoolLock missing;
-  EXPECT_EQ(missing.acquire(dir.file("absent")), SpoolLock::kUnavailable);
 }
 
 }  // namespace
