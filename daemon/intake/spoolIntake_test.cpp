@@ -26,11 +26,12 @@ std::string trapText(const std::string& host) {
   return host + "\nUDP: [192.0.2.7]:161\n.1.3.6.1.6.3.1.1.4.1.0 .1.3.6.1.4.1.99.0.1\n";
 }
 
-// Sets the file's modification time seconds into the past.
+// Sets the file's modification time seconds into the past, on a whole second.
 void age(const std::string& path, int seconds) {
   timespec times[2];
   ::clock_gettime(CLOCK_REALTIME, &times[0]);
   times[0].tv_sec -= seconds;
+  times[0].tv_nsec = 0;
   times[1] = times[0];
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
 }
@@ -134,6 +135,7 @@ TEST_F(SpoolIntakeTest, EntriesLeftAloneAreReportedOnceUntilTheyChange) {
   EXPECT_EQ(logged("FORGED"), 1) << "no line of its own";
   // Changed entries are judged afresh.
   writeFile(spool + "zz-big", trapText("big"));
+  age(spool + "zz-big", 0);  // a change of the seconds alone
   intake.runPass({"zz-big"});
   EXPECT_EQ(takeQueued(), std::vector<std::string>{"big"});
   ASSERT_EQ(::unlink((spool + forged).c_str()), 0);
