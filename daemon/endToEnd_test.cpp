@@ -20,7 +20,8 @@ const char* const kStateOid = ".1.3.6.1.4.1.99.1";
 
 TEST(EndToEndTest, TrapThroughSnmptrapdRunsThePluginStoresTheRecordAndAlerts) {
   DaemonHarness h;
-  SnmpTrapReceiver receiver(h.dir, h.config.spool);
+  SnmpTrapReceiver receiver{h.dir,
+                            SnmpTrapReceiverSetup{compiledHandlerLines(h.config.spool), false, {}}};
   const std::string alerts = h.dir.file("alerts");
   h.addDevice(1, "127.0.0.1");
   h.addService(1, 1, kOid, "/usr/lib/nagios/plugins/check_dummy", "$1 \"$2\"");

@@ -47,7 +47,8 @@ TEST(ConnectionOutage, TheCauseAtOnceAndTheNextOutageBeginsAfresh) {
   outage.lost("gone", t0);
   EXPECT_EQ(outage.attemptFailed(kRefused, t0 + seconds(1)),
             std::string("database still unreachable after 1 s: ") + kRefusedLine);
-  outage.restored(t0 + seconds(75));
+  EXPECT_EQ(outage.restored(t0 + seconds(75)).value_or(""),
+            "connection to the database back after 75 s");
   outage.lost("gone", t0 + seconds(100));
   outage.attemptFailed("no", t0 + seconds(100));
   EXPECT_EQ(outage.nextAttempt(), t0 + seconds(101));

@@ -111,7 +111,7 @@ TEST(ProgramRun, StopDeadlineKillsTheProgramAfterTheGrace) {
     EXPECT_EQ(outcome.substr(0, result.size()), result);
     // It may be killed before it has written its pid.
     if (result == "stopped") {
-      EXPECT_TRUE(waitFor([&] { return !fileExists(started) || processGone(started); }));
+      EXPECT_TRUE(waitFor([&] { return readFile(started).empty() || processGone(started); }));
     }
   }
 }

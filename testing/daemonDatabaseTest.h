@@ -41,6 +41,12 @@ class DaemonDatabaseTest : public ::testing::Test {
     }
     return kept;
   }
+  // How many lines start with text, or are it when whole.
+  int logged(const std::string& text, bool whole = true) const {
+    int n = 0;
+    for (const std::string& line : lines()) n += whole ? line == text : line.rfind(text, 0) == 0;
+    return n;
+  }
 
   CapturedOutput output;
   TestDatabase database;

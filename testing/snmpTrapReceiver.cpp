@@ -76,9 +76,6 @@ std::string inProcessHandlerLines(const std::string& spool) {
          inProcessHandlerScript() + "\";\n";
 }
 
-SnmpTrapReceiver::SnmpTrapReceiver(const TempDir& dir, const std::string& spool, bool ipv6)
-    : SnmpTrapReceiver(dir, SnmpTrapReceiverSetup{compiledHandlerLines(spool), ipv6, {}}) {}
-
 SnmpTrapReceiver::SnmpTrapReceiver(const TempDir& dir, const SnmpTrapReceiverSetup& setup)
     : logPath_(dir.file("snmptrapd.log")) {
   std::string configuration = dir.file("snmptrapd.conf");

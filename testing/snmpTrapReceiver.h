@@ -27,9 +27,7 @@ struct SnmpTrapReceiverSetup {
 
 class SnmpTrapReceiver {
  public:
-  // Starts snmptrapd with its files in dir; the first one hands every trap
-  // to the compiled handler writing into spool.
-  SnmpTrapReceiver(const TempDir& dir, const std::string& spool, bool ipv6 = false);
+  // Starts snmptrapd with its files in dir.
   SnmpTrapReceiver(const TempDir& dir, const SnmpTrapReceiverSetup& setup);
   ~SnmpTrapReceiver();
   SnmpTrapReceiver(const SnmpTrapReceiver&) = delete;

@@ -1,5 +1,5 @@
-// The commands without a server: the command line's action, and the
-// check's decisions on files and the services' rows.
+// The check's decisions on files and directories, its summary and its
+// database line.
 #include "daemon/commands/settingsCheck.h"
 
 #include <sys/stat.h>
@@ -7,41 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "daemon/commandLine.h"
-#include "daemon/commands/serviceCheck.h"
 #include "testing/daemonConfig.h"
 
 namespace kivo {
-
-TEST(CommandLine, ActionsTheirArgumentsAndBadUsage) {
-  using A = CommandLine::Action;
-  struct Case {
-    std::vector<std::string> arguments;
-    A action;
-    std::string fileOrProblem;
-    bool run;
-  } cases[] = {
-      {{}, A::kRunDaemon, "", false},          {{"--check"}, A::kCheck, "", false},
-      {{"--version"}, A::kVersion, "", false}, {{"--help"}, A::kHelp, "", false},
-      {{"--unknown"}, A::kUnknown, "", false},
-      {{"--replay", "trap-1"}, A::kReplay, "trap-1", false},
-      {{"--run", "--replay", "/a b"}, A::kReplay, "/a b", true},
-      {{"start"}, A::kBadUsage, "unexpected argument start", false},
-      {{"--check", "--version"}, A::kBadUsage, "unexpected argument --version", false},
-      {{"--check", "--run"}, A::kBadUsage, "unexpected argument --check", false},
-      {{"--run"}, A::kBadUsage, "--run goes with --replay FILE", false},
-      {{"--replay", "--run"}, A::kBadUsage, "--replay needs a file", false},
-      {{"--replay", "a", "--run", "--run"}, A::kBadUsage, "unexpected argument --run", false},
-      {{"--replay", "a", "--replay", "b"}, A::kBadUsage, "unexpected argument --replay", false},
-  };
-  for (const Case& c : cases) {
-    CommandLine line = parseCommandLine(c.arguments);
-    SCOPED_TRACE(c.arguments.empty() ? "(none)" : c.arguments[0] + " " + c.fileOrProblem);
-    EXPECT_EQ(line.action, c.action);
-    EXPECT_EQ(c.action == A::kBadUsage ? line.problem : line.replayFile, c.fileOrProblem);
-    EXPECT_EQ(line.run, c.run);
-  }
-}
 
 namespace {
 
@@ -94,54 +62,6 @@ TEST(SettingsCheck, SummaryAndDatabaseLine) {
             "kivoTrapD --check: services not loaded, 1 warning, 2 errors");
   EXPECT_EQ(databaseFailure("failed: refused\n\tIs it running?\n\nhost=h password=********"),
             "database: failed: refused Is it running? host=h password=********");
-}
-
-// A row of service id on device with address, whose plug-in runs.
-TrapServiceRow row(int id, int device, const std::string& address, const std::string& oid,
-                   const std::string& alerting = "/bin/sh") {
-  TrapServiceRow r;
-  r.address = address;
-  r.s.SetService_id(id);
-  r.s.Setname("s" + std::to_string(id));
-  r.s.SetDevice_id(device);
-  r.s.Setpath("/bin/sh");
-  r.s.SetOID(oid);
-  r.s.SetAlertingSoftware(alerting);
-  return r;
-}
-
-TEST(ServiceCheck, AddressesProgramsAndServicesThatNeverRun) {
-  TempDir dir;
-  const std::string plain = dir.file("plain");
-  writeFile(plain, "#!/bin/sh\n");
-  TrapServiceRow null = row(1, 1, "", ".1");
-  null.addressNull = true;
-  std::vector<TrapServiceRow> rows = {
-      null, row(2, 2, "abc", ".2"), row(3, 3, "4294967296", ".3"), row(4, 4, "-1", ".4"),
-      row(5, 5, "0", ".5"), row(6, 6, "4294967295", ".6"), row(7, 7, "167838211", ".7"),
-      row(9, 9, "4462805507", ".7"),  // another device, the same key once cut to 32 bits
-      row(11, 10, "167838212", ".7"),  // another address: no conflict
-      row(12, 8, "1", ".2", plain),
-      row(13, 8, "1", ".3", "/bin/sh"), row(13, 8, "1", ".3", "/bin/true"),
-  };
-  Findings findings;
-  checkServices(rows, &findings);
-  EXPECT_EQ(linesOf(findings),
-            (Lines{
-                "error: device 1: device_ip_addr is NULL: read as 0.0.0.0, which sends no trap",
-                "error: device 2: device_ip_addr abc is not a number: read as 0.0.0.0",
-                "error: device 3: device_ip_addr 4294967296 is outside 32 bits: read as 0.0.0.0",
-                "error: device 4: device_ip_addr -1 is outside 32 bits: read as 255.255.255.255",
-                "warning: device 5: device_ip_addr 0 is 0.0.0.0, which sends no trap",
-                "error: device 9: device_ip_addr 4462805507 is outside 32 bits: read as 10.1.2.3",
-                "error: service 12 (s12) of device 8: alerting program " + plain +
-                    ": not executable for this user",
-                "warning: service 7 (s7) and service 9 (s9) on 10.1.2.3 both answer OID .7: 9 "
-                "never runs",
-                "warning: service 13 (s13) has 2 alerting programs, but only one runs: /bin/sh",
-            }));
-  EXPECT_EQ(distinctDevices(rows), 10u);
-  EXPECT_EQ(distinctServices(rows), 11u);
 }
 
 }  // namespace

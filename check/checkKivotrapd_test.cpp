@@ -1,0 +1,139 @@
+// The self-check plug-in: its arguments, its verdict, its output and exit
+// status.
+#include "check/checkKivotrapd.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "testing/tempDir.h"
+
+namespace kivo {
+
+namespace {
+
+TEST(CheckArguments, AreReadOrRefusedWithTheProblem) {
+  struct Case {
+    std::string arguments;  // split at blanks
+    CheckArguments::Action action;
+    std::string readBack;  // "file host port w c s t", or the problem
+  } cases[] = {
+      {"-f /x.prom", CheckArguments::kCheck, "/x.prom  9641 60 300 60 10"},
+      {"-H 127.0.0.1 -p 9700 -t 3", CheckArguments::kCheck, " 127.0.0.1 9700 60 300 60 3"},
+      {"-f/x.prom -w5 -c 9 -s1", CheckArguments::kCheck, "/x.prom  9641 5 9 1 10"},
+      {"--file=/x.prom --warning 0 --critical=0 --stale=2", CheckArguments::kCheck,
+       "/x.prom  9641 0 0 2 10"},
+      {"-f /x.prom --version -x", CheckArguments::kVersion, "/x.prom  9641 60 300 60 10"},
+      {"", CheckArguments::kUsageError, "give either -f FILE or -H HOST"},
+      {"-f", CheckArguments::kUsageError, "-f needs a value"},
+      {"-f /x -w -1", CheckArguments::kUsageError, "-w needs whole seconds"},
+      {"-f /x -w 10 -c 5", CheckArguments::kUsageError, "-w must not be above -c"},
+      {"-f /x -s 0", CheckArguments::kUsageError, "-s and -t need at least 1 second"},
+      {"-H h -p 70000", CheckArguments::kUsageError, "-p needs a port from 1 to 65535"},
+      {"-f /x -x 1", CheckArguments::kUsageError, "unknown option -x"},
+      {"-f /x extra", CheckArguments::kUsageError, "unexpected argument extra"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments;
+    std::istringstream words(c.arguments);
+    for (std::string word; words >> word;) arguments.push_back(word);
+    CheckArguments parsed = parseCheckArguments(arguments);
+    const CheckOptions& o = parsed.options;
+    std::ostringstream text;
+    text << o.file << " " << o.host << " " << o.port << " " << o.warning << " " << o.critical
+         << " " << o.stale << " " << o.timeout;
+    EXPECT_EQ(parsed.action, c.action) << c.arguments;
+    EXPECT_EQ(c.action == CheckArguments::kUsageError ? parsed.problem : text.str(), c.readBack)
+        << c.arguments;
+  }
+}
+
+TEST(CheckVerdict, FollowsTheThresholdsTheFileAgeAndTheDaemonState) {
+  const double kNow = 2000000000;
+  const std::string kOldest = "kivotrapd_spool_oldest_file_timestamp_seconds";
+  const MetricSamples healthy = {{"kivotrapd_spool_files", 0}, {kOldest, 0},
+                                 {"kivotrapd_database_up", 1}, {"kivotrapd_workers", 4}};
+  CheckOptions fromFile, fromListener;
+  fromFile.file = "/var/lib/kivo/kivotrapd.prom";
+  fromListener.host = "localhost";
+  struct Case {
+    const char* name;
+    MetricSamples changes;
+    const CheckOptions& options;
+    double fileAge;
+    CheckState state;
+    std::string line;  // the whole line, or its start before " | "
+  };
+  const std::vector<Case> cases = {
+      {"healthy", {}, fromFile, 5, kCheckOk,
+       "KIVOTRAPD OK - 0 traps waiting, oldest 0 s, database up, 4 workers | waiting=0 "
+       "oldest=0s;60;300 database_up=1;;1: workers=4;;1: age=5s;;60"},
+      {"at the warning limit", {{"kivotrapd_spool_files", 1}, {kOldest, kNow - 60}}, fromFile, 0,
+       kCheckOk, "KIVOTRAPD OK - 1 trap waiting, oldest 60 s,"},
+      {"above it", {{kOldest, kNow - 61}}, fromFile, 0, kCheckWarning, "KIVOTRAPD WARNING - 0 "},
+      {"above the critical limit", {{kOldest, kNow - 301}}, fromFile, 0, kCheckCritical,
+       "KIVOTRAPD CRITICAL - 0 traps waiting, oldest 301 s,"},
+      {"a file from the future", {{kOldest, kNow + 99}}, fromFile, 0, kCheckOk,
+       "KIVOTRAPD OK - 0 traps waiting, oldest 0 s,"},
+      {"database down", {{"kivotrapd_database_up", 0}}, fromFile, 0, kCheckCritical,
+       "KIVOTRAPD CRITICAL - 0 traps waiting, oldest 0 s, database down, 4 workers"},
+      {"no worker", {{"kivotrapd_workers", 0}}, fromFile, 0, kCheckCritical,
+       "KIVOTRAPD CRITICAL - 0 traps waiting, oldest 0 s, database up, 0 workers"},
+      {"file at the staleness limit", {}, fromFile, 60, kCheckOk, "KIVOTRAPD OK - 0 traps"},
+      {"stale file", {}, fromFile, 61.5, kCheckCritical,
+       "KIVOTRAPD CRITICAL - metrics file 61 s old, the daemon is gone or stuck; 0 traps "
+       "waiting, oldest 0 s, database up, 4 workers"},
+      {"missing series", {{"kivotrapd_workers", -1}}, fromFile, 0, kCheckUnknown,
+       "KIVOTRAPD UNKNOWN - kivotrapd_workers missing from metrics file "
+       "/var/lib/kivo/kivotrapd.prom"},
+      {"from the listener, with counters",
+       {{"kivotrapd_workers_busy", 1}, {"kivotrapd_traps_taken_total", 12},
+        {"kivotrapd_traps_done_total{outcome=\"plugin_failed\"}", 3}},
+       fromListener, -1, kCheckOk,
+       "KIVOTRAPD OK - 0 traps waiting, oldest 0 s, database up, 4 workers | waiting=0 "
+       "oldest=0s;60;300 database_up=1;;1: workers=4;;1: busy=1 taken=12c plugin_failed=3c"},
+  };
+  for (const Case& c : cases) {
+    MetricSamples samples = healthy;
+    for (const auto& change : c.changes) {
+      samples[change.first] = change.second;
+      if (change.second < 0) samples.erase(change.first);  // -1: the series is missing
+    }
+    CheckResult result = judgeMetrics(samples, c.options, kNow, c.fileAge);
+    EXPECT_EQ(result.state, c.state) << c.name;
+    EXPECT_EQ(result.line.substr(0, c.line.size()), c.line) << c.name;
+  }
+}
+
+TEST(CheckPlugin, PrintsOneLineAndExitsWithItsState) {
+  TempDir dir;
+  const std::string file = dir.file("kivotrapd.prom");
+  writeFile(file,
+            "kivotrapd_spool_files 0\nkivotrapd_spool_oldest_file_timestamp_seconds 0\n"
+            "kivotrapd_database_up 0\nkivotrapd_workers 1\n");
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    std::string output;  // its start
+  };
+  const std::vector<Case> cases = {
+      {{"-f", file}, 2, "KIVOTRAPD CRITICAL - 0 traps waiting, oldest 0 s, database down, 1 worker "
+                        "| "},
+      {{"-f", dir.file("missing")}, 3,
+       "KIVOTRAPD UNKNOWN - can't read metrics file " + dir.file("missing") +
+           ": No such file or directory\n"},
+      {{"-V"}, 3, "check_kivotrapd v1.0.0\n"},
+      {{"-h"}, 3, "check_kivotrapd v1.0.0\n\nChecks kivoTrapD"},
+      {{"-w", "x"}, 3, "check_kivotrapd: -w needs whole seconds\nUsage:\n check_kivotrapd -f FILE"},
+  };
+  for (const Case& c : cases) {
+    std::ostringstream out;
+    EXPECT_EQ(runCheck(c.arguments, out), c.status) << c.output;
+    EXPECT_EQ(out.str().substr(0, c.output.size()), c.output);
+    EXPECT_EQ(out.str().back(), '\n');
+  }
+}
+
+}  // namespace
+
+}  // namespace kivo

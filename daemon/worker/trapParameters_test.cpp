@@ -1,0 +1,75 @@
+// A service's arguments filled from a trap.
+#include "daemon/worker/trapParameters.h"
+
+#include <gtest/gtest.h>
+
+#include "testing/capturedOutput.h"
+#include "testing/daemonConfig.h"
+
+namespace kivo {
+
+namespace {
+
+snmpTrap exampleTrap() {
+  snmpTrap trap;
+  trap.readText("host1\nUDP: [192.0.2.7]:161->[192.0.2.1]:162\n.1.3.6.1.6.3.1.1.4.1.0 .1.9\n"
+                ".1.2 up\n.1.3 \"a b\"\n.1.4 \"msg\\\" --evil \\\"x\"\n.1.5 tab\there\n");
+  return trap;
+}
+
+service exampleService(const std::string& parameter = "") {
+  service s;
+  s.SetService_id(17);
+  s.Setname("link");
+  s.SetDevice_id(3);
+  s.Setpath("/plugins/check disk");
+  s.SetOID(".1.9");
+  s.Setparameter(parameter);
+  return s;
+}
+
+TEST(TrapParameters, ReferencesAreFilledOnceAndValuesNeverAddArguments) {
+  struct Case {
+    const char *parameterTemplate, *text;
+    std::vector<std::string> arguments;  // empty: not looked at
+  } cases[] = {
+      {"-H $IP -n $r -s $SERID -v $1", "-H 192.0.2.7 -n host1 -s 17 -v up", {}},
+      {"-x $+2 $12 $6", "-x .1.3:a b up2 $6", {}},
+      {"$r and $r $IP$IP", "host1 and $r 192.0.2.7$IP", {}},
+      {"$0 $ $+ $+9 $x ends with $", "$0 $ $+ $+9 $x ends with $", {}},
+      {"-m $2 \"$2\" '$2'", "-m a b \"a b\" 'a b'", {"-m", "a", "b", "a b", "a b"}},
+      {"$1 \"$3\"", "up \"msg\\\" --evil \\\"x\"", {"up", "msg\\\" --evil \\\"x"}},
+      {"-a $*", "-a .1.2:up .1.3:a b .1.4:msg\\\" --evil \\\"x .1.5:tab\there ",
+       {"-a", ".1.2:up", ".1.3:a", "b", ".1.4:msg\\\"", "--evil", "\\\"x", ".1.5:tab\there"}},
+  };
+  CapturedOutput output;
+  for (const Case& c : cases) {
+    EXPECT_EQ(buildParameters(c.parameterTemplate, exampleTrap(), exampleService()), c.text);
+    if (c.arguments.empty()) continue;
+    service s = exampleService(c.parameterTemplate);
+    fillServiceParameters(s, exampleTrap());
+    EXPECT_EQ(s.getVectorParam(), c.arguments) << c.parameterTemplate;
+  }
+}
+
+TEST(TrapParameters, ReplacedAndUnresolvedReferencesAreReportedAndValuesNotExpandedAgain) {
+  CapturedOutput output;
+  buildParameters("-x $+2", exampleTrap(), exampleService());
+  buildParameters("-v $6", exampleTrap(), exampleService());
+  buildParameters("$+x", exampleTrap(), exampleService());
+  EXPECT_EQ(logMessages(output.text()),
+            (std::vector<std::string>{
+                "REP#.1.3:a b",
+                "Variable no found:No entries value for variable number: #6#link#-v $6",
+                "Variable no found:No entries value for variable number: #+#link#$+x"}));
+  output.clear();
+  snmpTrap costly;
+  costly.readText("h\nt\n.1.2 cost $1 and $r\n");
+  EXPECT_EQ(buildParameters("-m $1", costly, exampleService()), "-m cost $1 and $r");
+  EXPECT_EQ(buildParameters("-a $*", snmpTrap(), exampleService()), "-a ");
+  EXPECT_EQ(output.text(), "");
+}
+
+}  // namespace
+
+}  // namespace kivo
