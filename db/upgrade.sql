@@ -10,6 +10,9 @@
 -- daemon runs the same statements at its start when something is missing
 -- and its role may create it.
 
+-- A trigger not there yet is no news.
+SET client_min_messages = warning;
+
 -- The traps whose effects are stored, by the receiving host's name and the
 -- spool file's name (unique per host). A trap found here (a rerun after a
 -- crash) stores nothing again. The daemon deletes rows older than its
