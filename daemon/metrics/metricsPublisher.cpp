@@ -124,8 +124,9 @@ void MetricsPublisher::writeFile() {
 }
 
 void MetricsPublisher::probe() {
-  metrics_->databaseProbed(probe_->answers());
+  // The file first: a probe may wait on a host that does not answer.
   if (informsDropped_) informsDropped_->refresh(*metrics_);
+  metrics_->databaseProbed(probe_->answers());
 }
 
 }  // namespace kivo

@@ -9,8 +9,9 @@
 // run; the destructor, after the workers have ended, stops the probe and the
 // file's thread, writes the file a last time and closes the listener. In
 // between the publisher's own threads do the work: the listener's, one that
-// writes the file and one that probes the database and reads the count. A listener or file that
-// cannot be set up costs one ERR line; the daemon goes on without it.
+// writes the file and one that reads the count and probes the database. A
+// listener or file that cannot be set up costs one ERR line; the daemon
+// goes on without it.
 #ifndef KIVO_DAEMON_METRICS_METRICSPUBLISHER_H
 #define KIVO_DAEMON_METRICS_METRICSPUBLISHER_H
 
