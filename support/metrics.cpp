@@ -94,6 +94,9 @@ Metrics::Metrics() : registry_(std::make_shared<Registry>()) {
                              "Statements that the database server refused on a working "
                              "connection.");
   services_ = gauge(r, "kivotrapd_services", "Trap services loaded, at start-up or by the last reload.");
+  informsDropped_ = counter(r, "kivotrapd_informs_dropped_total",
+                            "Retransmitted INFORM copies that the in-process spool handler "
+                            "dropped, as it counts them in its informs-dropped file.");
   gauge(r, "kivotrapd_start_time_seconds", "Start time of the daemon in seconds since the epoch.")
       ->SetToCurrentTime();
   BuildGauge()
@@ -192,6 +195,13 @@ void Metrics::publishDatabase() { databaseUp_->Set(probeAnswered_ && !connection
 void Metrics::databaseStatementRefused() { databaseRefused_->Increment(); }
 
 void Metrics::servicesLoaded(size_t count) { services_->Set(static_cast<double>(count)); }
+
+void Metrics::informsDroppedRead(unsigned long long count) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  unsigned long long added = count >= informsDroppedLast_ ? count - informsDroppedLast_ : count;
+  informsDropped_->Increment(static_cast<double>(added));
+  informsDroppedLast_ = count;
+}
 
 std::shared_ptr<prometheus::Collectable> Metrics::collectable() const { return registry_; }
 

@@ -83,6 +83,11 @@ class Metrics {
   // The server refused a statement on a working connection.
   void databaseStatementRefused();
   void servicesLoaded(size_t count);
+  // The in-process spool handler's count of dropped INFORM copies, as read
+  // from its file. The counter follows the count while it rises; a count
+  // that fell (the file removed or begun anew) adds its whole value, so
+  // that the counter never goes back.
+  void informsDroppedRead(unsigned long long count);
 
   // The registry, for the listener.
   std::shared_ptr<prometheus::Collectable> collectable() const;
@@ -113,6 +118,7 @@ class Metrics {
   prometheus::Counter* databaseOutages_;
   prometheus::Counter* databaseRefused_;
   prometheus::Gauge* services_;
+  prometheus::Counter* informsDropped_;
 
   std::mutex mutex_;
   // Files whose traps are in memory, with their modification times.
@@ -120,6 +126,7 @@ class Metrics {
   std::multiset<time_t> inHandTimes_;
   bool connectionDown_ = false;
   bool probeAnswered_ = false;
+  unsigned long long informsDroppedLast_ = 0;  // the count read last
 };
 
 // A worker thread, counted in kivotrapd_workers for the holder's life.

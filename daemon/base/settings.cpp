@@ -111,9 +111,24 @@ MetricsSettings readMetrics(SectionReader& reader) {
   MetricsSettings metrics;
   metrics.listen = reader.text("metrics_listen");
   metrics.file = reader.text("metrics_file");
+  metrics.informsDroppedFile = reader.text("informs_dropped_file");
   metrics.interval = std::chrono::seconds(reader.positive("metrics_interval",
                                                           kDefaultMetricsSeconds));
   return metrics;
+}
+
+// Where the in-process spool handler counts the INFORM copies it drops when
+// no staging directory is named: "informs-dropped" in the hidden sibling
+// ".NAME.staging" of the spool directory PARENT/NAME, the handler's rule.
+std::string defaultInformsDroppedFile(std::string directory) {
+  if (directory.empty()) return "";
+  while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
+  size_t slash = directory.rfind('/');
+  std::string name = directory.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::string parent = directory.substr(0, slash == std::string::npos ? 0 : slash);
+  while (!parent.empty() && parent.back() == '/') parent.pop_back();
+  if (parent.empty()) parent = ".";
+  return parent + "/." + name + ".staging/informs-dropped";
 }
 
 RunSettings readRun(SectionReader& reader) {
@@ -148,6 +163,9 @@ KivoSettings readKivo(SectionReader& reader) {
       static_cast<int>(reader.count("trap_retention_days", kivo.trapRetentionDays));
   kivo.fold = readFold(reader);
   kivo.metrics = readMetrics(reader);
+  if (kivo.metrics.informsDroppedFile.empty()) {
+    kivo.metrics.informsDroppedFile = defaultInformsDroppedFile(kivo.spoolDirectory);
+  }
   kivo.run = readRun(reader);
   return kivo;
 }

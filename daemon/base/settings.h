@@ -72,6 +72,10 @@ struct MetricsSettings {
   std::string listen;  // metrics_listen, HOST:PORT of the listener; empty: none
   std::string file;    // metrics_file; empty: none
   std::chrono::milliseconds interval{10000};  // metrics_interval: of the file and the probe
+  // informs_dropped_file: the in-process spool handler's count of dropped
+  // INFORM copies; written empty, its default beside spool_directory (empty
+  // when that is).
+  std::string informsDroppedFile;
 };
 
 // [KIVO]

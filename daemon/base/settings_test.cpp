@@ -38,7 +38,8 @@ std::string numbersOf(const Settings& s) {
          std::to_string(k.run.pluginTimeout) + " " + std::to_string(k.run.alertingTimeout) + " " +
          std::to_string(k.run.pluginOutputMax) + " " + std::to_string(k.run.stopGrace) + " | " +
          std::to_string(k.fold.windowSeconds) + " " + std::to_string(k.fold.ignoredOids.size()) +
-         " " + std::to_string(k.metrics.interval.count()) + " | " +
+         " " + std::to_string(k.metrics.interval.count()) + " " + k.metrics.informsDroppedFile +
+         " | " +
          std::to_string(s.database.slowStatementSeconds) + " " +
          std::to_string(s.database.connections);
 }
@@ -48,24 +49,26 @@ TEST(Settings, DefaultsOddValuesAndValuesThatAreNoNumbers) {
     std::string file, numbers;
     Lines notNumbers;
   } cases[] = {
-      {"", "0 0 |  0 1048576 1000 10 0 | 60 30 1048576 10 | 0 0 10000 | 10 1", {}},
+      {"", "0 0 |  0 1048576 1000 10 0 | 60 30 1048576 10 | 0 0 10000  | 10 1", {}},
       {"[LOG]\nmax_size_file_log=5\nlog_enable=1\n[KIVO]\nspool_directory=/s/\nsleep=2\n"
        "spool_file_max=9\nqueue_max=8\nspool_settle=0\nthread_number=3\nplugin_timeout=5\n"
        "alerting_timeout=2\nplugin_output_max=4096\nstop_grace=1\nfold_window=7\n"
        "fold_ignore= .1  .2\nmetrics_interval=3\n[POSTGRESQL]\nPGSQL_slow_statement=0\n"
        "PGSQL_connections=4\n",
-       "5 1 | /s/ 2 9 8 0 3 | 5 2 4096 1 | 7 2 3000 | 0 4", {}},
-      {"[LOG]\nlog_enable=yes\n[KIVO]\nspool_directory=/s\nsleep=1s\nspool_file_max=0\n"
+       "5 1 | /s/ 2 9 8 0 3 | 5 2 4096 1 | 7 2 3000 ./.s.staging/informs-dropped | 0 4", {}},
+      {"[LOG]\nlog_enable=yes\n[KIVO]\nspool_directory=/var//s//\nsleep=1s\nspool_file_max=0\n"
        "queue_max=lots\nplugin_timeout= 7s\nalerting_timeout=-30\nplugin_output_max=big\n"
        "stop_grace=\t3 \nmetrics_interval=0\n[POSTGRESQL]\n"
        "PGSQL_connections=100\n",
-       "0 0 | /s/ 1 1048576 1000 10 0 | 7 0 1048576 3 | 0 0 10000 | 10 64",
+       "0 0 | /var//s// 1 1048576 1000 10 0 | 7 0 1048576 3 | 0 0 10000 "
+       "/var/.s.staging/informs-dropped | 10 64",
        {"[LOG] log_enable=yes is not a number: using 0", "[KIVO] sleep=1s is not a number: using 1",
         "[KIVO] queue_max=lots is not a number: using 1000",
         "[KIVO] plugin_timeout= 7s is not a number: using 7",
         "[KIVO] plugin_output_max=big is not a number: using 1048576"}},
-      {"[KIVO]\nplugin_timeout=99999999999\nstop_grace=-1\n[POSTGRESQL]\nPGSQL_connections=-2\n",
-       "0 0 |  0 1048576 1000 10 0 | 31536000 30 1048576 0 | 0 0 10000 | 10 1", {}},
+      {"[KIVO]\nplugin_timeout=99999999999\nstop_grace=-1\ninforms_dropped_file=/d\n"
+       "[POSTGRESQL]\nPGSQL_connections=-2\n",
+       "0 0 |  0 1048576 1000 10 0 | 31536000 30 1048576 0 | 0 0 10000 /d | 10 1", {}},
   };
   TempDir dir;
   for (const Case& c : cases) {

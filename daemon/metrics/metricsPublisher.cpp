@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "daemon/metrics/databaseProbe.h"
+#include "daemon/metrics/informsDroppedFile.h"
 #include "daemon/base/systemLog.h"
 #include "support/metrics.h"
 #include "support/metricsFile.h"
@@ -70,8 +71,11 @@ void MetricsPublisher::start(const MetricsSettings& settings, const std::string&
   auto seconds = std::chrono::duration_cast<std::chrono::seconds>(settings.interval).count();
   probe_.reset(new DatabaseProbe(
       conninfo, static_cast<int>(std::min<long>(std::max<long>(seconds, 1), kLongestProbeSeconds))));
+  if (!settings.informsDroppedFile.empty()) {
+    informsDropped_.reset(new InformsDroppedFile(settings.informsDroppedFile));
+  }
   // Before the first file and the first request, so that neither shows the
-  // database down for want of a probe.
+  // database down for want of a probe, nor the dropped copies at 0.
   probe();
   prober_.reset(new PeriodicThread("kivo-db-probe", settings.interval, [this] { probe(); }));
   if (!settings.listen.empty()) serve(settings.listen);
@@ -119,6 +123,10 @@ void MetricsPublisher::writeFile() {
   }
 }
 
-void MetricsPublisher::probe() { metrics_->databaseProbed(probe_->answers()); }
+void MetricsPublisher::probe() {
+  // The file first: a probe may wait on a host that does not answer.
+  if (informsDropped_) informsDropped_->refresh(*metrics_);
+  metrics_->databaseProbed(probe_->answers());
+}
 
 }  // namespace kivo
