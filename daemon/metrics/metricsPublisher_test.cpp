@@ -1,6 +1,5 @@
 // The metrics leaving the process: the file, the listener, and the probe
-// of the database server, which here finds none; the spool handler's count
-// of dropped INFORM copies.
+// of the database server, which here finds none.
 #include "daemon/metrics/metricsPublisher.h"
 
 #include <sys/stat.h>
@@ -12,7 +11,6 @@
 
 #include "check/metricsSource.h"
 #include "check/metricsText.h"
-#include "daemon/metrics/informsDroppedFile.h"
 #include "support/metrics.h"
 #include "testing/capturedOutput.h"
 #include "testing/daemonConfig.h"
@@ -87,30 +85,6 @@ TEST_F(MetricsPublisherThreadTest, ListenerServesTheMetricsAndATakenPortCostsALi
   std::vector<std::string> lines = logMessages(output.text());
   ASSERT_EQ(lines.size(), 1u) << output.text();
   EXPECT_EQ(lines[0].rfind("ERR#can't serve metrics on " + address + ": ", 0), 0u) << lines[0];
-}
-
-// Missing is 0, a bad file keeps the last count and is told once, a count
-// that fell adds its whole value.
-TEST(InformsDroppedFile, FollowsTheHandlersCount) {
-  CapturedOutput output;
-  TempDir dir;
-  Metrics metrics;
-  const std::string path = dir.file("informs-dropped");
-  InformsDroppedFile file(path);
-  const struct {
-    const char* content;  // null: no file
-    int total;
-  } steps[] = {{nullptr, 0}, {"7\n", 7}, {"8x\n", 7}, {"", 7}, {"9", 9}, {"3\n", 12}, {nullptr, 12}};
-  for (const auto& step : steps) {
-    step.content != nullptr ? writeFile(path, step.content) : (void)::unlink(path.c_str());
-    file.refresh(metrics);
-    EXPECT_EQ(parseMetricsText(metrics.text())["kivotrapd_informs_dropped_total"], step.total)
-        << (step.content != nullptr ? step.content : "no file");
-  }
-  EXPECT_EQ(logMessages(output.text()),
-            (std::vector<std::string>{"ERR#can't read dropped INFORM count " + path +
-                                          ": no count in \"8x\\n\"",
-                                      "INFO#dropped INFORM count " + path + " read again"}));
 }
 
 }  // namespace
