@@ -2,9 +2,10 @@
 # Critical traps through the daemon with its database "a few milliseconds
 # away": 64 workers, 16 services, a compiled plug-in that sleeps 50 ms and
 # exits with the trap's state (2 and 0 by turns for each service, so that
-# every trap writes its row and opens or acknowledges a record: three round
-# trips), and an alerting program. The daemon reaches the throwaway cluster
-# through bench/delayRelay.cpp, which holds every chunk DELAY each way.
+# every trap writes its row and opens or acknowledges a record in one
+# transaction: five or six round trips), and an alerting program. The
+# daemon reaches the throwaway cluster through bench/delayRelay.cpp, which
+# holds every chunk DELAY each way.
 # For 0 and 1 ms each way and 1, 4 and 16 connections (PGSQL_connections) it
 # prints the traps per second, from the first file taken out of the spool to
 # the last service row written.
