@@ -14,11 +14,11 @@
 # of one trap) and the identities stored in kivo_trap_done.
 #
 # Each of the two daemons runs with a host name of its own (kivo-bench-a,
-# -b, in a UTS namespace), as on two hosts: the host name tells a host's
-# traps and due alerts from the other's. With SHARED_HOST=1 both keep the
-# machine's name, as two daemons on one host would; the spool files' names
-# differ between the two spools all the same (a-NNNNNNNN, b-NNNNNNNN), since
-# with one host name they alone tell two traps apart.
+# -b, in a UTS namespace), as on two hosts. With SHARED_HOST=1 both keep the
+# machine's name, as two daemons on one host would; each daemon's spool
+# directory, which goes with the host's name into its traps' and due
+# alerts' identity, tells them apart. The spool files' names differ between
+# the two spools all the same (a-NNNNNNNN, b-NNNNNNNN).
 #
 #   bench/two-hosts.sh [N [S]]     (default 2000 traps, 8 services)
 #

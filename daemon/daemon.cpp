@@ -69,11 +69,13 @@ void Daemon::readSettings(iniConfig& config) {
 
 namespace {
 
-// The name that tells this host's traps and due alerts from the others'.
-std::string ownHostName() {
+// The name that tells this daemon's traps and due alerts from the others':
+// the host's name and the spool directory, which no other running daemon
+// takes, so that two daemons on one host never run each other's due alerts.
+std::string receiverName() {
   char name[256] = {};
   if (::gethostname(name, sizeof name - 1) != 0) return "";
-  return name;
+  return std::string(name) + ":" + spoolDirectory;
 }
 
 }  // namespace
@@ -133,7 +135,7 @@ void Daemon::startServicesAndWorkers() {
   startUnknownTraps();
   WorkerParts parts{settings_.kivo.run, stop_.notice(), metrics_, states_, windows_.get(),
                     shortage_, journalRepeats_, ledger_, gate_, pool_,
-                    unknown_.get(), schema_, ownHostName(), &dueAlerts_};
+                    unknown_.get(), schema_, receiverName(), &dueAlerts_};
   workerParts_.emplace(parts);
   dueAlerts_.start(parts, settings_.kivo.trapRetentionDays);
   startWorkers(workerCount(settings_.kivo.threadNumber));

@@ -13,8 +13,9 @@
 -- A trigger not there yet is no news.
 SET client_min_messages = warning;
 
--- The traps whose effects are stored, by the receiving host's name and the
--- spool file's name (unique per host). A trap found here (a rerun after a
+-- The traps whose effects are stored, by the receiving daemon (its host's
+-- name and spool directory, "host:/var/spool/kivo/") and the spool file's
+-- name (unique per host). A trap found here (a rerun after a
 -- crash) stores nothing again. The daemon deletes rows older than its
 -- retention.
 CREATE TABLE IF NOT EXISTS kivo_trap_done (
@@ -26,8 +27,9 @@ CREATE TABLE IF NOT EXISTS kivo_trap_done (
 CREATE INDEX IF NOT EXISTS kivo_trap_done_time ON kivo_trap_done (done_time);
 
 -- Alerts due: written in the transaction that opened their error record,
--- marked done when the alerting program ended. The host that wrote a row
--- runs it again at its next start when it died first. Done rows older than
+-- marked done when the alerting program ended. The daemon that wrote a row
+-- (due_host as done_host) runs it again at its next start when it died
+-- first. Done rows older than
 -- the retention are deleted.
 CREATE TABLE IF NOT EXISTS kivo_alert_due (
     due_id         bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
