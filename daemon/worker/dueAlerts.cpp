@@ -98,6 +98,20 @@ void DueAlerts::run() {
   }
 }
 
+bool DueAlerts::stillDue(long long dueId) {
+  try {
+    std::unique_ptr<ConnectionPool::Lease> lease = parts_->pool.lease();
+    PgResult rows(currentConnection(*pgSQL).executeParamRequest(
+        "SELECT 1 FROM kivo_alert_due WHERE due_id = $1::bigint AND due_done_time IS NULL",
+        {std::to_string(dueId)}));
+    return PQntuples(rows.get()) == 1;
+  } catch (const DatabaseFailure& e) {
+    // The next reconnection or start makes another pass.
+    tell(passFailures_.failed(), "the pass over the due alerts", e.what());
+    return false;
+  }
+}
+
 // Oldest first, each with the lines of a normal alert.
 void DueAlerts::pass() {
   if (!parts_->schema.alertDue || parts_->host.empty()) return;
@@ -127,6 +141,12 @@ void DueAlerts::pass() {
       std::lock_guard<std::mutex> hold(mutex_);
       if (stopping_) return;
       if (!inFlight_.insert(alert.id).second) continue;
+    }
+    // The rows were read before this alert was reserved: a worker may have
+    // run it and marked it done since. Reserved now, it is looked at afresh.
+    if (!stillDue(alert.id)) {
+      release(alert.id);
+      continue;
     }
     std::optional<service> s = serviceById(alert.serviceId);
     try {

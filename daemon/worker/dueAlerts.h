@@ -43,6 +43,8 @@ class DueAlerts {
  private:
   void run();
   void pass();
+  // Whether the alert under dueId is still due, read afresh.
+  bool stillDue(long long dueId);
   void prune();
 
   std::optional<WorkerParts> parts_;

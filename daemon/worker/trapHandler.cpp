@@ -259,15 +259,14 @@ bool TrapHandler::run(const snmpTrap& trap, service& s) {
                          escapeControls(s.Getpath() + " " + s.Getparameter()));
   }
   try {
-    bool stored = true;
-    std::optional<Alert> wanted = store(trap, s, code, &stored);
-    if (!stored) {
+    const Stored stored = store(trap, s, code);
+    if (stored.before) {
       write_log("INFO", "trap " + escapeControls(trap.origin().name) +
                             " was stored before: not stored again");
       return true;
     }
     parts_.metrics.trapDone(Metrics::kRun);
-    if (wanted) alert(s, *wanted);
+    if (stored.alert) alert(s, *stored.alert);
   } catch (const StopException& e) {
     write_log("ERR", e.what());
     return false;
@@ -280,45 +279,58 @@ bool TrapHandler::run(const snmpTrap& trap, service& s) {
   return true;
 }
 
-std::optional<TrapHandler::Alert> TrapHandler::store(const snmpTrap& trap, service& s, int code,
-                                                     bool* stored) {
+TrapHandler::Stored TrapHandler::store(const snmpTrap& trap, service& s, int code) {
   for (int attempt = 0;; ++attempt) {
     // One connection for the trap's transaction, free again before its
     // alerting program runs.
     std::shared_ptr<void> connection = actions_.holdDatabase();
     try {
-      std::optional<int> previous = actions_.beginTrap(s, trap.origin().name);
-      if (!previous) {
-        actions_.rollbackTrap();
-        *stored = false;
-        return std::nullopt;
-      }
-      // A failure here spoils the transaction: the trap is rolled back and
-      // done, reported once by the journal.
-      if (!actions_.storeRun(s)) {
-        actions_.rollbackTrap();
-        return std::nullopt;
-      }
-      parts_.states.ran(s.GetService_id(), code);
-      write_log("EXEC", "RETURN exec " + intToString(code));
-      std::optional<Alert> wanted;
-      if (code != *previous) wanted = recordStateChange(s, *previous, code);
-      if (wanted) wanted->dueId = actions_.alertDue(s, wanted->errorId, code);
-      if (!actions_.commitTrap()) {
-        if (wanted) forgetDue(wanted->dueId);
-        return std::nullopt;
-      }
-      return wanted;
+      return storeOnce(trap, s, code);
     } catch (const TransactionInterrupted& e) {
       actions_.rollbackTrap();
-      write_log("ERR", "trap from " + escapeControls(trap.getHostAddr()) + ": its transaction runs again: " +
-                           e.what());
+      write_log("ERR", "trap from " + escapeControls(trap.getHostAddr()) +
+                           ": its transaction runs again: " + e.what());
     }
     connection.reset();
     if (!actions_.pauseBeforeAttempt(attempt)) {
       throw DatabaseUnavailableException("the daemon is stopping");
     }
   }
+}
+
+TrapHandler::Stored TrapHandler::storeOnce(const snmpTrap& trap, service& s, int code) {
+  std::optional<int> previous = actions_.beginTrap(s, trap.origin().name);
+  if (!previous) {
+    actions_.rollbackTrap();
+    return Stored{true, std::nullopt};
+  }
+  // A failure here spoils the transaction: the trap is rolled back and
+  // done, reported once by the journal.
+  if (!actions_.storeRun(s)) {
+    actions_.rollbackTrap();
+    return Stored{};
+  }
+  parts_.states.ran(s.GetService_id(), code);
+  write_log("EXEC", "RETURN exec " + intToString(code));
+  std::optional<Alert> wanted;
+  if (code != *previous) wanted = recordStateChange(s, *previous, code);
+  if (wanted) wanted->dueId = actions_.alertDue(s, wanted->errorId, code);
+  try {
+    if (!actions_.commitTrap()) {
+      if (wanted) forgetDue(wanted->dueId);
+      return Stored{};
+    }
+  } catch (const TransactionInterrupted&) {
+    // A commit cut off may have gone through: then the next try finds the
+    // trap stored and runs no alert, and the alert due is left to a pass
+    // over the due alerts, which is asked for.
+    if (wanted && wanted->dueId != 0) {
+      forgetDue(wanted->dueId);
+      if (parts_.dueAlerts != nullptr) parts_.dueAlerts->wanted();
+    }
+    throw;
+  }
+  return Stored{false, wanted};
 }
 
 void TrapHandler::forgetDue(long long dueId) {

@@ -135,10 +135,16 @@ class TrapHandler {
   // The plug-in's run and everything after it. False when the stop cut the
   // trap short.
   bool run(const snmpTrap& trap, service& s);
-  // The trap's transaction, run again while it is interrupted: the alert
-  // to run after it, or nullopt. stored is false when the trap had been
-  // stored before.
-  std::optional<Alert> store(const snmpTrap& trap, service& s, int code, bool* stored);
+  // What a trap's transaction did: nothing when the trap had been stored
+  // before; else the alert to run after it, if any.
+  struct Stored {
+    bool before = false;
+    std::optional<Alert> alert;
+  };
+  // The trap's transaction, run again while it is interrupted.
+  Stored store(const snmpTrap& trap, service& s, int code);
+  // One try of it; TransactionInterrupted when it must run again.
+  Stored storeOnce(const snmpTrap& trap, service& s, int code);
   std::optional<Alert> openRecord(service& s, int previous, int code, bool wanted,
                                   const char* message);
   // The due alert under dueId (0: none) is no longer this process's.
