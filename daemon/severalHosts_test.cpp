@@ -2,7 +2,7 @@
 // split between them still follow the state that the other one stored.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <set>
 
 #include "testing/daemonHarness.h"
 
@@ -42,20 +42,14 @@ TEST(SeveralHostsTest, EveryCriticalOpensOneRecordAndEveryOkClosesItWhoeverRanIt
   ASSERT_TRUE(waitFor([&] { return DaemonHarness::lines(alerts) == kTraps / 2; }));
   EXPECT_EQ(a.stop(), 0);
   EXPECT_EQ(b.stop(), 0);
-  std::string opened;
-  for (const auto& row : a.rows("SELECT happen_id, happen_acquitte FROM kivo_error_happen "
-                                "ORDER BY happen_id")) {
+  std::multiset<std::string> opened;
+  for (const auto& row : a.rows("SELECT happen_id, happen_acquitte FROM kivo_error_happen")) {
     EXPECT_EQ(row.at(1), "1") << "record " << row.at(0) << " acknowledged";
-    opened += row.at(0) + "\n";
+    opened.insert(row.at(0));
   }
-  EXPECT_EQ(DaemonHarness::lines(alerts), static_cast<size_t>(kTraps / 2));
   std::vector<std::string> ran = splitLines(readFile(alerts));
-  std::sort(ran.begin(), ran.end(), [](const std::string& x, const std::string& y) {
-    return std::stoi(x) < std::stoi(y);
-  });
-  std::string alerted;
-  for (const std::string& id : ran) alerted += id + "\n";
-  EXPECT_EQ(alerted, opened) << "each record's own id, once";
+  EXPECT_EQ(std::multiset<std::string>(ran.begin(), ran.end()), opened)
+      << "each record's own id, once";
   EXPECT_EQ(a.value("SELECT string_agg(service_previous_state::text, ' ' ORDER BY service_id) "
                     "FROM kivo_services"),
             "0 0");

@@ -164,14 +164,12 @@ int DaemonHarness::stop(std::chrono::milliseconds limit) {
   return daemon->waitExit(limit) ? daemon->exitStatus() : -1;
 }
 
-int DaemonHarness::runCommand(const std::vector<std::string>& arguments, std::string* output,
-                              uid_t user) {
+int DaemonHarness::runCommand(const std::vector<std::string>& arguments, std::string* output) {
   config.write();
   DaemonProcess::Options options;
   options.configuration = config.path;
   options.consoleFile = dir.file("command");
   options.arguments = arguments;
-  options.user = user;
   DaemonProcess command(options);
   int status = command.waitExit() ? command.exitStatus() : -1;
   *output = readFile(options.consoleFile);

@@ -101,10 +101,9 @@ class DaemonHarness {
   int waitExit() { return daemon->waitExit() ? daemon->exitStatus() : -1; }
 
   // Writes the settings and runs the binary with arguments (a command such
-  // as --check) as user (0: this process's) to its end: its exit status, or
-  // -1 after 30 s; output gets its standard output and error.
-  int runCommand(const std::vector<std::string>& arguments, std::string* output,
-                 uid_t user = 0);
+  // as --check) to its end: its exit status, or -1 after 30 s; output gets
+  // its standard output and error.
+  int runCommand(const std::vector<std::string>& arguments, std::string* output);
 
   // System log messages (without their time stamp) that start with prefix.
   int count(const std::string& prefix) const;

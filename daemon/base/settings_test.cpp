@@ -109,8 +109,6 @@ TEST(Settings, FindingsTheStartWritesAndTheCheckPrints) {
       {"thread_number=256\nplugin_timeout=1\n", 256, {}},
       {"thread_number=0\n", 0,
        {"error: thread_number 0: no worker thread starts, no trap will be handled"}},
-      {"thread_number=-3\n", 0,
-       {"error: thread_number -3: no worker thread starts, no trap will be handled"}},
       {"thread_number=257\n", 256,
        {"warning: thread_number 257 is above 256: 256 worker threads start"}},
       {"thread_number=1s\nplugin_timeout=0\nalerting_timeout=0\n", 1,

@@ -147,6 +147,16 @@ TEST_F(SpoolIntakeTest, EntriesLeftAloneAreReportedOnceUntilTheyChange) {
   EXPECT_EQ(gauges["kivotrapd_spool_entries_skipped"], 0);
 }
 
+TEST_F(SpoolIntakeTest, AMissingDirectoryIsToldOnceUntilItIsReadableAgain) {
+  const std::string missing = dir.file("missing") + "/";
+  SpoolIntake away{missing, SpoolIntake::Settings{4096, 10}, gate, ledger, lock, metrics};
+  for (int pass = 0; pass < 3; ++pass) away.runPass();
+  ASSERT_EQ(::mkdir(missing.c_str(), 0755), 0);
+  away.runPass();
+  EXPECT_EQ(logged("ERR#kivo can't open spool directory " + missing + ": No such file"), 1);
+  EXPECT_EQ(logged("INFO#spool dir readable again: " + missing), 1);
+}
+
 TEST_F(SpoolIntakeTest, AFileStillBeingWrittenWaitsUntilItHasSettled) {
   ledger.setLimit(100);
   SpoolIntake settling{spool, SpoolIntake::Settings{4096, 1}, gate, ledger, lock, metrics};

@@ -14,10 +14,7 @@
 
 #include "daemon/base/daemonGlobals.h"
 #include "daemon/worker/foldWindows.h"
-#include "daemon/base/runSettings.h"
 #include "daemon/worker/serviceStates.h"
-#include "daemon/worker/trapParameters.h"
-#include "daemon/commands/trapReplay.h"
 #include "support/exceptions.h"
 #include "support/metrics.h"
 #include "check/metricsText.h"
