@@ -8,6 +8,23 @@
 
 namespace kivo {
 
+snmpTrap trapOf(const std::string& content) {
+  snmpTrap trap;
+  trap.readText(content);
+  return trap;
+}
+
+snmpTrap exampleTrap() {
+  return trapOf("host1\nUDP: [192.0.2.7]:161->[192.0.2.1]:162\n.1.3.6.1.6.3.1.1.4.1.0 .1.9\n"
+                ".1.2 up\n.1.3 \"a b\"\n.1.4 \"msg\\\" --evil \\\"x\"\n.1.5 tab\there\n");
+}
+
+Lines linesOf(const Findings& findings) {
+  Lines lines;
+  for (const Finding& finding : findings) lines.push_back(finding.line());
+  return lines;
+}
+
 DaemonConfig::DaemonConfig(const TempDir& dir)
     : path(dir.file("kivo.conf")),
       systemLog(dir.file("kivotrapd.log")),

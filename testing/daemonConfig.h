@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "daemon/base/settings.h"
 #include "testing/tempDir.h"
+#include "trap/snmpTrap.h"
 
 namespace kivo {
 
@@ -17,6 +19,14 @@ class TestDatabase;
 // The system log's lines with the 24-character timestamp and its "#"
 // removed ("INFO#spool dir: /x/"); raw lines stay as they are.
 std::vector<std::string> logMessages(const std::string& text);
+
+// A trap read from the text of a spool file.
+snmpTrap trapOf(const std::string& content);
+// A trap whose values need care as arguments: blanks, quotes, a tab.
+snmpTrap exampleTrap();
+// The findings as --check prints them.
+using Lines = std::vector<std::string>;
+Lines linesOf(const Findings& findings);
 
 struct DaemonConfig {
   explicit DaemonConfig(const TempDir& dir);

@@ -9,14 +9,6 @@ namespace kivo {
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-Lines linesOf(const Findings& findings) {
-  Lines lines;
-  for (const Finding& finding : findings) lines.push_back(finding.line());
-  return lines;
-}
-
 // A row of service id on device with address, whose plug-in runs.
 TrapServiceRow row(int id, int device, const std::string& address, const std::string& oid,
                    const std::string& alerting = "/bin/sh") {

@@ -13,14 +13,6 @@ namespace kivo {
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-Lines linesOf(const Findings& findings) {
-  Lines lines;
-  for (const Finding& finding : findings) lines.push_back(finding.line());
-  return lines;
-}
-
 TEST(SettingsCheck, SpoolDirectoryWrittenFilesAndPrograms) {
   TempDir dir;
   const std::string file = dir.file("file"), plain = dir.file("plain");

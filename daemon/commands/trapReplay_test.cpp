@@ -3,16 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include "testing/daemonConfig.h"
+
 namespace kivo {
 
 namespace {
-
-snmpTrap exampleTrap() {
-  snmpTrap trap;
-  trap.readText("host1\nUDP: [192.0.2.7]:161->[192.0.2.1]:162\n.1.3.6.1.6.3.1.1.4.1.0 .1.9\n"
-                ".1.2 up\n.1.3 \"a b\"\n.1.4 \"msg\\\" --evil \\\"x\"\n.1.5 tab\there\n");
-  return trap;
-}
 
 TEST(TrapReplay, TheTrapIsShownWithEveryValueWhole) {
   EXPECT_EQ(describeTrap(exampleTrap()),

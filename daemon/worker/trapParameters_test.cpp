@@ -10,13 +10,6 @@ namespace kivo {
 
 namespace {
 
-snmpTrap exampleTrap() {
-  snmpTrap trap;
-  trap.readText("host1\nUDP: [192.0.2.7]:161->[192.0.2.1]:162\n.1.3.6.1.6.3.1.1.4.1.0 .1.9\n"
-                ".1.2 up\n.1.3 \"a b\"\n.1.4 \"msg\\\" --evil \\\"x\"\n.1.5 tab\there\n");
-  return trap;
-}
-
 service exampleService(const std::string& parameter = "") {
   service s;
   s.SetService_id(17);

@@ -14,12 +14,6 @@ namespace kivo {
 
 namespace {
 
-snmpTrap trapOf(const std::string& content) {
-  snmpTrap trap;
-  trap.readText(content);
-  return trap;
-}
-
 const std::string kHeader = "host1\nUDP: [192.0.2.7]:161\n.1.3.6.1.6.3.1.1.4.1.0 .1.9\n";
 
 TEST(UnknownTraps, LogAndCountFailuresAreToldOnceAndAMissingTableEndsTheCounts) {
