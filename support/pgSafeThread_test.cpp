@@ -164,6 +164,7 @@ class PgSafeThreadOutageThreadTest : public ::testing::Test {
     db.reset(new pgSafeThread(
         pgConnectionString(cluster->socket(), cluster->port(), "kivo", "postgres", "secret")));
     db->setOutageReport(report);
+    db->setEvents({[this] { ++lost; }, [this] { ++back; }, nullptr});
     db->setReconnectPolicy({std::chrono::milliseconds(20), std::chrono::milliseconds(50),
                             std::chrono::milliseconds(300)});
     db->prepareRequest("sum", "SELECT $1::int + $2::int", 2);
@@ -189,6 +190,8 @@ class PgSafeThreadOutageThreadTest : public ::testing::Test {
   }
 
   CapturedOutput output;
+  // The outage events, as the metrics count them; before db, which calls them.
+  std::atomic<int> lost{0}, back{0};
   TempDir dir;
   std::unique_ptr<OwnCluster> cluster;
   std::unique_ptr<pgSafeThread> db;
@@ -219,6 +222,8 @@ TEST_F(PgSafeThreadOutageThreadTest, StatementsWaitUntilTheServerIsBackButAReloa
   ASSERT_TRUE(waitFor([&] { return ended && gate != -1 && linesOf(output, kBack).size() == 1; }));
   EXPECT_EQ(sum, "42");
   EXPECT_EQ(gate.load(), 1);
+  EXPECT_EQ(lost.load(), 1) << "one outage, and none for the reload's failure";
+  EXPECT_EQ(back.load(), 1);
 }
 
 // The lines of two threads interleave, but every line is whole.
