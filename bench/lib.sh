@@ -89,6 +89,21 @@ bench_database() {
             service_plugin_id, service_device_id) VALUES (1, 'bench', '$3', 1, 1);"
 }
 
+# Database $1 with N services ($4) of one device, each running plug-in $2
+# with "$1 $2" and alerting program $3 with "$ERROR" when critical.
+bench_alerting_database() {
+    bench_database "$1" "$2" '$1 $2'
+    sql -d "$1" -c "INSERT INTO kivo_plugins (plugin_id, plugin_path, plugin_type, plugin_trap_oid)
+            SELECT s, '$2', 'trap', '.1.3.6.1.4.1.99.0.' || s FROM generate_series(2, $4) AS s;
+        INSERT INTO kivo_services (service_id, service_name, service_parameter,
+                service_plugin_id, service_device_id)
+            SELECT s, 'bench ' || s, '\$1 \$2', s, 1 FROM generate_series(2, $4) AS s;
+        INSERT INTO kivo_program (program_id, program_path) VALUES (1, '$3');
+        INSERT INTO kivo_service_response_program (response_service_id, response_program_id,
+                response_unknown, response_warning, response_critical, response_parameter)
+            SELECT s, 1, false, false, true, '\$ERROR' FROM generate_series(1, $4) AS s;"
+}
+
 bench_config() {
     cat > "$1" <<CONF
 [LOG]

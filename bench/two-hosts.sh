@@ -77,16 +77,7 @@ run() {
     # One short append per alert: the lines of concurrent alerts do not mix.
     printf '#!/bin/sh\necho "$1" >> %s\n' "$ALERTS" > "$ALERT"
     chmod 0755 "$ALERT"
-    bench_database "$DB" "$PLUGIN" '$1 $2'
-    sql -d "$DB" -c "INSERT INTO kivo_plugins (plugin_id, plugin_path, plugin_type, plugin_trap_oid)
-            SELECT s, '$PLUGIN', 'trap', '.1.3.6.1.4.1.99.0.' || s FROM generate_series(2, $S) AS s;
-        INSERT INTO kivo_services (service_id, service_name, service_parameter,
-                service_plugin_id, service_device_id)
-            SELECT s, 'bench ' || s, '\$1 \$2', s, 1 FROM generate_series(2, $S) AS s;
-        INSERT INTO kivo_program (program_id, program_path) VALUES (1, '$ALERT');
-        INSERT INTO kivo_service_response_program (response_service_id, response_program_id,
-                response_unknown, response_warning, response_critical, response_parameter)
-            SELECT s, 1, false, false, true, '\$ERROR' FROM generate_series(1, $S) AS s;"
+    bench_alerting_database "$DB" "$PLUGIN" "$ALERT" $S
     DIRS=
     for letter in $SPOOLS; do
         mkdir -p "$RUN/$letter/spool"
