@@ -9,7 +9,6 @@
 #include "daemon/base/systemLog.h"
 #include "daemon/database/databaseStartup.h"
 #include "daemon/database/priorityFile.h"
-#include "daemon/database/schemaUpgrade.h"
 #include "daemon/database/serviceListener.h"
 #include "daemon/database/serviceLoader.h"
 #include "daemon/database/serviceReload.h"
@@ -104,10 +103,9 @@ void Daemon::startLogAndDatabase() {
     dueAlerts_.wanted();
   };
   events.refused = [this] { metrics_.databaseStatementRefused(); };
-  startDatabase(settings_.database, stop_.notice(), events, pool_);
-  // Before the services load: the upgrade adds the triggers that announce
-  // their changes.
-  schema_ = completeSchema(*pgSQL);
+  // Before the services load: the schema's upgrade adds the triggers that
+  // announce their changes.
+  schema_ = startDatabase(settings_.database, stop_.notice(), events, pool_);
 }
 
 // The counts go on a leased connection, one statement at a time, so that

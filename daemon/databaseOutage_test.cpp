@@ -19,7 +19,7 @@ const char* const kLost = "ERR#connection to the database lost: ";
 // The first statement of a trap's transaction, which waits for the lock on
 // the service's row.
 const std::string kLocking =
-    "database statement \"BEGIN; WITH done AS (INSERT INTO kivo_trap_done (done_host, ...\"";
+    "database statement \"BEGIN\", LockServiceOnce, UpdateState";
 const std::string kWaiting = "ERR#" + kLocking + " waiting for 1 s";
 
 class DatabaseOutageThreadTest : public ::testing::Test {

@@ -79,6 +79,15 @@ bool succeeded(const PGresult* result) {
   return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
 }
 
+// The answer that speaks for a round trip: its first failed result, else
+// its last; a pipeline's later steps are only aborted by that failure.
+const PGresult* verdict(const std::vector<PgResult>& answers) {
+  for (const PgResult& answer : answers) {
+    if (!succeeded(answer.get())) return answer.get();
+  }
+  return answers.empty() ? nullptr : answers.back().get();
+}
+
 // PQresStatus of the result's status; PQresultStatus reads a missing result
 // as PGRES_FATAL_ERROR.
 std::string statusName(const PGresult* result) { return PQresStatus(PQresultStatus(result)); }
@@ -242,6 +251,12 @@ void pgSafeThread::report(const std::string& level, const std::string& line) {
 
 PgResult pgSafeThread::run(std::unique_lock<std::mutex>& hold, const std::string& name,
                            const Statement& statement) {
+  return std::move(run(hold, name, statement, 0).back());
+}
+
+pgSafeThread::Answers pgSafeThread::run(std::unique_lock<std::mutex>& hold,
+                                        const std::string& name, const Statement& statement,
+                                        size_t steps) {
   std::chrono::milliseconds pause = kFirstPassingPause;
   for (;;) {
     hold.lock();
@@ -249,10 +264,11 @@ PgResult pgSafeThread::run(std::unique_lock<std::mutex>& hold, const std::string
     if (pastStopDeadline()) throw abandoned();
     if (connectedOrReconnected()) {
       const bool wasInTransaction = PQtransactionStatus(connection_.get()) != PQTRANS_IDLE;
-      PgResult result = execute(name, statement);
-      if (succeeded(result.get())) {
+      Answers answers = execute(name, statement, steps);
+      const PGresult* result = verdict(answers);
+      if (succeeded(result)) {
         if (auto ended = failures_->succeeded(name)) report("INFO", *ended);
-        return result;
+        return answers;
       }
       if (PQstatus(connection_.get()) != CONNECTION_OK) {
         broken_ = true;
@@ -260,18 +276,18 @@ PgResult pgSafeThread::run(std::unique_lock<std::mutex>& hold, const std::string
         // The transaction went with the connection: only its owner can run
         // it again, whole.
         if (wasInTransaction) throw interrupted(hold, PQerrorMessage(connection_.get()));
-      } else if (!kivo::passingFailure(sqlStateOf(result.get()))) {
+      } else if (!kivo::passingFailure(sqlStateOf(result))) {
         if (events_.refused) events_.refused();
-        return result;
+        return answers;
       } else {
         if (events_.refused) events_.refused();
-        if (auto line = failures_->failed(name, PQresultErrorMessage(result.get()))) {
+        if (auto line = failures_->failed(name, PQresultErrorMessage(result))) {
           report("ERR", *line);
         }
         // A failed statement spoils its transaction, and the pause would
         // keep its locks: the owner rolls back first, then tries again.
         if (wasInTransaction || PQtransactionStatus(connection_.get()) != PQTRANS_IDLE) {
-          throw interrupted(hold, PQresultErrorMessage(result.get()));
+          throw interrupted(hold, PQresultErrorMessage(result));
         }
         hold.unlock();
         if (!outage_->sleepFor(pause)) throw abandoned();
@@ -303,9 +319,19 @@ bool pgSafeThread::pauseBeforeAttempt(int attempt) {
 }
 
 PgResult pgSafeThread::execute(const std::string& name, const Statement& statement) {
+  return std::move(execute(name, statement, 0).back());
+}
+
+pgSafeThread::Answers pgSafeThread::execute(const std::string& name, const Statement& statement,
+                                            size_t steps) {
   PGconn* connection = connection_.get();
+  Answers answers;
   // Not sent: the connection failed, and PQerrorMessage says why.
-  if (statement(connection) == 0) return PgResult();
+  if (statement(connection) == 0) {
+    endPipeline(steps);
+    answers.resize(std::max<size_t>(steps, 1));
+    return answers;
+  }
   const Clock::time_point start = Clock::now();
   bool reported = false;
   bool cancelled = false;
@@ -313,21 +339,41 @@ PgResult pgSafeThread::execute(const std::string& name, const Statement& stateme
   for (;;) {
     if (!awaitAnswer(name, start, &reported, &cancelled)) break;
     PGresult* next = PQgetResult(connection);
-    if (next == nullptr) break;
-    last.reset(next);
+    if (next == nullptr) {
+      // In a pipeline a null ends one step's results; the sync ends all.
+      if (steps == 0 || PQstatus(connection) == CONNECTION_BAD) break;
+      answers.push_back(std::move(last));
+      continue;
+    }
     ExecStatusType status = PQresultStatus(next);
+    if (status == PGRES_PIPELINE_SYNC) {
+      PQclear(next);
+      break;
+    }
+    last.reset(next);
     if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH ||
         PQstatus(connection) == CONNECTION_BAD) {
       break;
     }
   }
+  if (last != nullptr || steps == 0) answers.push_back(std::move(last));
+  endPipeline(steps);
+  // Steps never answered (the connection failed) have no result.
+  answers.resize(std::max<size_t>(steps, 1));
   if (reported) {
     report("INFO", "database statement " + name + " ended after " +
                        secondsText(Clock::now() - start) + " s");
   }
   // A statement cancelled for the stop has not failed: its trap is not done.
-  if (cancelled && !succeeded(last.get())) throw abandoned();
-  return last;
+  if (cancelled && !succeeded(verdict(answers))) throw abandoned();
+  return answers;
+}
+
+void pgSafeThread::endPipeline(size_t steps) {
+  if (steps == 0 || PQpipelineStatus(connection_.get()) == PQ_PIPELINE_OFF) return;
+  // A connection left in pipeline mode cannot run a plain statement: it is
+  // made again before its next one.
+  if (PQexitPipelineMode(connection_.get()) == 0) broken_ = true;
 }
 
 bool pgSafeThread::awaitAnswer(const std::string& name, Clock::time_point start, bool* reported,
@@ -496,6 +542,56 @@ PGresult* pgSafeThread::executeParamRequest(const std::string& sql,
   hold.unlock();
   result.reset();
   throw PostgresqlException(kExecuteParamFailed + error, state);
+}
+
+std::vector<PgResult> pgSafeThread::executePipeline(const std::vector<PipelineStep>& steps) {
+  std::vector<std::vector<const char*>> values;
+  for (const PipelineStep& step : steps) {
+    values.push_back(parameterValues(step.params));
+    if (step.prepared.empty()) {
+      writeRequestLines("\t[PG EXEC PARAM] ", "request: " + step.sql, step.params);
+    } else {
+      writeRequestLines("\t[PG EXEC PREPARERESQUEST] ", "request name : " + step.prepared,
+                        step.params);
+    }
+  }
+  // Named in the log by its steps' names, in order.
+  std::string name;
+  for (const PipelineStep& step : steps) {
+    name += (name.empty() ? "" : ", ") +
+            (step.prepared.empty() ? statementLabel(step.sql) : step.prepared);
+  }
+  std::unique_lock<std::mutex> hold(mutex_, std::defer_lock);
+  Answers answers = run(
+      hold, name,
+      [&steps, &values](PGconn* c) {
+        if (PQenterPipelineMode(c) == 0) return 0;
+        for (size_t i = 0; i < steps.size(); ++i) {
+          const int count = static_cast<int>(values[i].size());
+          const int sent =
+              steps[i].prepared.empty()
+                  ? PQsendQueryParams(c, steps[i].sql.c_str(), count, nullptr, values[i].data(),
+                                      nullptr, nullptr, 0)
+                  : PQsendQueryPrepared(c, steps[i].prepared.c_str(), count, values[i].data(),
+                                        nullptr, nullptr, 0);
+          if (sent == 0) return 0;
+        }
+        return PQpipelineSync(c);
+      },
+      steps.size());
+  return answers;
+}
+
+void pgSafeThread::throwIfFailed(const PipelineStep& step, const PGresult* result) {
+  if (succeeded(result)) return;
+  const std::string error = result != nullptr ? PQresultErrorMessage(result) : "";
+  if (step.prepared.empty()) {
+    writeStandardOutputLine("\t[PG EXEC PARAM] status: " + statusName(result));
+    throw PostgresqlException(kExecuteParamFailed + error, sqlStateOf(result));
+  }
+  writeStandardOutputLine("\t[PG EXEC PREPARERESQUEST] status: " + statusName(result) + ":" +
+                          error);
+  throw PostgresqlException(kExecutePreparedFailed + error, sqlStateOf(result));
 }
 
 void pgSafeThread::prepareRequest(const std::string& name, const std::string& sql, int nParams) {

@@ -130,6 +130,27 @@ class pgSafeThread {
   // Runs the statement prepared under name. The result belongs to the caller.
   PGresult* executePrepareRequest(const std::string& name, const std::vector<std::string>& params);
   PGresult* executePrepareRequest(const std::string& name);
+  // One statement of a pipeline: the one prepared under prepared, or else
+  // sql; params are its $1, $2 and so on.
+  struct PipelineStep {
+    std::string prepared;
+    std::string sql;
+    std::vector<std::string> params;
+  };
+  // Runs steps (at least one) in one round trip: libpq's pipeline mode, one
+  // sync after the last. One result per step, in order, each belonging to
+  // the caller: a step the server refused has its error result, and the
+  // steps after it PGRES_PIPELINE_ABORTED. Each step writes the request
+  // lines of executePrepareRequest or executeParamRequest. The steps are
+  // run again, waited for and interrupted together, as one statement named
+  // in the log by the steps' names, comma-separated ("\"BEGIN\", Name"), is
+  // (see Transactions below): a pipeline that begins a transaction runs
+  // whole again after a lost connection.
+  std::vector<kivo::PgResult> executePipeline(const std::vector<PipelineStep>& steps);
+  // For a step's result that failed, the status line and the
+  // PostgresqlException that executePrepareRequest or executeParamRequest
+  // would have given; nothing for one that succeeded.
+  static void throwIfFailed(const PipelineStep& step, const PGresult* result);
   // The name of the connection's client encoding, for instance "UTF8".
   std::string getClientEncoding();
 
@@ -194,7 +215,15 @@ class pgSafeThread {
   // has answered it, other than with a passing failure; returns that result,
   // hold locked. name names the statement in the log lines.
   kivo::PgResult run(std::unique_lock<std::mutex>& hold, const std::string& name,
-               const Statement& statement);
+                     const Statement& statement);
+  // The answers of one round trip: one result per step of a pipeline, or
+  // the last result of a plain statement.
+  using Answers = std::vector<kivo::PgResult>;
+  // run for statement sending steps statements in pipeline mode (0: a plain
+  // statement); the round trip's first failure decides as a plain
+  // statement's result does.
+  Answers run(std::unique_lock<std::mutex>& hold, const std::string& name,
+              const Statement& statement, size_t steps);
   // The end of executeRequest and its no-wait kin, with hold locked: the
   // status line, then result handed over, or the failure thrown with hold
   // released.
@@ -205,6 +234,10 @@ class pgSafeThread {
   // With the mutex held: sends the statement and waits for its answer, as
   // the class comment says. The last result, as PQexec gives it.
   kivo::PgResult execute(const std::string& name, const Statement& statement);
+  Answers execute(const std::string& name, const Statement& statement, size_t steps);
+  // With the mutex held: leaves the pipeline mode that a statement of steps
+  // steps entered; a connection that cannot leave it is made again.
+  void endPipeline(size_t steps);
   // With the mutex held: waits until the connection's answer can be read
   // without blocking; false when the connection failed meanwhile.
   bool awaitAnswer(const std::string& name, std::chrono::steady_clock::time_point start,

@@ -155,6 +155,36 @@ TEST_F(PgSafeThreadTest, RefusedStatementsFailOnceOverEveryEntryPoint) {
   EXPECT_EQ(onlyValue(db.executePrepareRequest("twice")), "first");
 }
 
+TEST_F(PgSafeThreadTest, APipelineAnswersEachStepAndItsFirstFailureAbortsTheRest) {
+  pgSafeThread& db = connect();
+  db.prepareRequest("sum", "SELECT $1::int + $2::int", 2);
+  output.clear();
+  const std::vector<pgSafeThread::PipelineStep> steps = {{"", "BEGIN", {}},
+                                                         {"sum", "", {"2", "40"}},
+                                                         {"", "SELECT 1 / $1::int", {"0"}},
+                                                         {"sum", "", {"1", "1"}}};
+  std::vector<PgResult> answers = db.executePipeline(steps);
+  ASSERT_EQ(answers.size(), 4u);
+  EXPECT_EQ(PQresultStatus(answers[0].get()), PGRES_COMMAND_OK);
+  EXPECT_EQ(std::string(PQgetvalue(answers[1].get(), 0, 0)), "42");
+  EXPECT_EQ(PQresultStatus(answers[3].get()), PGRES_PIPELINE_ABORTED) << "after the failure";
+  EXPECT_EQ(failureOf([&] { pgSafeThread::throwIfFailed(steps[1], answers[1].get()); }), "");
+  EXPECT_TRUE(startsWith(
+      failureOf([&] { pgSafeThread::throwIfFailed(steps[2], answers[2].get()); }),
+      "Execute failed:  ERROR:  division by zero"));
+  EXPECT_TRUE(startsWith(
+      failureOf([&] { pgSafeThread::throwIfFailed(steps[3], answers[3].get()); }),
+      "Exec prepareRequest failed:  "));
+  EXPECT_TRUE(startsWith(output.text(),
+                         "\t[PG EXEC PARAM] request: BEGIN\n\t[PG EXEC PARAM] nbr param: 0\n"
+                         "\t[PG EXEC PREPARERESQUEST] request name : sum\n"))
+      << output.text();
+  // Out of the pipeline, the spoiled transaction rolled back, the
+  // connection goes on.
+  PgResult(db.executeRequest("ROLLBACK"));
+  EXPECT_EQ(onlyValue(db.executeRequest("SELECT 7")), "7");
+}
+
 // A server of the test's own, stopped before the test; a statement meets the outage.
 class PgSafeThreadOutageThreadTest : public ::testing::Test {
  protected:

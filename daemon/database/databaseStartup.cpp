@@ -4,7 +4,9 @@
 
 #include <algorithm>
 
+#include "daemon/database/schemaUpgrade.h"
 #include "daemon/worker/errorJournal.h"
+#include "daemon/worker/trapHandler.h"
 #include "daemon/base/daemonGlobals.h"
 #include "daemon/base/runSettings.h"
 #include "daemon/base/settings.h"
@@ -25,8 +27,8 @@ ConnectionOutage::Policy reconnectPolicy() {
   return policy;
 }
 
-void startDatabase(const DatabaseSettings& settings, const StopNotice& stop,
-                   const pgSafeThread::Events& events, ConnectionPool& pool) {
+SchemaFeatures startDatabase(const DatabaseSettings& settings, const StopNotice& stop,
+                             const pgSafeThread::Events& events, ConnectionPool& pool) {
   write_log("INFO", "Connection database....");
   pgSQL.reset(new pgSafeThread(settings.connectionString()));
   pgSQL->setOutageReport(
@@ -37,9 +39,13 @@ void startDatabase(const DatabaseSettings& settings, const StopNotice& stop,
   pgSQL->setEvents(events);
   write_log("INFO", "Connection database sucessful. Encoding: " + pgSQL->getClientEncoding());
   prepareJournalStatements(*pgSQL);
+  // Before the trap's statements, which need what it adds.
+  const SchemaFeatures schema = completeSchema(*pgSQL);
+  prepareTrapStatements(*pgSQL, schema);
   // The others like the first, its statements prepared on each.
   pool.grow(*pgSQL, settings.connections);
   loadErrorKinds(*pgSQL);
+  return schema;
 }
 
 }  // namespace kivo

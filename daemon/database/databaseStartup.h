@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "daemon/base/schemaFeatures.h"
 #include "support/connectionOutage.h"
 #include "support/pgSafeThread.h"
 
@@ -22,13 +23,14 @@ ConnectionOutage::Policy reconnectPolicy();
 // Writes INFO "Connection database....", connects pgSQL on
 // the settings' connection string, writes INFO "Connection database
 // sucessful. Encoding: " and the client encoding, sends the connection's
-// outage lines to the system log, prepares the journal statements, makes
-// the further connections of PGSQL_connections into pool and loads
-// map_error. Every connection's statements are cancelled at stop's deadline
-// and its events go to events. The first PostgresqlException goes to the
-// caller: pgSQL stays null when the connection failed.
-void startDatabase(const DatabaseSettings& settings, const StopNotice& stop,
-                   const pgSafeThread::Events& events, ConnectionPool& pool);
+// outage lines to the system log, completes the schema (completeSchema),
+// prepares the journal's and the trap's statements, makes the further
+// connections of PGSQL_connections into pool and loads map_error. Every
+// connection's statements are cancelled at stop's deadline and its events
+// go to events. Returns what the schema has. The first DatabaseFailure goes
+// to the caller: pgSQL stays null when the connection failed.
+SchemaFeatures startDatabase(const DatabaseSettings& settings, const StopNotice& stop,
+                             const pgSafeThread::Events& events, ConnectionPool& pool);
 
 }  // namespace kivo
 

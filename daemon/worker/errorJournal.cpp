@@ -112,15 +112,22 @@ void kivo::loadErrorKinds(pgSafeThread& db) {
   }
 }
 
-void updateService(service const& s) {
-  PgResult result(db().executePrepareRequest(
-      kUpdateState,
-      {intToString(s.GetReturnCode()), storedOutput(s), intToString(s.GetService_id())}));
+pgSafeThread::PipelineStep kivo::storeRunStep(service const& s) {
+  return {kUpdateState, "",
+          {intToString(s.GetReturnCode()), storedOutput(s), intToString(s.GetService_id())}};
 }
 
-bool kivo::storeRun(service const& s) {
+void updateService(service const& s) {
+  const pgSafeThread::PipelineStep step = kivo::storeRunStep(s);
+  PgResult result(db().executePrepareRequest(step.prepared, step.params));
+}
+
+namespace {
+
+template <class Update>
+bool reportRun(service const& s, Update update) {
   try {
-    updateService(s);
+    update();
     reportSuccess(kUpdateState);
     return true;
   } catch (const PostgresqlException& e) {
@@ -130,6 +137,16 @@ bool kivo::storeRun(service const& s) {
                   e);
     return false;
   }
+}
+
+}  // namespace
+
+bool kivo::storeRun(service const& s) {
+  return reportRun(s, [&s] { updateService(s); });
+}
+
+bool kivo::storedRun(service const& s, const PGresult* result) {
+  return reportRun(s, [result] { pgSafeThread::throwIfFailed({kUpdateState, "", {}}, result); });
 }
 
 bool kivo::insertErrorRecord(service const& s, int code) {

@@ -14,8 +14,7 @@
 #include <vector>
 
 #include "services/service.h"
-
-class pgSafeThread;
+#include "support/pgSafeThread.h"
 
 namespace kivo {
 
@@ -63,6 +62,10 @@ namespace kivo {
 // updateService, with a failure written to the system log (ERR "UpdateState
 // failed for service ID: " ...) rather than passed on. False on failure.
 bool storeRun(service const& s);
+// updateService as a step of a pipeline, and storeRun's report of its
+// result: one round trip fewer for a trap's transaction.
+pgSafeThread::PipelineStep storeRunStep(service const& s);
+bool storedRun(service const& s, const PGresult* result);
 
 // InsertError, telling whether the record was written.
 bool insertErrorRecord(service const& s, int code);

@@ -36,7 +36,6 @@ service::AlertingEnd DaemonActions::runAlerting(service& s, double errorId) {
   return end;
 }
 
-bool DaemonActions::storeRun(const service& s) { return kivo::storeRun(s); }
 
 void DaemonActions::acknowledge(const service& s, int previous) { AcquitteError(s, previous); }
 
@@ -52,40 +51,54 @@ std::shared_ptr<void> DaemonActions::holdDatabase() {
 namespace {
 
 // text as an SQL literal; the server's standard_conforming_strings is on.
-std::string literal(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'') quoted += '\'';
-    quoted += c;
-  }
-  return quoted + "'";
-}
+// The lock of a trap's transaction, with and without its identity.
+const char* const kLock = "LockService";
+const char* const kLockOnce = "LockServiceOnce";
 
 pgSafeThread& connection() { return currentConnection(*pgSQL); }
 
 }  // namespace
 
-// BEGIN travels with the lock, and the trap's identity with it: one round
-// trip. The identity goes in first, so a trap stored before is known before
-// its service's row is locked for nothing.
-std::optional<int> DaemonActions::beginTrap(const service& s, const std::string& spoolFile) {
+// BEGIN, the lock and the run's store travel together: one round trip. The
+// identity goes in first, so a trap stored before is known before its
+// service's row is locked for nothing; the run's store is rolled back then.
+TrapActions::Begun DaemonActions::beginTrap(const service& s, const std::string& spoolFile) {
   const std::string id = intToString(s.GetService_id());
   const bool identified = parts_.schema.trapDone && !parts_.host.empty() && !spoolFile.empty();
-  const std::string sql =
-      identified
-          ? "BEGIN; WITH done AS (INSERT INTO kivo_trap_done (done_host, done_file) VALUES (" +
-                literal(parts_.host) + ", " + literal(spoolFile) +
-                ") ON CONFLICT DO NOTHING RETURNING 1) SELECT (SELECT count(*) FROM done), "
-                "(SELECT service_previous_state FROM kivo_services WHERE service_id = " +
-                id + " FOR UPDATE)"
-          : "BEGIN; SELECT 1, (SELECT service_previous_state FROM kivo_services WHERE "
-            "service_id = " +
-                id + " FOR UPDATE)";
-  PgResult result(connection().executeRequest(sql));
-  if (std::string(PQgetvalue(result.get(), 0, 0)) == "0") return std::nullopt;
+  const std::vector<pgSafeThread::PipelineStep> steps = {
+      {"", "BEGIN", {}},
+      identified ? pgSafeThread::PipelineStep{kLockOnce, "", {parts_.host, spoolFile, id}}
+                 : pgSafeThread::PipelineStep{kLock, "", {id}},
+      storeRunStep(s)};
+  std::vector<PgResult> answers = connection().executePipeline(steps);
+  pgSafeThread::throwIfFailed(steps[0], answers[0].get());
+  pgSafeThread::throwIfFailed(steps[1], answers[1].get());
+  const PGresult* locked = answers[1].get();
+  Begun begun;
+  if (std::string(PQgetvalue(locked, 0, 0)) == "0") {
+    begun.storedBefore = true;
+    return begun;
+  }
   // A service never run has no state: it counts as OK.
-  if (PQgetisnull(result.get(), 0, 1)) return 0;
-  return static_cast<int>(stringToLong(PQgetvalue(result.get(), 0, 1)));
+  if (!PQgetisnull(locked, 0, 1)) {
+    begun.previous = static_cast<int>(stringToLong(PQgetvalue(locked, 0, 1)));
+  }
+  begun.runStored = storedRun(s, answers[2].get());
+  return begun;
+}
+
+void prepareTrapStatements(pgSafeThread& db, const SchemaFeatures& schema) {
+  db.prepareRequest(kLock,
+                    "SELECT 1, (SELECT service_previous_state FROM kivo_services WHERE "
+                    "service_id = $1::int FOR UPDATE)",
+                    1);
+  if (!schema.trapDone) return;
+  db.prepareRequest(kLockOnce,
+                    "WITH done AS (INSERT INTO kivo_trap_done (done_host, done_file) VALUES ($1, "
+                    "$2) ON CONFLICT DO NOTHING RETURNING 1) SELECT (SELECT count(*) FROM done), "
+                    "(SELECT service_previous_state FROM kivo_services WHERE service_id = $3::int "
+                    "FOR UPDATE)",
+                    3);
 }
 
 long long DaemonActions::alertDue(const service& s, double errorId, int code) {
@@ -290,6 +303,11 @@ TrapHandler::Stored TrapHandler::store(const snmpTrap& trap, service& s, int cod
       actions_.rollbackTrap();
       write_log("ERR", "trap from " + escapeControls(trap.getHostAddr()) +
                            ": its transaction runs again: " + e.what());
+    } catch (const PostgresqlException&) {
+      // A statement refused: the connection goes back to the pool with no
+      // transaction open.
+      actions_.rollbackTrap();
+      throw;
     }
     connection.reset();
     if (!actions_.pauseBeforeAttempt(attempt)) {
@@ -299,21 +317,21 @@ TrapHandler::Stored TrapHandler::store(const snmpTrap& trap, service& s, int cod
 }
 
 TrapHandler::Stored TrapHandler::storeOnce(const snmpTrap& trap, service& s, int code) {
-  std::optional<int> previous = actions_.beginTrap(s, trap.origin().name);
-  if (!previous) {
+  const TrapActions::Begun begun = actions_.beginTrap(s, trap.origin().name);
+  if (begun.storedBefore) {
     actions_.rollbackTrap();
     return Stored{true, std::nullopt};
   }
-  // A failure here spoils the transaction: the trap is rolled back and
+  // A failed store spoils the transaction: the trap is rolled back and
   // done, reported once by the journal.
-  if (!actions_.storeRun(s)) {
+  if (!begun.runStored) {
     actions_.rollbackTrap();
     return Stored{};
   }
   parts_.states.ran(s.GetService_id(), code);
   write_log("EXEC", "RETURN exec " + intToString(code));
   std::optional<Alert> wanted;
-  if (code != *previous) wanted = recordStateChange(s, *previous, code);
+  if (code != begun.previous) wanted = recordStateChange(s, begun.previous, code);
   if (wanted) wanted->dueId = actions_.alertDue(s, wanted->errorId, code);
   try {
     if (!actions_.commitTrap()) {

@@ -25,6 +25,7 @@
 #include <string>
 
 #include "daemon/worker/workerParts.h"
+#include "support/pgSafeThread.h"
 #include "services/service.h"
 #include "trap/snmpTrap.h"
 
@@ -38,8 +39,6 @@ class TrapActions {
   virtual int runPlugin(service& s) = 0;
   // service::executeAlertingSoftware.
   virtual service::AlertingEnd runAlerting(service& s, double errorId) = 0;
-  // The run into the service's row; false when it failed (reported).
-  virtual bool storeRun(const service& s) = 0;
   // AcquitteError.
   virtual void acknowledge(const service& s, int previous) = 0;
   // InsertError; false when no record was written (reported).
@@ -54,11 +53,20 @@ class TrapActions {
   // of them may throw TransactionInterrupted: the handler rolls back and
   // runs the transaction again.
   //
-  // Begins it, locks the service's row and reads its stored state (a
-  // service never run: 0). With spoolFile (empty for a record without a
-  // file), also records the trap's identity; nullopt when it was recorded
-  // before: the trap was stored by an earlier run.
-  virtual std::optional<int> beginTrap(const service& s, const std::string& spoolFile) = 0;
+  // Begins it, locks the service's row, reads its stored state and stores
+  // the run into the row. With spoolFile (empty for a record without a
+  // file), also records the trap's identity first.
+  struct Begun {
+    // The identity was recorded before: an earlier run stored the trap, and
+    // this one stores nothing.
+    bool storedBefore = false;
+    // The state stored before this run; a service never run has 0.
+    int previous = 0;
+    // False when the run's store failed (reported): the transaction is
+    // spoiled.
+    bool runStored = false;
+  };
+  virtual Begun beginTrap(const service& s, const std::string& spoolFile) = 0;
   // Records that the alert of the record errorId is due; its id, 0 when
   // not recorded.
   virtual long long alertDue(const service&, double, int) { return 0; }
@@ -81,12 +89,11 @@ class DaemonActions : public TrapActions {
 
   int runPlugin(service& s) override;
   service::AlertingEnd runAlerting(service& s, double errorId) override;
-  bool storeRun(const service& s) override;
   void acknowledge(const service& s, int previous) override;
   bool openRecord(const service& s, int code) override;
   double openRecordId(const service& s) override;
   std::shared_ptr<void> holdDatabase() override;
-  std::optional<int> beginTrap(const service& s, const std::string& spoolFile) override;
+  Begun beginTrap(const service& s, const std::string& spoolFile) override;
   long long alertDue(const service& s, double errorId, int code) override;
   bool commitTrap() override;
   void rollbackTrap() override;
@@ -159,6 +166,11 @@ class TrapHandler {
   TrapActions& actions_;
   const WorkerParts parts_;
 };
+
+// Prepares on db the statements that lock a service's row for a trap's
+// transaction; the one that records the trap's identity only when schema
+// has its table. Throws PostgresqlException.
+void prepareTrapStatements(pgSafeThread& db, const SchemaFeatures& schema);
 
 }  // namespace kivo
 

@@ -50,24 +50,23 @@ class FakeActions : public TrapActions {
     if (s.GetStdout() == "halt") throw StopException("alert stopped");
     return s.GetStdout() == "slow" ? service::kAlertingTimedOut : service::kAlertingEnded;
   }
-  // The service's row, locked: its state, and the traps stored before.
-  std::optional<int> beginTrap(const service&, const std::string& file) override {
-    if (!storedFiles.insert(file).second) return std::nullopt;
+  // The service's row, locked: its state, and the traps stored before;
+  // then the run stored into it.
+  Begun beginTrap(const service& s, const std::string& file) override {
+    if (!storedFiles.insert(file).second) return Begun{true, 0, false};
     current = file;
-    return stored;
+    if (s.GetStdout() == "down") throw DatabaseUnavailableException("down");
+    if (s.GetStdout() == "boom") throw std::runtime_error("boom");
+    if (s.GetStdout() == "retry" && shortages++ == 0) throw TransactionInterrupted("lost");
+    steps.push_back("store " + std::to_string(s.GetReturnCode()));
+    const int previous = stored;
+    stored = s.GetReturnCode();
+    return Begun{false, previous, true};
   }
   void rollbackTrap() override {
     steps.push_back("rollback");
     storedFiles.erase(current);
     current.clear();
-  }
-  bool storeRun(const service& s) override {
-    if (s.GetStdout() == "down") throw DatabaseUnavailableException("down");
-    if (s.GetStdout() == "boom") throw std::runtime_error("boom");
-    if (s.GetStdout() == "retry" && shortages++ == 0) throw TransactionInterrupted("lost");
-    steps.push_back("store " + std::to_string(s.GetReturnCode()));
-    stored = s.GetReturnCode();
-    return true;
   }
   void acknowledge(const service&, int previous) override {
     if (previous == 0 || open.empty()) return;

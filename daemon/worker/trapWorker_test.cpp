@@ -2,6 +2,7 @@
 // and the logs, with a real plug-in and alerting program and a real
 // database. The steps for each trap are shown in trapHandler_test.
 #include "daemon/worker/trapWorker.h"
+#include "daemon/worker/trapHandler.h"
 
 #include <set>
 
@@ -44,6 +45,7 @@ TEST_F(TrapWorkerThreadTest, FourWorkersRunEachTrapOnceAndAServicesTrapsInOrder)
       "  response_unknown, response_warning, response_critical, response_parameter)"
       "  VALUES (1, 1, true, true, true, '" + alerts + " $ERROR')");
   prepareJournalStatements(*pgSQL);
+  prepareTrapStatements(*pgSQL, context.parts().schema);
   loadErrorKinds(*pgSQL);
   LoadTrapService(trapServiceQuery());
   flog_trap_receive.reset(new logFile(dir.file("traps")));
