@@ -31,8 +31,8 @@ using Steps = std::vector<std::string>;
 // "Plug-ins" that exit with their trap's first value and print it (2 for a
 // word), and a journal of what the handler asked for. Some words fail: a
 // plug-in "broken" or "stopped", "short" ones twice short of resources, the
-// store of "down" and "boom", the record of "norecord", its lookup for
-// "nolookup", the alert of "slow" and "halt".
+// store of "down", "boom" and "refused", the record of "norecord", its
+// lookup for "nolookup", the alert of "slow" and "halt".
 class FakeActions : public TrapActions {
  public:
   int runPlugin(service& s) override {
@@ -57,6 +57,7 @@ class FakeActions : public TrapActions {
     current = file;
     if (s.GetStdout() == "down") throw DatabaseUnavailableException("down");
     if (s.GetStdout() == "boom") throw std::runtime_error("boom");
+    if (s.GetStdout() == "refused") throw PostgresqlException("refused");
     if (s.GetStdout() == "retry" && shortages++ == 0) throw TransactionInterrupted("lost");
     steps.push_back("store " + std::to_string(s.GetReturnCode()));
     const int previous = stored;
@@ -188,6 +189,7 @@ TEST_F(TrapHandlerTest, FailuresAreToldAndOnlyTheStopOrAnOutageKeepsTheTrap) {
        "", true},
       {"down", {"run 2"}, "ERR#trap from 192.0.2.7 left for the next start: down", "", true},
       {"boom", {"run 2"}, "ERR#trap from 192.0.2.7 failed: boom", "", false},
+      {"refused", {"run 2", "rollback"}, "ERR#trap from 192.0.2.7 failed: refused", "", false},
       {"retry", {"run 2", "rollback", "store 2", "record 1 for 2", "alert 1"},
        "ERR#trap from 192.0.2.7: its transaction runs again: lost", "run", false},
       {"again", {"run 2", "rollback"}, "INFO#trap trap-N was stored before: not stored again",
