@@ -73,6 +73,10 @@ TEST(SnmpTrap, LinesGiveAddressVariablesAndFixedFields) {
   appended.readText("h2");
   EXPECT_EQ(appended.getHost() + appended.getPort(), "h2t") << "fields without a line stay";
   EXPECT_EQ(appended.getSize(), 1);
+  const std::pair<const char*, bool> oidLines[] = {
+      {"h\n.1.3.6.1.6.3.1.1.4.1.0 .1", true}, {".1.3.6.1.6.3.1.1.4.1.0", true},
+      {"h .1.3.6.1.6.3.1.1.4.1.0 .1", false}, {".1.3.6.1.6.3.1.1.4.1.01 .1", false}};
+  for (const auto& [text, has] : oidLines) EXPECT_EQ(snmpTrap::hasTrapOidLine(text), has) << text;
 }
 
 }  // namespace kivo

@@ -57,6 +57,11 @@ TEST(SpoolEntry, EntryGoneOrReplacedSinceTheListing) {
   SpoolEntry entry = readSpoolEntry(file, listed, 100);
   EXPECT_EQ(entry.status, SpoolEntry::kRejected);
   EXPECT_EQ(entry.reason + entry.text, "is a symbolic link");
+  // A regular file that opens but cannot be read.
+  ASSERT_EQ(statSpoolEntry("/proc/self/mem", &listed), 0);
+  entry = readSpoolEntry("/proc/self/mem", listed, 100);
+  EXPECT_EQ(entry.status, SpoolEntry::kRejected);
+  EXPECT_EQ(entry.reason + entry.text, "Input/output error");
 }
 
 }  // namespace kivo

@@ -1,6 +1,10 @@
 // The trap services as the daemon loads them from a real server.
 #include "daemon/database/serviceLoader.h"
 
+#include "check/metricsText.h"
+#include "daemon/database/serviceReload.h"
+#include "daemon/worker/serviceStates.h"
+#include "support/metrics.h"
 #include "testing/daemonDatabaseTest.h"
 
 namespace kivo {
@@ -59,6 +63,16 @@ TEST_F(ServiceLoaderTest, OneServicePerAlertingProgramUnderItsDevicesAddress) {
                                         "102 power /p/a 2 .1.9.1 [-p $1] /sms c <$ERROR>"}));
   EXPECT_EQ(loaded("0.0.0.0"), Texts{"103 orphan /p/a 3 .1.9.1 [] "});
   EXPECT_EQ(map_service_trap.size(), 5u) << "never the active plug-in's service";
+}
+
+TEST_F(ServiceLoaderTest, AReloadSwapsTheServicesInAndTellsTheGauge) {
+  database.execute(kRows);
+  ServiceStates states;
+  Metrics metrics;
+  ASSERT_TRUE(reloadServices(states, nullptr, metrics));
+  EXPECT_EQ(map_service_trap.size(), 5u);
+  EXPECT_EQ(parseMetricsText(metrics.text())["kivotrapd_services"], 5) << "the gauge follows";
+  EXPECT_EQ(logged("INFO#services reloaded: 4 services"), 1) << output.text();
 }
 
 }  // namespace

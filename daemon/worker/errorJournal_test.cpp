@@ -60,6 +60,12 @@ TEST_F(JournalPreparationTest, PreparationStopsAtTheFirstFailure) {
   PgResult prepared(pgSQL->executeRequest(
       "SELECT string_agg(name, ' ' ORDER BY name) FROM pg_prepared_statements"));
   EXPECT_STREQ(PQgetvalue(prepared.get(), 0, 0), "InsertErrorHappen UpdateState");
+  // With no worker parts in use, every failure is told, and a success ends nothing.
+  service s;
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(getHappenError(s), -1.0) << i;
+  EXPECT_TRUE(storeRun(s));
+  EXPECT_EQ(logged("ERR#EXEC CheckErrorHappen failed in function getHappenError: ", false), 2)
+      << output.text();
 }
 
 // Quotes, SQL, bytes the server would refuse: never cost a run its state or record.

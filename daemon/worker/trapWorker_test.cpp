@@ -6,6 +6,8 @@
 
 #include <set>
 
+#include "check/metricsText.h"
+#include "daemon/worker/dueAlerts.h"
 #include "daemon/worker/errorJournal.h"
 #include "daemon/database/serviceLoader.h"
 #include "testing/daemonDatabaseTest.h"
@@ -82,6 +84,43 @@ TEST_F(TrapWorkerThreadTest, FourWorkersRunEachTrapOnceAndAServicesTrapsInOrder)
   EXPECT_EQ(splitLines(readFile(alerts)), ids) << "each alert names the record its run opened";
   EXPECT_EQ(splitLines(readFile(dir.file("traps"))).size(), static_cast<size_t>(kTraps));
   EXPECT_TRUE(errors().empty()) << output.text();
+}
+
+// Without a connection to wait for, a worker takes its trap at once.
+TEST_F(TrapWorkerThreadTest, WithoutADatabaseTheWorkersRunAtOnce) {
+  pgSQL.reset();
+  log_enable = 0;
+  ASSERT_EQ(startWorkers(1), 1);
+  context.gate.offer(exampleTrap());
+  EXPECT_TRUE(waitFor([&] {
+    return parseMetricsText(context.metrics.text())
+               ["kivotrapd_traps_done_total{outcome=\"no_service\"}"] == 1;
+  }, std::chrono::seconds(5)));
+}
+
+// A pass that is wanted (the connection came back) starts at once, not at
+// the next hourly prune.
+TEST_F(TrapWorkerThreadTest, AWantedPassOverTheDueAlertsStartsAtOnce) {
+  database.execute(
+      "INSERT INTO kivo_device(device_id) VALUES (1);"
+      "INSERT INTO kivo_plugins(plugin_id, plugin_path, plugin_type) VALUES (1, '/p', 'trap');"
+      "INSERT INTO kivo_services(service_id, service_name, service_plugin_id, service_device_id)"
+      "  VALUES (9, 'gone', 1, 1);");
+  const std::string due =
+      "INSERT INTO kivo_alert_due(due_host, due_service_id, due_happen_id, due_state)"
+      " VALUES ('h', 9, 1, 2)";
+  const std::string done = "SELECT count(due_done_time) FROM kivo_alert_due";
+  WorkerParts hosted = context.parts();
+  hosted.host = "h";
+  DueAlerts alerts;
+  database.execute(due);
+  alerts.start(hosted, 0);
+  ASSERT_TRUE(waitFor([&] { return database.value(done) == "1"; }, std::chrono::seconds(5)));
+  database.execute(due);
+  alerts.wanted();
+  EXPECT_TRUE(waitFor([&] { return database.value(done) == "2"; }, std::chrono::seconds(5)));
+  alerts.stop();
+  EXPECT_EQ(logged("INFO#due alert 2 of service 9 not run: the service is gone"), 1) << output.text();
 }
 
 }  // namespace

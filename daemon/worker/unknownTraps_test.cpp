@@ -51,6 +51,18 @@ TEST(UnknownTraps, LogAndCountFailuresAreToldOnceAndAMissingTableEndsTheCounts) 
   EXPECT_EQ(splitLines(readFile(logPath))[1], "#192.0.2.8#host2#.1.9");
 }
 
+TEST(UnknownTraps, AtMostTheCapOfPairsIsCountedBetweenTwoFlushes) {
+  const size_t cap = UnknownTraps::kMostPairs;
+  size_t stored = 0;
+  UnknownTraps unknown("", [&](const UnknownPairs& pairs) { stored = pairs.size(); });
+  CapturedOutput output;
+  for (size_t i = 0; i <= cap; ++i)
+    unknown.seen(trapOf(kHeader + ".1.3.6.1.6.3.1.1.4.1.0 .1." + std::to_string(i) + "\n"));
+  unknown.flush();
+  EXPECT_EQ(stored, cap);
+  EXPECT_EQ(logMessages(output.text()).size(), 1u) << "the pair beyond the cap is told";
+}
+
 }  // namespace
 
 }  // namespace kivo
