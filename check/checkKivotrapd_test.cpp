@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <tuple>
 
 #include "testing/tempDir.h"
 
@@ -111,26 +112,20 @@ TEST(CheckPlugin, PrintsOneLineAndExitsWithItsState) {
   writeFile(file,
             "kivotrapd_spool_files 0\nkivotrapd_spool_oldest_file_timestamp_seconds 0\n"
             "kivotrapd_database_up 0\nkivotrapd_workers 1\n");
-  struct Case {
-    std::vector<std::string> arguments;
-    int status;
-    std::string output;  // its start
-  };
-  const std::vector<Case> cases = {
-      {{"-f", file}, 2, "KIVOTRAPD CRITICAL - 0 traps waiting, oldest 0 s, database down, 1 worker "
-                        "| "},
-      {{"-f", dir.file("missing")}, 3,
-       "KIVOTRAPD UNKNOWN - can't read metrics file " + dir.file("missing") +
-           ": No such file or directory\n"},
+  const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
+      // the arguments, the exit status, the output's start
+      {{"-f", file}, 2, "KIVOTRAPD CRITICAL - 0 traps waiting, oldest 0 s, database down, 1 worker | "},
+      {{"-f", dir.file("missing")}, 3, "KIVOTRAPD UNKNOWN - can't read metrics file " +
+                                           dir.file("missing") + ": No such file or directory\n"},
       {{"-V"}, 3, "check_kivotrapd v1.0.0\n"},
       {{"-h"}, 3, "check_kivotrapd v1.0.0\n\nChecks kivoTrapD"},
       {{"-w", "x"}, 3, "check_kivotrapd: -w needs whole seconds\nUsage:\n check_kivotrapd -f FILE"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [arguments, status, output] : cases) {
     std::ostringstream out;
-    EXPECT_EQ(runCheck(c.arguments, out), c.status) << c.output;
-    EXPECT_EQ(out.str().substr(0, c.output.size()), c.output);
-    EXPECT_EQ(out.str().back(), '\n');
+    EXPECT_EQ(runCheck(arguments, out), status) << output;
+    EXPECT_EQ(out.str().substr(0, output.size()), output);
+    EXPECT_EQ(out.str().back(), '\n') << output;
   }
 }
 

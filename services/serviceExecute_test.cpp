@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <list>
 #include <string>
 #include <tuple>
 
@@ -40,17 +39,6 @@ static RunLimits stopped() {
   RunLimits limits = shortLimits(0);
   limits.stop = &notice;
   return limits;
-}
-
-// An alerting program that records its arguments beside itself, in a directory of its own.
-static service alerting(const std::string& parameter) {
-  static std::list<TempDir> dirs;
-  std::string path = dirs.emplace_back().file("alert");
-  EXPECT_EQ(::symlink(testdata("record_arguments.sh").c_str(), path.c_str()), 0);
-  service s;
-  s.SetAlertingSoftware(path);
-  s.SetAlertingParameter(parameter);
-  return s;
 }
 
 static std::string run(service& s, const RunLimits& limits = RunLimits(), bool alert = false) {
@@ -134,9 +122,14 @@ TEST(ServiceAlerting, ErrorMarkerGivesWayToTheIdentifierAndOtherChildrenAreLeft)
       {"", 42, "0\n"},
   };
   for (const auto& [parameter, errorId, recorded] : cases) {
-    service s = alerting(parameter);
-    EXPECT_EQ(s.executeAlertingSoftware(errorId), service::kAlertingEnded);
-    EXPECT_EQ(readFile(s.GetAlertingSoftware() + ".arguments"), recorded) << parameter;
+    // The program records its arguments beside itself, in a directory of its own.
+    TempDir dir;
+    service s = plugin("", "");
+    s.SetAlertingSoftware(dir.file("alert"));
+    s.SetAlertingParameter(parameter);
+    ASSERT_EQ(::symlink(testdata("record_arguments.sh").c_str(), dir.file("alert").c_str()), 0);
+    EXPECT_EQ(s.executeAlertingSoftware(errorId), service::kAlertingEnded) << parameter;
+    EXPECT_EQ(readFile(dir.file("alert.arguments")), recorded) << parameter;
   }
   int status = 0;
   EXPECT_EQ(::waitpid(other, &status, WNOHANG), other) << "the other child was reaped";

@@ -33,7 +33,6 @@ TEST(ServiceParameters, SplittingFollowsTheQuotingRules) {
   for (const auto& c : cases) {
     s.Setparameter(c.first);
     EXPECT_EQ(s.getVectorParam(), c.second) << "'" << c.first << "'";
-    EXPECT_EQ(s.Getparameter(), c.first);
   }
   s.SetAlertingParameter("-v");
   EXPECT_EQ(s.getVectorAlertingParam(), (Args{"--error", "$ERROR", "-v"})) << "appends";

@@ -31,11 +31,6 @@ TEST(IniConfig, MatchingRules) {
     writeFile(path, c[0]);
     EXPECT_EQ(iniConfig(path).getKey("LOG", c[1]), c[2]) << c[0];
   }
-  writeFile(path, "[KIVO]\nsleep=12s\nthreads=-3\n");
-  iniConfig config(path);
-  EXPECT_EQ(std::to_string(config.getKeyToInt("KIVO", "sleep")) + " " +
-                std::to_string(config.getKeyToInt("KIVO", "threads")),
-            "12 -3");
 }
 
 TEST(IniConfig, EveryLookupReadsTheFileAgainAndSectionsKeepTheLastValue) {

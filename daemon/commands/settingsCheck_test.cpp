@@ -3,7 +3,6 @@
 #include "daemon/commands/settingsCheck.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 

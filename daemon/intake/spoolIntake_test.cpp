@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <future>
-#include <memory>
 #include <thread>
 
 #include "check/metricsText.h"
