@@ -11,8 +11,6 @@
 
 namespace kivo {
 
-namespace {
-
 TEST(CheckArguments, AreReadOrRefusedWithTheProblem) {
   struct Case {
     std::string arguments;  // split at blanks
@@ -128,7 +126,5 @@ TEST(CheckPlugin, PrintsOneLineAndExitsWithItsState) {
     EXPECT_EQ(out.str().back(), '\n') << output;
   }
 }
-
-}  // namespace
 
 }  // namespace kivo

@@ -1,9 +1,8 @@
-// Its files in a real snmptrapd: receiver/inProcessSpoolHandler_test.cpp.
+// Its files in a real snmptrapd: receiver/inProcessSpoolHandler_test.cpp; the text of a
+// failed write: support/spoolFile_test.cpp.
 #include "trap/spoolHandler.h"
 
 #include <gtest/gtest.h>
-
-#include <regex>
 
 #include "testing/snmpTrapReceiver.h"
 #include "testing/tempDir.h"
@@ -32,9 +31,8 @@ TEST(SpoolHandler, ProgramReportsUsageAndWriteFailures) {
   EXPECT_EQ(runProgram({"sh", "-c", handler + " < /dev/null 2> " + errors}), 2);
   EXPECT_EQ(readFile(errors), "usage: kivo-spool-handler <spool directory>\n");
   EXPECT_EQ(runProgram({"sh", "-c", handler + " " + missing + " < /dev/null 2> " + errors}), 1);
-  std::regex report("kivo-spool-handler: can't write spool file " + missing +
-                    "/trap-[0-9-]+: No such file or directory\n");
-  EXPECT_TRUE(std::regex_match(readFile(errors), report)) << readFile(errors);
+  EXPECT_EQ(readFile(errors).rfind("kivo-spool-handler: can't write spool file " + missing, 0), 0u)
+      << readFile(errors);
 }
 
 }  // namespace kivo

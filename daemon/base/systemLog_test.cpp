@@ -14,8 +14,6 @@
 
 namespace kivo {
 
-namespace {
-
 TEST(SystemLog, OpenKeepsThePreviousRunOrSaysWhyNotAndStartsEmpty) {
   TempDir dir;
   const std::string path = dir.file("kivotrapd.log"), blocked = dir.file("blocked.log");
@@ -68,7 +66,5 @@ TEST(SystemLog, DiscardedWhileTheHolderLivesThenBackOnDescriptorOne) {
   }
   EXPECT_EQ(standardOutputDescriptor(), STDOUT_FILENO);
 }
-
-}  // namespace
 
 }  // namespace kivo

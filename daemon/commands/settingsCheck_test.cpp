@@ -10,8 +10,6 @@
 
 namespace kivo {
 
-namespace {
-
 TEST(SettingsCheck, SpoolDirectoryWrittenFilesAndPrograms) {
   TempDir dir;
   const std::string file = dir.file("file"), plain = dir.file("plain");
@@ -54,7 +52,5 @@ TEST(SettingsCheck, SummaryAndDatabaseLine) {
   EXPECT_EQ(databaseFailure("failed: refused\n\tIs it running?\n\nhost=h password=********"),
             "database: failed: refused Is it running? host=h password=********");
 }
-
-}  // namespace
 
 }  // namespace kivo

@@ -7,8 +7,6 @@
 
 namespace kivo {
 
-namespace {
-
 TEST(TrapReplay, TheTrapIsShownWithEveryValueWhole) {
   EXPECT_EQ(describeTrap(exampleTrap()),
             "host: <host1>\naddress: <192.0.2.7>\nOID: <.1.9>\n$1: .1.2 = <up>\n"
@@ -23,7 +21,5 @@ TEST(TrapReplay, TheTrapIsShownWithEveryValueWhole) {
   EXPECT_EQ(describeMatch(exampleTrap(), services),
             "service: none: no device has the address 192.0.2.7\n");
 }
-
-}  // namespace
 
 }  // namespace kivo

@@ -14,12 +14,10 @@ const char* const kPlugins =
     "  (10, '/p/a', 'trap', '.1.9.1', 2), (11, '/p/b', 'trap', '.1.9.2', NULL),"
     "  (12, '/p/c', 'active', '.1.9.3', 1), (13, '/p/d', 'trap', NULL, 3);";
 
-class PriorityFileTest : public DaemonDatabaseTest {
- protected:
-  TempDir dir;
-};
+using PriorityFileTest = DaemonDatabaseTest;
 
 TEST_F(PriorityFileTest, ThePriorityFileHasOneLinePerTrapPluginWithAnOid) {
+  TempDir dir;
   trap_pqueue_file = dir.file("trap.pqueue");
   writeFile(trap_pqueue_file, "[TRAP]\n.9=9\n");
   CreatePriorityTrap();

@@ -10,8 +10,6 @@
 
 namespace kivo {
 
-namespace {
-
 TEST(SpoolLockThreadTest, OneClaimPerDirectoryTakenOnceReleasedWithinThePatience) {
   TempDir dir;
   auto first = std::make_unique<SpoolLock>();
@@ -28,7 +26,5 @@ TEST(SpoolLockThreadTest, OneClaimPerDirectoryTakenOnceReleasedWithinThePatience
   SpoolLock missing;
   EXPECT_EQ(missing.acquire(dir.file("absent")), SpoolLock::kUnavailable);
 }
-
-}  // namespace
 
 }  // namespace kivo

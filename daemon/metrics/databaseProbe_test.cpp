@@ -5,8 +5,6 @@
 
 namespace kivo {
 
-namespace {
-
 TEST(DatabaseProbe, KeepsTheConnectionStringWithinItsOwnTimeout) {
   struct Case {
     const char* connectTimeout;
@@ -23,7 +21,5 @@ TEST(DatabaseProbe, KeepsTheConnectionStringWithinItsOwnTimeout) {
         << c.connectTimeout;
   }
 }
-
-}  // namespace
 
 }  // namespace kivo

@@ -12,8 +12,6 @@
 
 namespace kivo {
 
-namespace {
-
 // Missing is 0, a bad file keeps the last count and is told once, a count
 // that fell adds its whole value.
 TEST(InformsDroppedFile, FollowsTheHandlersCount) {
@@ -37,7 +35,5 @@ TEST(InformsDroppedFile, FollowsTheHandlersCount) {
                                           ": no count in \"8x\\n\"",
                                       "INFO#dropped INFORM count " + path + " read again"}));
 }
-
-}  // namespace
 
 }  // namespace kivo

@@ -66,8 +66,7 @@ TEST(FoldWindows, TheCloseRunsTheHeldTrapOpensTheNextWindowAndTellsTheFolds) {
   EXPECT_EQ(closed.runFirst->getValue(0), "A");
   EXPECT_EQ(windows.arrive(7, "link", trap("A"), t0 + seconds(61)).decision, FoldWindows::kFold)
       << "the held trap opened the next window";
-  windows.arrive(7, "link", trap("B"), t0 + seconds(62));
-  windows.arrive(7, "link", trap("A"), t0 + seconds(63));
+  decide(windows, {"B", "A"}, t0 + seconds(62));
   FoldWindows::Verdict late = windows.arrive(7, "link", trap("A"), t0 + seconds(200));
   ASSERT_TRUE(late.runFirst) << "after the window's end its held A runs first";
   EXPECT_EQ(late.decision, FoldWindows::kFold) << "then this A repeats it";
