@@ -112,7 +112,7 @@ TEST(CheckPlugin, PrintsOneLineAndExitsWithItsState) {
             "kivotrapd_database_up 0\nkivotrapd_workers 1\n");
   const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
       // the arguments, the exit status, the output's start
-      {{"-f", file}, 2, "KIVOTRAPD CRITICAL - 0 traps waiting, oldest 0 s, database down, 1 worker | "},
+      {{"-f", file}, 2, "KIVOTRAPD CRITICAL - 0 traps waiting, oldest 0 s, database down, 1 worker"},
       {{"-f", dir.file("missing")}, 3, "KIVOTRAPD UNKNOWN - can't read metrics file " +
                                            dir.file("missing") + ": No such file or directory\n"},
       {{"-V"}, 3, "check_kivotrapd v1.0.0\n"},

@@ -120,7 +120,8 @@ TEST_F(TrapWorkerThreadTest, AWantedPassOverTheDueAlertsStartsAtOnce) {
   alerts.wanted();
   EXPECT_TRUE(waitFor([&] { return database.value(done) == "2"; }, std::chrono::seconds(5)));
   alerts.stop();
-  EXPECT_EQ(logged("INFO#due alert 2 of service 9 not run: the service is gone"), 1) << output.text();
+  EXPECT_EQ(logged("INFO#due alert 2 of service 9 not run: the service is gone"), 1)
+      << output.text();
 }
 
 }  // namespace
