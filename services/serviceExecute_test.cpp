@@ -33,14 +33,6 @@ static service plugin(const std::string& path, const std::string& parameter) {
   return s;
 }
 
-static RunLimits stopped() {
-  static StopNotice notice;
-  notice.begin(std::chrono::milliseconds(0));
-  RunLimits limits = shortLimits(0);
-  limits.stop = &notice;
-  return limits;
-}
-
 static std::string run(service& s, const RunLimits& limits = RunLimits(), bool alert = false) {
   try {
     if (alert) return "alert " + std::to_string(s.executeAlertingSoftware(42, limits));
@@ -67,6 +59,10 @@ struct DescriptorOneInFile {
 
 TEST(ServiceExecute, PluginAndAlertingProgramRunEnds) {
   const std::string exitWith = testdata("exit_with.sh"), killSelf = testdata("kill_self.sh");
+  StopNotice stop;
+  stop.begin(std::chrono::milliseconds(0));
+  RunLimits stopped = shortLimits(0);
+  stopped.stop = &stop;
   struct Case {
     std::string path, parameter;
     RunLimits limits;
@@ -84,10 +80,10 @@ TEST(ServiceExecute, PluginAndAlertingProgramRunEnds) {
        "exception Error execute disk\npath:" + exitWith + " 5 'disk full'disk full\n", 1},
       {killSelf, "", RunLimits(),
        "exception Error: kivo can't execute disk\npath:" + killSelf + " about to be killed\n", 1},
-      {"/bin/sleep", "30", stopped(),
+      {"/bin/sleep", "30", stopped,
        "exception plug-in of service disk cut short by the stop: /bin/sleep 30", 1},
       {"/bin/sleep", "30", shortLimits(1), "alert 2", 1, true},
-      {"/bin/sleep", "", stopped(),
+      {"/bin/sleep", "", stopped,
        "exception alerting program of service disk cut short by the stop: /bin/sleep", 1, true},
   };
   for (const Case& c : cases) {

@@ -86,17 +86,6 @@ TEST(Settings, DefaultsOddValuesAndValuesThatAreNoNumbers) {
   EXPECT_TRUE(settingsOf(dir, "[KIVO]\nspool_directory=/s\n").kivo.spoolSlashAdded);
 }
 
-// The check's standard output while it runs.
-std::string checkOutput(const std::string& configuration) {
-  TempDir dir;
-  FileDescriptor file(::open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-  FileDescriptor saved(::dup(STDOUT_FILENO));
-  ::dup2(file.get(), STDOUT_FILENO);
-  runSettingsCheck(configuration);
-  ::dup2(saved.get(), STDOUT_FILENO);
-  return readFile(dir.file("out"));
-}
-
 // The start-up writes each finding's text as an ERR line; the check prints
 // the finding's line first of all, before its own look at files and
 // services.
@@ -125,7 +114,14 @@ TEST(Settings, FindingsTheStartWritesAndTheCheckPrints) {
     for (const Finding& finding : s.validate()) lines.push_back(finding.line());
     EXPECT_EQ(lines, c.findings) << c.kivo;
     EXPECT_EQ(workerCount(s.kivo.threadNumber), c.workers) << c.kivo;
-    Lines printed = splitLines(checkOutput(dir.file("kivo.conf")));
+    // The check's standard output while it runs.
+    const std::string path = dir.file("out");
+    FileDescriptor out(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    FileDescriptor saved(::dup(STDOUT_FILENO));
+    ::dup2(out.get(), STDOUT_FILENO);
+    runSettingsCheck(dir.file("kivo.conf"));
+    ::dup2(saved.get(), STDOUT_FILENO);
+    Lines printed = splitLines(readFile(path));
     printed.resize(std::min(printed.size(), c.findings.size()));
     EXPECT_EQ(printed, c.findings) << c.kivo;
   }

@@ -35,10 +35,6 @@ void age(const std::string& path, int seconds) {
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
 }
 
-bool ends(std::future<void>& pause) {
-  return pause.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-}
-
 class SpoolIntakeTest : public ::testing::Test {
  protected:
   SpoolIntakeTest() {
@@ -90,7 +86,8 @@ TEST_F(SpoolIntakeTest, HoldsAtMostTheLimitAndTakesTheRestInNameOrder) {
   auto woken = std::async(std::launch::async, [&] { wakeup.pause(IntakeWakeup::kRoom, nullptr); });
   ledger.finish(taken[0].origin(), true);
   ledger.finish(taken[1].origin(), true);
-  ASSERT_TRUE(ends(woken)) << "room wakes the intake";
+  ASSERT_EQ(woken.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+      << "room wakes the intake";
   EXPECT_FALSE(fileExists(spool + "trap-0")) << "a done trap's file goes";
   EXPECT_TRUE(fileExists(spool + "trap-2")) << "a trap in hand keeps its file";
   EXPECT_EQ(intake.runPass(), SpoolIntake::kFull);
