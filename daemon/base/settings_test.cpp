@@ -18,18 +18,16 @@
 
 namespace kivo {
 
-namespace {
-
 using Lines = std::vector<std::string>;
 
-Settings settingsOf(const TempDir& dir, const std::string& text) {
+static Settings settingsOf(const TempDir& dir, const std::string& text) {
   writeFile(dir.file("kivo.conf"), text);
   iniConfig config(dir.file("kivo.conf"));
   return readSettings(config);
 }
 
 // The numbers and the spool directory, section by section.
-std::string numbersOf(const Settings& s) {
+static std::string numbersOf(const Settings& s) {
   const KivoSettings& k = s.kivo;
   return std::to_string(s.log.maxSize) + " " + std::to_string(s.log.logEnable) + " | " +
          k.spoolDirectory + " " + std::to_string(k.sleep) + " " +
@@ -126,7 +124,5 @@ TEST(Settings, FindingsTheStartWritesAndTheCheckPrints) {
     EXPECT_EQ(printed, c.findings) << c.kivo;
   }
 }
-
-}  // namespace
 
 }  // namespace kivo

@@ -7,11 +7,9 @@
 
 namespace kivo {
 
-namespace {
-
 // A row of service id on device with address, whose plug-in runs.
-TrapServiceRow row(int id, int device, const std::string& address, const std::string& oid,
-                   const std::string& alerting = "/bin/sh") {
+static TrapServiceRow row(int id, int device, const std::string& address, const std::string& oid,
+                          const std::string& alerting = "/bin/sh") {
   TrapServiceRow r;
   r.address = address;
   r.s.SetService_id(id);
@@ -56,7 +54,5 @@ TEST(ServiceCheck, AddressesProgramsAndServicesThatNeverRun) {
   EXPECT_EQ(distinctDevices(rows), 10u);
   EXPECT_EQ(distinctServices(rows), 11u);
 }
-
-}  // namespace
 
 }  // namespace kivo

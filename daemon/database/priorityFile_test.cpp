@@ -5,8 +5,6 @@
 
 namespace kivo {
 
-namespace {
-
 // Plug-in 10 has a priority, 11 none; 12 is no trap plug-in, 13 has no OID.
 const char* const kPlugins =
     "INSERT INTO kivo_plugins(plugin_id, plugin_path, plugin_type, plugin_trap_oid,"
@@ -38,7 +36,5 @@ TEST_F(PriorityFileTest, ThePriorityFileHasOneLinePerTrapPluginWithAnOid) {
   EXPECT_EQ(logged("POSTGRESQL EXECPETION", false), 1);
   trap_pqueue_file.clear();
 }
-
-}  // namespace
 
 }  // namespace kivo

@@ -5,9 +5,7 @@
 
 namespace kivo {
 
-namespace {
-
-service make(int id, const std::string& parameter) {
+static service make(int id, const std::string& parameter) {
   service s;
   s.SetService_id(id);
   s.Setname("s" + std::to_string(id));
@@ -26,7 +24,5 @@ TEST(ServicesReloaded, ServicesThatChangedOrWentAreNamed) {
   EXPECT_EQ(changedServices(before, after), (std::vector<int>{2, 3, 4}));
   EXPECT_TRUE(changedServices(before, before).empty());
 }
-
-}  // namespace
 
 }  // namespace kivo

@@ -8,9 +8,7 @@
 
 namespace kivo {
 
-namespace {
-
-bool ends(std::future<void>& pause) {
+static bool ends(std::future<void>& pause) {
   return pause.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
 }
 
@@ -31,7 +29,5 @@ TEST(IntakeWakeupThreadTest, AReasonStaysPendingUntilAPauseWaitsForItAndTheStopE
   EXPECT_TRUE(ends(timed));
   EXPECT_TRUE(ends(untimed));
 }
-
-}  // namespace
 
 }  // namespace kivo

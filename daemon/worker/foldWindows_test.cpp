@@ -5,24 +5,22 @@
 
 namespace kivo {
 
-namespace {
-
 using std::chrono::seconds;
 using Clock = FoldWindows::Clock;
 
-snmpTrap trap(const std::string& value, const std::string& stamp = "1") {
+static snmpTrap trap(const std::string& value, const std::string& stamp = "1") {
   snmpTrap t;
   t.readText("host\nUDP: [192.0.2.7]:161\n.1.3.6.1.2.1.1.3.0 " + stamp +
              "\n.1.3.6.1.6.3.1.1.4.1.0 .1.2.3\n.1.9 " + value + "\n.1.8 " + stamp + "\n");
   return t;
 }
 
-void ignore(const snmpTrap&) {}
+static void ignore(const snmpTrap&) {}
 
 // The decisions for values arriving a second apart: "run", "fold" or
 // "hold", with "+drop" when a held trap was dropped.
-std::vector<std::string> decide(FoldWindows& windows, const std::vector<std::string>& values,
-                                Clock::time_point t0) {
+static std::vector<std::string> decide(FoldWindows& windows, const std::vector<std::string>& values,
+                                       Clock::time_point t0) {
   static const char* const kNames[] = {"run", "fold", "hold"};
   std::vector<std::string> decisions;
   for (size_t i = 0; i < values.size(); ++i) {
@@ -71,7 +69,5 @@ TEST(FoldWindows, TheCloseRunsTheHeldTrapOpensTheNextWindowAndTellsTheFolds) {
   ASSERT_TRUE(late.runFirst) << "after the window's end its held A runs first";
   EXPECT_EQ(late.decision, FoldWindows::kFold) << "then this A repeats it";
 }
-
-}  // namespace
 
 }  // namespace kivo

@@ -12,8 +12,6 @@
 
 namespace kivo {
 
-namespace {
-
 const std::string kHeader = "host1\nUDP: [192.0.2.7]:161\n.1.3.6.1.6.3.1.1.4.1.0 .1.9\n";
 
 TEST(TrapLog, LineFormat) {
@@ -47,7 +45,5 @@ TEST(TrapLog, ALostDirectoryIsReportedAndRecovered) {
   flog_trap_receive.reset();
   EXPECT_EQ(readFile(logPath), "d#.1.9#host1#192.0.2.7\n");
 }
-
-}  // namespace
 
 }  // namespace kivo

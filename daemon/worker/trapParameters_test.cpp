@@ -8,9 +8,7 @@
 
 namespace kivo {
 
-namespace {
-
-service exampleService(const std::string& parameter = "") {
+static service exampleService(const std::string& parameter = "") {
   service s;
   s.SetService_id(17);
   s.Setname("link");
@@ -62,7 +60,5 @@ TEST(TrapParameters, ReplacedAndUnresolvedReferencesAreReportedAndValuesNotExpan
   EXPECT_EQ(buildParameters("-a $*", snmpTrap(), exampleService()), "-a ");
   EXPECT_EQ(output.text(), "");
 }
-
-}  // namespace
 
 }  // namespace kivo

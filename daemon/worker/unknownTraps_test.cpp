@@ -12,8 +12,6 @@
 
 namespace kivo {
 
-namespace {
-
 const std::string kHeader = "host1\nUDP: [192.0.2.7]:161\n.1.3.6.1.6.3.1.1.4.1.0 .1.9\n";
 
 TEST(UnknownTraps, LogAndCountFailuresAreToldOnceAndAMissingTableEndsTheCounts) {
@@ -62,7 +60,5 @@ TEST(UnknownTraps, AtMostTheCapOfPairsIsCountedBetweenTwoFlushes) {
   EXPECT_EQ(stored, cap);
   EXPECT_EQ(logMessages(output.text()).size(), 1u) << "the pair beyond the cap is told";
 }
-
-}  // namespace
 
 }  // namespace kivo
