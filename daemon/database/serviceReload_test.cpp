@@ -39,8 +39,11 @@ TEST(ServiceReloadThreadTest, RequestsBeforeTheStartMakeOneReloadAndThoseDuringI
   for (int i = 0; i < 3; ++i) reload.request();
   counted.open.set_value();
   ASSERT_TRUE(counted.waitStarted(2));
+  ASSERT_TRUE(waitFor([&] { return counted.ended.load() == 2; }));
+  reload.request();  // wakes the thread waiting idle
+  ASSERT_TRUE(counted.waitStarted(3));
   reload.finish();
-  EXPECT_EQ(counted.started.load() + counted.ended.load(), 4);
+  EXPECT_EQ(counted.started.load() + counted.ended.load(), 6);
 }
 
 TEST(ServiceReloadThreadTest, FinishWaitsForTheReloadUnderWayAndNothingRunsAfter) {
