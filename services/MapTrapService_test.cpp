@@ -37,8 +37,7 @@ TEST(MapTrapService, FirstServiceWithTheOidOfTheDeviceWinsAndReloadsExchangeTheW
     EXPECT_EQ(map.getServiceByPosition(key, position).Getname(), "") << key << position;
   EXPECT_FALSE(map.deleteTrapService("192.0.2.7", 99) || map.deleteTrapService("10.0.0.1", 12));
   EXPECT_TRUE(map.deleteTrapService("10.1.2.3", 3));
-  EXPECT_EQ(map.searchServiceByOID("10.1.2.3", ".1"), -1);
-  EXPECT_EQ(map.size(), 3u);
+  EXPECT_EQ(map.size(), 3u) << "one deleted";
   CapturedOutput output;
   map.show();
   EXPECT_EQ(output.text(),
