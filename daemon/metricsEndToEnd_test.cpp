@@ -1,7 +1,7 @@
-// The daemon binary seen from outside through its metrics: the file after a
-// handful of traps of every outcome, and the listener under a crowd of
-// connections that never send a whole request. Every interval and limit is
-// set small.
+// The daemon binary seen from outside through its metrics: the file after
+// traps that meet the limits of the settings, and the listener under a
+// crowd of connections that never send a whole request. Every interval and
+// limit is set small.
 #include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
@@ -37,50 +37,46 @@ int servedPort(DaemonHarness& h) {
   return port;
 }
 
-TEST(MetricsEndToEndThreadTest, TheFileCountsTheTrapsOfEveryOutcome) {
+// The limits reach the runs from the settings, and the file counts what
+// the parts of the daemon did; what each limit does and what each count
+// counts are shown by the programs' runner, the trap's handling and the
+// metrics themselves.
+TEST(MetricsEndToEndThreadTest, LimitsFromTheSettingsReachTheRunsAndTheFileCountsThem) {
   DaemonHarness h;
   const std::string metricsFile = h.dir.file("kivotrapd.prom");
-  h.set("KIVO", {{"metrics_file", metricsFile}, {"metrics_interval", "1"}, {"plugin_timeout", "1"}});
-  // Service 1 exits with the trap's first value and alerts on a critical
-  // result, not on a warning; service 2 sleeps beyond plugin_timeout and its alerting program
-  // for the unknown result cannot be started; .2 has no service.
+  h.set("KIVO", {{"metrics_file", metricsFile}, {"metrics_interval", "1"}, {"plugin_timeout", "1"},
+                 {"alerting_timeout", "1"}, {"plugin_output_max", "1000"}});
   h.addDevice(1, "127.0.0.1");
-  h.addService(1, 1, ".1.3.6.1.4.1.99.0.1", "/bin/sh", "-c \"exit $1\"");
-  h.addAlerting(1, "/bin/true", "$ERROR", false, false, true);
-  h.addService(2, 1, ".1.3.6.1.4.1.99.0.3", "/bin/sleep", "30");
-  h.addAlerting(2, "/nonexistent/alerting-program", "$ERROR", true, false, false);
-  h.start(1);
-  const std::pair<const char*, const char*> traps[] = {
-      {".1.3.6.1.4.1.99.0.1", "1"}, {".1.3.6.1.4.1.99.0.1", "2"}, {".1.3.6.1.4.1.99.0.2", "0"},
-      {".1.3.6.1.4.1.99.0.1", "7"}, {".1.3.6.1.4.1.99.0.3", "0"}};
-  for (int i = 0; i < 5; ++i) {
-    h.spool("trap-" + std::to_string(i),
-            DaemonHarness::trapText("127.0.0.1", traps[i].first,
-                                    {{".1.3.6.1.4.1.99.1", traps[i].second}}));
+  h.addService(1, 1, ".1.3.6.1.4.1.99.0.1", "/bin/sleep", "30");
+  h.addService(2, 1, ".1.3.6.1.4.1.99.0.2", DaemonHarness::testdata("print_bytes.sh"), "$1 $2");
+  h.addService(3, 1, ".1.3.6.1.4.1.99.0.3", "/usr/lib/nagios/plugins/check_dummy", "$1 $2");
+  h.addAlerting(3, "/bin/sh", "-c \"sleep 30\" $ERROR");
+  const std::pair<const char*, const char*> values[] = {{"0", "0"}, {"100000000", "2"}, {"2", "full"}};
+  for (int i = 0; i < 3; ++i) {
+    const std::string id = std::to_string(i + 1);
+    h.spool("trap-" + id, DaemonHarness::trapText("127.0.0.1", ".1.3.6.1.4.1.99.0." + id,
+                                                  {{".1.3.6.1.4.1.99.1", values[i].first},
+                                                   {".1.3.6.1.4.1.99.2", values[i].second}}));
   }
-  const std::map<std::string, double> expected = {
-      {"traps_taken_total", 5}, {"traps_done_total{outcome=\"run\"}", 3},
-      {"traps_done_total{outcome=\"no_service\"}", 1},
-      {"traps_done_total{outcome=\"plugin_failed\"}", 1}, {"plugin_exits_total{code=\"0\"}", 0},
-      {"plugin_exits_total{code=\"1\"}", 1}, {"plugin_exits_total{code=\"2\"}", 1},
-      {"plugin_exits_total{code=\"3\"}", 0}, {"plugin_exits_total{code=\"4\"}", 0},
-      {"plugin_timeouts_total", 1}, {"plugin_duration_seconds_count", 4},
-      {"alerts_total{result=\"ok\"}", 1}, {"alerts_total{result=\"failed\"}", 1},
-      {"spool_files", 0}, {"spool_oldest_file_timestamp_seconds", 0}, {"traps_in_memory", 0},
-      {"workers", 1}, {"workers_busy", 0}, {"database_up", 1}, {"services", 2},
-      {"build_info{version=\"1.0.0\"}", 1},
-  };
-  auto fileSamples = [&] { return parseMetricsText(readFile(metricsFile)); };
-  ASSERT_TRUE(waitFor([&] {
-    MetricSamples samples = fileSamples();
-    for (const auto& [name, value] : expected) {
-      auto found = samples.find("kivotrapd_" + name);
-      if (found == samples.end() || found->second != value) return false;
-    }
-    return true;
-  })) << readFile(metricsFile) << h.log();
+  h.start(1);
+  ASSERT_TRUE(h.waitForLog("ERR#alerting program of service service 3 timed out after 1 s: "))
+      << h.log();
   EXPECT_EQ(h.stop(), 0);
-  EXPECT_EQ(fileSamples()["kivotrapd_workers"], 0) << "the last file, after the workers";
+  EXPECT_EQ(h.rows("SELECT happen_message FROM kivo_error_happen ORDER BY happen_service_id"),
+            (std::vector<std::vector<std::string>>{{"plug-in timed out after 1 s"},
+                                                   {std::string(1000, 'x')},
+                                                   {"CRITICAL: full\n"}}));
+  // The last file, written after the workers ended.
+  const std::map<std::string, double> expected = {
+      {"traps_taken_total", 3}, {"traps_done_total{outcome=\"run\"}", 3},
+      {"plugin_exits_total{code=\"2\"}", 2},
+      {"plugin_timeouts_total", 1}, {"alerts_total{result=\"timed_out\"}", 1},
+      {"workers", 0}, {"database_up", 1}, {"services", 3},
+  };
+  MetricSamples samples = parseMetricsText(readFile(metricsFile));
+  for (const auto& [name, value] : expected) {
+    EXPECT_EQ(samples["kivotrapd_" + name], value) << name << "\n" << readFile(metricsFile);
+  }
 }
 
 // Far more connections than the listener has threads, each idle or stopped
