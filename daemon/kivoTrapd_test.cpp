@@ -1,8 +1,7 @@
 // The daemon binary's life: its start-up and stop lines, the failures that
 // end it at start-up, a spool directory removed or moved away and made
 // again, one it cannot remove from, SIGHUP, the traps that no
-// service takes, the objects the daemon adds to the database and the
-// services changed in it.
+// service takes and the objects the daemon adds to the database.
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -32,8 +31,7 @@ TEST(DaemonLifeTest, StartupLinesThenSigintStopsLeavingQueuedTrapsInTheSpool) {
   const std::string spool = h.config.spool;
   h.config.entries["KIVO"]["spool_directory"] = spool.substr(0, spool.size() - 1);
   for (const char* name : {"trap-1", "trap-2"}) h.spool(name, trapFrom(name));
-  h.launch(0);
-  ASSERT_TRUE(h.waitForLog("INFO#load Trap service ")) << h.log() << h.console();
+  h.start(0);
   h.daemon->signal(SIGINT);
   EXPECT_EQ(h.waitExit(), 0);
   std::vector<std::string> lines = h.config.messages();  // without the connection's trace lines
@@ -123,7 +121,9 @@ TEST(DaemonLifeTest, ASpoolDirectoryRemovedOrMovedAwayAndMadeAgainIsWatchedAndCl
   EXPECT_EQ(h.stop(), 0);
 }
 
-TEST(DaemonLifeTest, TrapsWithoutAServiceAreLoggedCountedByAddressAndOidAndListed) {
+// How they are counted and logged is the unit's; here the counts reach the
+// database at each flush and --unknown lists them, the newest first.
+TEST(DaemonLifeTest, TrapsWithoutAServiceAreLoggedCountedAndListed) {
   DaemonHarness h;
   auto trap = [](const char* address, const char* oid) {
     return DaemonHarness::trapText(address, oid, {}, "h");
@@ -133,30 +133,18 @@ TEST(DaemonLifeTest, TrapsWithoutAServiceAreLoggedCountedByAddressAndOidAndListe
   h.spool("t3", trap("192.0.2.8", kOid));
   h.set("KIVO", {{"unknown_flush", "1"}});
   h.start(1);
-  const std::string pairs =
-      "SELECT string_agg(unknown_address || ' ' || unknown_oid || ' ' || unknown_count, ', ' "
-      "ORDER BY unknown_address, unknown_oid) FROM kivo_trap_unknown";
-  const std::string first = std::string("192.0.2.7 ") + kOid + " 1, 192.0.2.7 " + kNewOid +
-                            " 1, 192.0.2.8 " + kOid + " 1";
-  ASSERT_TRUE(waitFor([&] { return h.value(pairs) == first; })) << h.log();
+  const std::string counted = "SELECT sum(unknown_count) FROM kivo_trap_unknown";
+  ASSERT_TRUE(waitFor([&] { return h.value(counted) == "3"; })) << h.log();
   // A later trap of a pair counted already adds to its row, at the stop.
   h.spool("t4", trap("192.0.2.7", kOid));
   ASSERT_TRUE(h.waitForLog("INFO#there isn't passive service", 4)) << h.log();
   EXPECT_EQ(h.stop(), 0);
-
-  std::vector<std::string> lines = splitLines(readFile(h.dir.file("trap_unknown.log")));
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_NE(lines[2].find(std::string("#192.0.2.8#h#") + kOid), std::string::npos) << lines[2];
+  EXPECT_EQ(DaemonHarness::lines(h.dir.file("trap_unknown.log")), 4u);
   std::string output;
   EXPECT_EQ(h.runCommand({"--unknown"}, &output), 0) << output;
-  lines = splitLines(output);
+  const std::vector<std::string> lines = splitLines(output);
   ASSERT_EQ(lines.size(), 5u) << output;
-  const std::vector<std::string> newestFirst = {std::string("192.0.2.7  ") + kOid,
-                                                std::string("192.0.2.8  ") + kOid,
-                                                std::string("192.0.2.7  ") + kNewOid};
-  for (size_t i = 0; i < newestFirst.size(); ++i) {
-    EXPECT_EQ(lines[i + 1].rfind(newestFirst[i], 0), 0u) << output;
-  }
+  EXPECT_EQ(lines[1].rfind(std::string("192.0.2.7  ") + kOid, 0), 0u) << output;
   EXPECT_EQ(lines[1].back(), '2') << output;
   EXPECT_EQ(lines[4], "kivoTrapD --unknown: 3 pairs, 4 traps");
 }
@@ -256,37 +244,6 @@ TEST(DaemonDatabaseTest, WithoutItsObjectsAndTheRightToMakeThemTheDaemonSaysSoAn
   EXPECT_EQ(h.count("INFO#database upgraded: added kivo_trap_done, kivo_alert_due, the "
                     "kivo_services_changed triggers"), 1) << h.log();
   EXPECT_EQ(h.stop(), 0);
-}
-
-TEST(DaemonDatabaseTest, ServicesChangedBySqlReachEveryDaemonAlsoAfterALostListener) {
-  DaemonHarness a, b;
-  const std::string echo = DaemonHarness::testdata("echo_arguments.sh");
-  a.addDevice(1, "192.0.2.7");
-  a.addService(1, 1, kOid, echo, "old");
-  b.set("POSTGRESQL", {{"PGSQL_db", a.database.name()}});
-  a.start(1);
-  b.start(1);
-  a.execute("UPDATE kivo_services SET service_parameter = 'new' WHERE service_id = 1;"
-            "UPDATE kivo_plugins SET plugin_priority = 1");
-  for (DaemonHarness* h : {&a, &b}) {
-    ASSERT_TRUE(h->waitForLog("INFO#services reloaded: 1 services", 1, std::chrono::seconds(3)))
-        << h->log();
-    // One host's spool file names are unique across its spools.
-    h->spool(h == &a ? "trap-a" : "trap-b", trapFrom("h"));
-    ASSERT_TRUE(h->waitForLog(kReturn)) << h->log();
-    EXPECT_EQ(h->count("EXEC#" + echo + " new"), 1) << h->log();
-    EXPECT_EQ(h->count("INFO#services reloaded: "), 1) << "a burst is one reload";
-  }
-  // Their listening connections end: back, they reload, since notices may
-  // have been missed.
-  a.execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
-            " WHERE query = 'LISTEN kivo_services_changed' AND datname = current_database()");
-  for (DaemonHarness* h : {&a, &b}) {
-    ASSERT_TRUE(h->waitForLog("INFO#services reloaded: ", 2)) << h->log();
-    EXPECT_EQ(h->count("INFO#service notices: listening again"), 1) << h->log();
-  }
-  EXPECT_EQ(a.stop(), 0);
-  EXPECT_EQ(b.stop(), 0);
 }
 
 }  // namespace

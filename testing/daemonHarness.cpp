@@ -20,9 +20,10 @@
 namespace kivo {
 
 DaemonProcess::DaemonProcess(const Options& options) {
-  // Everything the child needs is prepared before the fork.
-  std::vector<std::string> environment = options.environment;
-  environment.push_back("KIVO_CONF=" + options.configuration);
+  // Everything the child needs is prepared before the fork; reconnections
+  // are 200 ms apart at most.
+  std::vector<std::string> environment = {"KIVO_CONF=" + options.configuration,
+                                          "KIVO_TEST_RECONNECT_MAX_MS=200"};
   for (char** entry = environ; *entry != nullptr; ++entry) {
     if (std::string(*entry).rfind("KIVO_CONF=", 0) != 0) environment.push_back(*entry);
   }
@@ -116,16 +117,14 @@ void DaemonHarness::addService(int id, int device, const std::string& oid,
 }
 
 void DaemonHarness::addAlerting(int service, const std::string& program,
-                                const std::string& parameter, bool unknown, bool warning,
-                                bool critical) {
+                                const std::string& parameter) {
   const std::string key = std::to_string(service);
-  auto flag = [](bool on) { return on ? std::string("true") : std::string("false"); };
   execute("INSERT INTO kivo_program(program_id, program_path) VALUES (" + key + ", " +
           sqlQuoted(program) + ");"
           "INSERT INTO kivo_service_response_program(response_service_id, "
           "response_program_id, response_unknown, response_warning, response_critical, "
-          "response_parameter) VALUES (" + key + ", " + key + ", " + flag(unknown) + ", " +
-          flag(warning) + ", " + flag(critical) + ", " + sqlQuoted(parameter) + ")");
+          "response_parameter) VALUES (" + key + ", " + key + ", true, true, true, " +
+          sqlQuoted(parameter) + ")");
 }
 
 std::string DaemonHarness::trapText(const std::string& address, const std::string& oid,
@@ -147,7 +146,6 @@ void DaemonHarness::launch(int workers, DaemonProcess::Options options) {
     options.configuration = config.path;
   }
   options.consoleFile = dir.file("console");
-  options.environment.push_back("KIVO_TEST_RECONNECT_MAX_MS=200");
   daemon.reset();
   daemon.reset(new DaemonProcess(options));
 }

@@ -33,7 +33,6 @@ class DaemonProcess {
     std::string configuration;  // value of KIVO_CONF
     std::string consoleFile;    // receives the process's stdout and stderr
     uid_t user = 0;             // run as this user when the test runs as root
-    std::vector<std::string> environment;  // further NAME=value entries
     unsigned long fileLimit = 0;           // when not 0, the limit on open files
     std::vector<std::string> arguments;    // after the program's name
   };
@@ -72,12 +71,12 @@ class DaemonHarness {
   void execute(const std::string& sql) { rows(sql); }
   std::string value(const std::string& sql) { return rows(sql).at(0).at(0); }
 
-  // Seed rows. addService gives the service a trap plug-in of its own.
+  // Seed rows. addService gives the service a trap plug-in of its own,
+  // addAlerting an alerting program for each error state.
   void addDevice(int id, const std::string& address);
   void addService(int id, int device, const std::string& oid, const std::string& plugin,
                   const std::string& parameter);
-  void addAlerting(int service, const std::string& program, const std::string& parameter,
-                   bool unknown, bool warning, bool critical);
+  void addAlerting(int service, const std::string& program, const std::string& parameter);
 
   // The text of a spool trap file from the device at address.
   static std::string trapText(const std::string& address, const std::string& oid,
@@ -90,7 +89,7 @@ class DaemonHarness {
     for (const auto& value : values) config.entries[section][value.first] = value.second;
   }
   // Writes the settings (unless options name a file) and starts the daemon
-  // with that many workers, reconnecting every 200 ms at most.
+  // with that many workers.
   void launch(int workers, DaemonProcess::Options options = DaemonProcess::Options());
   // The same without the system log of an earlier run; fails the test
   // unless the daemon loads its services.
