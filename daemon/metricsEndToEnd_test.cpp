@@ -25,18 +25,6 @@ namespace {
 
 const char* const kServedPrefix = "INFO#metrics served on http://127.0.0.1:";
 
-// The listener's port, from the daemon's line; 0 when it never says.
-int servedPort(DaemonHarness& h) {
-  int port = 0;
-  waitFor([&] {
-    for (const std::string& line : h.config.messages()) {
-      if (line.rfind(kServedPrefix, 0) == 0) port = ::atoi(line.c_str() + strlen(kServedPrefix));
-    }
-    return port > 0;
-  });
-  return port;
-}
-
 // The limits reach the runs from the settings, and the file counts what
 // the parts of the daemon did; what each limit does and what each count
 // counts are shown by the programs' runner, the trap's handling and the
@@ -89,8 +77,11 @@ TEST(MetricsListenerTest, AnswersBesideHeldConnections) {
   DaemonHarness h;
   h.set("KIVO", {{"metrics_listen", "127.0.0.1:0"}});
   h.start(1);
-  int port = servedPort(h);
-  ASSERT_GT(port, 0) << h.log();
+  ASSERT_TRUE(h.waitForLog(kServedPrefix)) << h.log();
+  int port = 0;  // from the daemon's line
+  for (const std::string& line : h.config.messages()) {
+    if (line.rfind(kServedPrefix, 0) == 0) port = ::atoi(line.c_str() + strlen(kServedPrefix));
+  }
   sockaddr_in listener = {};
   listener.sin_family = AF_INET;
   listener.sin_port = htons(static_cast<uint16_t>(port));
