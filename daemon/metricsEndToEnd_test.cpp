@@ -1,7 +1,7 @@
-// The daemon binary seen from outside through its metrics: the file after
-// traps that meet the limits of the settings, and the listener under a
-// crowd of connections that never send a whole request. Every interval and
-// limit is set small.
+// The daemon binary seen from outside through its metrics: the file and
+// the listener, under a crowd of connections that never send a whole
+// request, after traps that meet the limits of the settings. Every interval
+// and limit is set small.
 #include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
@@ -28,11 +28,18 @@ const char* const kServedPrefix = "INFO#metrics served on http://127.0.0.1:";
 // The limits reach the runs from the settings, and the file counts what
 // the parts of the daemon did; what each limit does and what each count
 // counts are shown by the programs' runner, the trap's handling and the
-// metrics themselves.
-TEST(MetricsEndToEndThreadTest, LimitsFromTheSettingsReachTheRunsAndTheFileCountsThem) {
+// metrics themselves. Far more connections than the listener has threads,
+// each idle or stopped in the middle of its request line, are held while
+// one scrape comes.
+TEST(MetricsEndToEndThreadTest, LimitsReachTheRunsTheFileCountsThemAndTheListenerAnswers) {
+  const int kHeld = 500;
+  unsigned long fileLimit = 0;
+  ASSERT_EQ(raiseOpenFileLimit(&fileLimit), 0);
+  ASSERT_GT(fileLimit, kHeld + 100UL);
   DaemonHarness h;
   const std::string metricsFile = h.dir.file("kivotrapd.prom");
-  h.set("KIVO", {{"metrics_file", metricsFile}, {"metrics_interval", "1"}, {"plugin_timeout", "1"},
+  h.set("KIVO", {{"metrics_file", metricsFile}, {"metrics_interval", "1"},
+                 {"metrics_listen", "127.0.0.1:0"}, {"plugin_timeout", "1"},
                  {"alerting_timeout", "1"}, {"plugin_output_max", "1000"}});
   h.addDevice(1, "127.0.0.1");
   h.addService(1, 1, ".1.3.6.1.4.1.99.0.1", "/bin/sleep", "30");
@@ -49,34 +56,6 @@ TEST(MetricsEndToEndThreadTest, LimitsFromTheSettingsReachTheRunsAndTheFileCount
   h.start(1);
   ASSERT_TRUE(h.waitForLog("ERR#alerting program of service service 3 timed out after 1 s: "))
       << h.log();
-  EXPECT_EQ(h.stop(), 0);
-  EXPECT_EQ(h.rows("SELECT happen_message FROM kivo_error_happen ORDER BY happen_service_id"),
-            (std::vector<std::vector<std::string>>{{"plug-in timed out after 1 s"},
-                                                   {std::string(1000, 'x')},
-                                                   {"CRITICAL: full\n"}}));
-  // The last file, written after the workers ended.
-  const std::map<std::string, double> expected = {
-      {"traps_taken_total", 3}, {"traps_done_total{outcome=\"run\"}", 3},
-      {"plugin_exits_total{code=\"2\"}", 2},
-      {"plugin_timeouts_total", 1}, {"alerts_total{result=\"timed_out\"}", 1},
-      {"workers", 0}, {"database_up", 1}, {"services", 3},
-  };
-  MetricSamples samples = parseMetricsText(readFile(metricsFile));
-  for (const auto& [name, value] : expected) {
-    EXPECT_EQ(samples["kivotrapd_" + name], value) << name << "\n" << readFile(metricsFile);
-  }
-}
-
-// Far more connections than the listener has threads, each idle or stopped
-// in the middle of its request line, are held while one scrape comes.
-TEST(MetricsListenerTest, AnswersBesideHeldConnections) {
-  const int kHeld = 500;
-  unsigned long fileLimit = 0;
-  ASSERT_EQ(raiseOpenFileLimit(&fileLimit), 0);
-  ASSERT_GT(fileLimit, kHeld + 100UL);
-  DaemonHarness h;
-  h.set("KIVO", {{"metrics_listen", "127.0.0.1:0"}});
-  h.start(1);
   ASSERT_TRUE(h.waitForLog(kServedPrefix)) << h.log();
   int port = 0;  // from the daemon's line
   for (const std::string& line : h.config.messages()) {
@@ -102,8 +81,25 @@ TEST(MetricsListenerTest, AnswersBesideHeldConnections) {
   }
   // Answered within a second; the margin is for a loaded machine.
   MetricsRead served = fetchMetrics(metricsUrl("127.0.0.1", port), 2);
-  EXPECT_TRUE(served.ok) << served.error;
+  ASSERT_TRUE(served.ok) << served.error;
+  EXPECT_EQ(parseMetricsText(served.text)["kivotrapd_traps_taken_total"], 3) << served.text;
+  held.clear();
   EXPECT_EQ(h.stop(), 0);
+  EXPECT_EQ(h.rows("SELECT happen_message FROM kivo_error_happen ORDER BY happen_service_id"),
+            (std::vector<std::vector<std::string>>{{"plug-in timed out after 1 s"},
+                                                   {std::string(1000, 'x')},
+                                                   {"CRITICAL: full\n"}}));
+  // The last file, written after the workers ended.
+  const std::map<std::string, double> expected = {
+      {"traps_taken_total", 3}, {"traps_done_total{outcome=\"run\"}", 3},
+      {"plugin_exits_total{code=\"2\"}", 2},
+      {"plugin_timeouts_total", 1}, {"alerts_total{result=\"timed_out\"}", 1},
+      {"workers", 0}, {"database_up", 1}, {"services", 3},
+  };
+  MetricSamples samples = parseMetricsText(readFile(metricsFile));
+  for (const auto& [name, value] : expected) {
+    EXPECT_EQ(samples["kivotrapd_" + name], value) << name << "\n" << readFile(metricsFile);
+  }
 }
 
 }  // namespace
