@@ -33,8 +33,10 @@ class DatabaseOutageThreadTest : public ::testing::Test {
     services = n;
     h.addDevice(1, "127.0.0.1");
     for (int id = 1; id <= n; ++id) {
-      h.addService(id, 1, oid(id), "/usr/lib/nagios/plugins/check_dummy", "$1 \"$2\"");
-      h.addAlerting(id, DaemonHarness::testdata(program), (file.empty() ? alerts : file) + " $ERROR");
+      h.addService(id, 1, DaemonHarness::oid(id), "/usr/lib/nagios/plugins/check_dummy",
+                   "$1 \"$2\"");
+      h.addAlerting(id, DaemonHarness::testdata(program),
+                    (file.empty() ? alerts : file) + " $ERROR");
     }
     h.execute("CREATE TABLE state_log(stdout text);"
               "CREATE FUNCTION keep_state() RETURNS trigger LANGUAGE plpgsql AS"
@@ -43,7 +45,6 @@ class DatabaseOutageThreadTest : public ::testing::Test {
               "CREATE TRIGGER keep_state AFTER UPDATE ON kivo_services"
               "  FOR EACH ROW EXECUTE FUNCTION keep_state();");
   }
-  static std::string oid(int service) { return ".1.3.6.1.4.1.99.0." + std::to_string(service); }
 
   // Trap i goes to service 1 + i % services, warning or critical by turns
   // for each service, so that each one leaves a state, a record and an alert.
@@ -54,9 +55,8 @@ class DatabaseOutageThreadTest : public ::testing::Test {
   }
   void writeTrap(int i) {
     h.spool("trap-" + std::to_string(10000 + i),
-            DaemonHarness::trapText("127.0.0.1", oid(1 + i % services),
-                                    {{".1.3.6.1.4.1.99.1", std::to_string(stateOf(i))},
-                                     {".1.3.6.1.4.1.99.2", "\"trap " + std::to_string(i) + "\""}}));
+            DaemonHarness::serviceTrap(1 + i % services, std::to_string(stateOf(i)),
+                                       "trap " + std::to_string(i)));
   }
 
   // Waits for the n traps' records and alerts, then checks each trap's.

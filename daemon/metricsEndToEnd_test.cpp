@@ -42,16 +42,15 @@ TEST(MetricsEndToEndThreadTest, LimitsReachTheRunsTheFileCountsThemAndTheListene
                  {"metrics_listen", "127.0.0.1:0"}, {"plugin_timeout", "1"},
                  {"alerting_timeout", "1"}, {"plugin_output_max", "1000"}});
   h.addDevice(1, "127.0.0.1");
-  h.addService(1, 1, ".1.3.6.1.4.1.99.0.1", "/bin/sleep", "30");
-  h.addService(2, 1, ".1.3.6.1.4.1.99.0.2", DaemonHarness::testdata("print_bytes.sh"), "$1 $2");
-  h.addService(3, 1, ".1.3.6.1.4.1.99.0.3", "/usr/lib/nagios/plugins/check_dummy", "$1 $2");
+  h.addService(1, 1, DaemonHarness::oid(1), "/bin/sleep", "30");
+  h.addService(2, 1, DaemonHarness::oid(2), DaemonHarness::testdata("print_bytes.sh"), "$1 $2");
+  h.addService(3, 1, DaemonHarness::oid(3), "/usr/lib/nagios/plugins/check_dummy", "$1 $2");
   h.addAlerting(3, "/bin/sh", "-c \"sleep 30\" $ERROR");
-  const std::pair<const char*, const char*> values[] = {{"0", "0"}, {"100000000", "2"}, {"2", "full"}};
+  const std::pair<const char*, const char*> values[] = {
+      {"0", "0"}, {"100000000", "2"}, {"2", "full"}};
   for (int i = 0; i < 3; ++i) {
-    const std::string id = std::to_string(i + 1);
-    h.spool("trap-" + id, DaemonHarness::trapText("127.0.0.1", ".1.3.6.1.4.1.99.0." + id,
-                                                  {{".1.3.6.1.4.1.99.1", values[i].first},
-                                                   {".1.3.6.1.4.1.99.2", values[i].second}}));
+    h.spool("trap-" + std::to_string(i),
+            DaemonHarness::serviceTrap(i + 1, values[i].first, values[i].second));
   }
   h.start(1);
   ASSERT_TRUE(h.waitForLog("ERR#alerting program of service service 3 timed out after 1 s: "))

@@ -13,12 +13,6 @@ namespace {
 
 const std::string kPlugin = "/usr/lib/nagios/plugins/check_dummy";
 
-std::string trap(int service, const std::string& state, const std::string& text) {
-  return DaemonHarness::trapText("127.0.0.1", ".1.3.6.1.4.1.99.0." + std::to_string(service),
-                                 {{".1.3.6.1.4.1.99.1", state},
-                                  {".1.3.6.1.4.1.99.2", "\"" + text + "\""}});
-}
-
 // Traps of two services, critical and OK by turns, the criticals handed to
 // one daemon and the OKs to the other, so that neither ever saw the state it
 // acts on; each trap waits for the one before it to be stored, so the order
@@ -29,7 +23,7 @@ TEST(SeveralHostsTest, EveryCriticalOpensOneRecordEveryOkClosesItAndSqlChangesRe
   const std::string alerts = a.dir.file("alerts");
   a.addDevice(1, "127.0.0.1");
   for (int id : {1, 2}) {
-    a.addService(id, 1, ".1.3.6.1.4.1.99.0." + std::to_string(id), kPlugin, "$1 \"$2\"");
+    a.addService(id, 1, DaemonHarness::oid(id), kPlugin, "$1 \"$2\"");
     a.addAlerting(id, DaemonHarness::testdata("append_arguments.sh"), alerts + " $ERROR");
   }
   a.start(2);
@@ -39,7 +33,8 @@ TEST(SeveralHostsTest, EveryCriticalOpensOneRecordEveryOkClosesItAndSqlChangesRe
     const int service = 1 + i % 2, step = i / 2;
     DaemonHarness& host = step % 2 == 0 ? a : b;
     host.spool("trap-" + std::to_string(i),
-               trap(service, step % 2 == 0 ? "2" : "0", "trap " + std::to_string(i)));
+               DaemonHarness::serviceTrap(service, step % 2 == 0 ? "2" : "0",
+                                          "trap " + std::to_string(i)));
     const std::string stored = "SELECT count(*) FROM kivo_services WHERE service_last_stdout LIKE "
                                "'%: trap " + std::to_string(i) + "%'";
     ASSERT_TRUE(waitFor([&] { return a.value(stored) == "1"; })) << a.log() << b.log();
@@ -66,7 +61,7 @@ TEST(SeveralHostsTest, EveryCriticalOpensOneRecordEveryOkClosesItAndSqlChangesRe
   for (DaemonHarness* h : {&a, &b}) {
     ASSERT_TRUE(h->waitForLog("INFO#services reloaded: 2 services", 1, std::chrono::seconds(3)))
         << h->log();
-    h->spool(h == &a ? "trap-a" : "trap-b", trap(1, "0", "after"));
+    h->spool(h == &a ? "trap-a" : "trap-b", DaemonHarness::serviceTrap(1, "0", "after"));
     ASSERT_TRUE(h->waitForLog("EXEC#" + kPlugin + " 0 changed")) << h->log();
     EXPECT_EQ(h->count("INFO#services reloaded: "), 1) << "a burst is one reload";
   }

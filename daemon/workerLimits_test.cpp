@@ -7,14 +7,6 @@ namespace kivo {
 
 namespace {
 
-std::string oid(int service) { return ".1.3.6.1.4.1.99.0." + std::to_string(service); }
-
-std::string trapFor(int service, const std::string& first, const std::string& second) {
-  return DaemonHarness::trapText("127.0.0.1", oid(service),
-                                 {{".1.3.6.1.4.1.99.1", "\"" + first + "\""},
-                                  {".1.3.6.1.4.1.99.2", "\"" + second + "\""}});
-}
-
 TEST(WorkerLimitsThreadTest, WorkersShortOfDescriptorsLoseNoTrap) {
   DaemonHarness h;
   const std::string records = h.dir.file("records");
@@ -22,10 +14,12 @@ TEST(WorkerLimitsThreadTest, WorkersShortOfDescriptorsLoseNoTrap) {
   const int kServices = 32, kTraps = 100;
   h.addDevice(1, "127.0.0.1");
   for (int id = 1; id <= kServices; ++id) {
-    h.addService(id, 1, oid(id), DaemonHarness::testdata("slow_record.sh"), records + " $1");
+    h.addService(id, 1, DaemonHarness::oid(id), DaemonHarness::testdata("slow_record.sh"),
+                 records + " $1");
   }
   for (int i = 0; i < kTraps; ++i) {
-    h.spool("trap-" + std::to_string(10000 + i), trapFor(1 + i % kServices, std::to_string(i), ""));
+    h.spool("trap-" + std::to_string(10000 + i),
+            DaemonHarness::serviceTrap(1 + i % kServices, std::to_string(i), ""));
   }
   DaemonProcess::Options options;
   options.fileLimit = 64;  // far too few for 32 workers each running a plug-in
