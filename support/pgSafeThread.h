@@ -145,7 +145,9 @@ class pgSafeThread {
   // run again, waited for and interrupted together, as one statement named
   // in the log by the steps' names, comma-separated ("\"BEGIN\", Name"), is
   // (see Transactions below): a pipeline that begins a transaction runs
-  // whole again after a lost connection.
+  // whole again after a lost connection. Outside a transaction the steps
+  // before a failed one have run, and run again with it: such steps must be
+  // ones that may run twice.
   std::vector<kivo::PgResult> executePipeline(const std::vector<PipelineStep>& steps);
   // For a step's result that failed, the status line and the
   // PostgresqlException that executePrepareRequest or executeParamRequest
