@@ -120,6 +120,8 @@ TEST_F(PgSafeThreadTest, EntryPointsReturnRowsAndTraceTheirParameters) {
             "\t[PG EXEC PREPARERESQUEST] nbr param: 1\n\t[PG EXEC PREPARERESQUEST] param 0 : \n"
             "\t[PG EXEC PREPARERESQUEST] request name : constant\n"
             "\t[PG EXEC PREPARERESQUEST] nbr param: 0\n");
+  PgResult(db.executeRequest("SET client_encoding TO 'LATIN1'"));
+  EXPECT_EQ(db.getClientEncoding(), "LATIN1") << "the connection's, not the one it began with";
   output.clear();
   connection.reset();
   EXPECT_EQ(output.text(), "\t[PG DESCONSTRUCT]fin de connexion\n");

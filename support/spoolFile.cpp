@@ -28,10 +28,9 @@ std::string directoryOf(const std::string& path) {
   throw FileException("can't write spool file " + path + ": " + errnoText(error));
 }
 
-// Some file systems have no unnamed files; then the content goes to a hidden
-// temporary file beside the directory (not inside it, where the intake would
-// list it) and is hard-linked in.
-bool publishThroughTemporary(const std::string& path, const std::string& content) {
+}  // namespace
+
+bool publishFileThroughTemporary(const std::string& path, const std::string& content) {
   std::string directory = directoryOf(path);
   std::string pattern = directoryOf(directory) + "/.kivo-spool-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
@@ -49,14 +48,12 @@ bool publishThroughTemporary(const std::string& path, const std::string& content
   return true;
 }
 
-}  // namespace
-
 bool publishFile(const std::string& path, const std::string& content) {
   std::string directory = directoryOf(path);
   FileDescriptor file(::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, kSpoolMode));
   if (!file.valid()) {
     if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) {
-      return publishThroughTemporary(path, content);
+      return publishFileThroughTemporary(path, content);
     }
     fail(path, errno);
   }
@@ -66,7 +63,7 @@ bool publishFile(const std::string& path, const std::string& content) {
   if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
     if (errno == EEXIST) return false;
     if (errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0) {
-      return publishThroughTemporary(path, content);
+      return publishFileThroughTemporary(path, content);
     }
     fail(path, errno);
   }

@@ -18,6 +18,11 @@ namespace kivo {
 // No temporary file is left behind in any case.
 bool publishFile(const std::string& path, const std::string& content);
 
+// publishFile for file systems without unnamed files, which it falls back
+// on: the content goes to a hidden temporary file beside the directory
+// (where the intake does not list it), which is linked in and removed.
+bool publishFileThroughTemporary(const std::string& path, const std::string& content);
+
 }  // namespace kivo
 
 #endif
