@@ -1,5 +1,6 @@
-// The database block of the daemon's start-up: connection, the journal's
-// prepared statements and the error kinds. Runs once, on the main thread,
+// The database block of the daemon's start-up: connection, the schema's
+// missing objects, the journal's and the trap's prepared statements, the
+// pool and the error kinds. Runs once, on the main thread,
 // before any worker exists.
 #ifndef KIVO_DAEMON_DATABASE_DATABASESTARTUP_H
 #define KIVO_DAEMON_DATABASE_DATABASESTARTUP_H

@@ -36,7 +36,6 @@ service::AlertingEnd DaemonActions::runAlerting(service& s, double errorId) {
   return end;
 }
 
-
 void DaemonActions::acknowledge(const service& s, int previous) { AcquitteError(s, previous); }
 
 bool DaemonActions::openRecord(const service& s, int code) { return insertErrorRecord(s, code); }
@@ -50,7 +49,6 @@ std::shared_ptr<void> DaemonActions::holdDatabase() {
 
 namespace {
 
-// text as an SQL literal; the server's standard_conforming_strings is on.
 // The lock of a trap's transaction, with and without its identity.
 const char* const kLock = "LockService";
 const char* const kLockOnce = "LockServiceOnce";
