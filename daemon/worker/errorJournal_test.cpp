@@ -147,6 +147,12 @@ TEST_F(JournalTest, FailuresAreReportedAndLeaveTheRowAndTheRecordAsTheyWere) {
   EXPECT_EQ(database.value("SELECT service_previous_state || ' ' || service_last_stdout"
                            " FROM kivo_services WHERE service_id=12"),
             "1 first");
+  EXPECT_FALSE(storeRun(ran(2, "refused")));
+  EXPECT_TRUE(storeRun(ran(1, "first")));
+  EXPECT_EQ(logged("INFO#database statement UpdateState failed 1 more times with the same error "
+                   "(23514), then succeeded"),
+            1)
+      << output.text();
   openRecord(8);
   EXPECT_EQ(getHappenError(ran(2, "")), 8.0);
   database.execute("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS"
