@@ -22,7 +22,6 @@ TEST(ServicesReloaded, ServicesThatChangedOrWentAreNamed) {
                                     {"192.0.2.9", {make(4, "$1")}}};
   // 1 is as it was; 2 has another template, 3 went, 4 moved to another address.
   EXPECT_EQ(changedServices(before, after), (std::vector<int>{2, 3, 4}));
-  EXPECT_TRUE(changedServices(before, before).empty());
 }
 
 }  // namespace kivo
