@@ -1,4 +1,3 @@
-// The command line's action, its arguments and bad usage.
 #include "daemon/commandLine.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,3 @@
-// The reload thread: when it runs the reload it is asked for, and when not.
 #include "daemon/database/serviceReload.h"
 
 #include <gtest/gtest.h>

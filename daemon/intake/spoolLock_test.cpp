@@ -1,4 +1,3 @@
-// The claim on a spool directory.
 #include "daemon/intake/spoolLock.h"
 
 #include <gtest/gtest.h>
