@@ -31,7 +31,7 @@ using Steps = std::vector<std::string>;
 // "Plug-ins" that exit with their trap's first value and print it (2 for a
 // word), and a journal of what the handler asked for. Some words fail: a
 // plug-in "broken" or "stopped", "short" ones twice short of resources, the
-// store of "down", "boom" and "refused", the record of "norecord", its
+// store of "boom" and "refused", the record of "norecord", its
 // lookup for "nolookup", the alert of "halt".
 class FakeActions : public TrapActions {
  public:
@@ -55,7 +55,6 @@ class FakeActions : public TrapActions {
   Begun beginTrap(const service& s, const std::string& file) override {
     if (!storedFiles.insert(file).second) return Begun{true, 0, false};
     current = file;
-    if (s.GetStdout() == "down") throw DatabaseUnavailableException("down");
     if (s.GetStdout() == "boom") throw std::runtime_error("boom");
     if (s.GetStdout() == "refused") throw PostgresqlException("refused");
     if (s.GetStdout() == "retry" && shortages++ == 0) throw TransactionInterrupted("lost");
@@ -183,7 +182,6 @@ TEST_F(TrapHandlerTest, FailuresAreToldAndOnlyTheStopOrAnOutageKeepsTheTrap) {
       {"short", all, "EXEC#RETURN exec 2", "run", false},
       {"shortstop", {}, "ERR#the plug-in of service power not started: the daemon is stopping",
        "", true},
-      {"down", {"run 2"}, "ERR#trap from 192.0.2.7 left for the next start: down", "", true},
       {"boom", {"run 2"}, "ERR#trap from 192.0.2.7 failed: boom", "", false},
       {"refused", {"run 2", "rollback"}, "ERR#trap from 192.0.2.7 failed: refused", "", false},
       {"retry", {"run 2", "rollback", "store 2", "record 1 for 2", "alert 1"},
