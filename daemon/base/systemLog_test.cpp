@@ -56,4 +56,13 @@ TEST(SystemLog, ReopenTakesTheFileAtThePathUnderTheSameDescriptorOrKeepsTheOld) 
   EXPECT_EQ(readFile(dir.file("moved.log")), "after\nstill written\n");
 }
 
+// --check, --replay and --unknown print their own output: the log lines go nowhere meanwhile.
+TEST(SystemLog, DiscardedWhileTheHolderLivesThenBackOnDescriptorOne) {
+  {
+    DiscardedStandardOutput quiet;
+    EXPECT_NE(standardOutputDescriptor(), STDOUT_FILENO);
+  }
+  EXPECT_EQ(standardOutputDescriptor(), STDOUT_FILENO);
+}
+
 }  // namespace kivo

@@ -8,10 +8,7 @@ namespace kivo {
 static service make(int id, const std::string& parameter) {
   service s;
   s.SetService_id(id);
-  s.Setname("s" + std::to_string(id));
-  s.Setpath("/p");
   s.Setparameter(parameter);
-  s.SetOID(".1.2");
   return s;
 }
 

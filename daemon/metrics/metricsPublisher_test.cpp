@@ -64,14 +64,15 @@ TEST_F(MetricsPublisherThreadTest, TheFirstFileHasTheFirstProbesCounts) {
   EXPECT_EQ(fileSample("kivotrapd_informs_dropped_total"), 7);
 }
 
-// What the listener serves, and its line, are shown by the binary's metrics test.
-TEST_F(MetricsPublisherThreadTest, ATakenPortCostsALineAndNoListener) {
+// What the listener serves is shown by the binary's metrics test.
+TEST_F(MetricsPublisherThreadTest, TheListenerTellsItsAddressAndATakenPortCostsALine) {
   settings.listen = "127.0.0.1:0";
   MetricsPublisher publisher;
   publisher.start(settings, kNoServer, metrics);
   const int port = publisher.listeningPort();
   ASSERT_GT(port, 0);
   const std::string address = "127.0.0.1:" + std::to_string(port);
+  EXPECT_EQ(count("INFO#metrics served on http://" + address + "/metrics"), 1);
   MetricsPublisher busy;  // the port is taken: one line, and no listener
   MetricsSettings taken = settings;
   taken.listen = address;

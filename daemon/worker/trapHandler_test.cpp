@@ -32,7 +32,7 @@ using Steps = std::vector<std::string>;
 // word), and a journal of what the handler asked for. Some words fail: a
 // plug-in "broken" or "stopped", "short" ones twice short of resources, the
 // store of "boom" and "refused", the record of "norecord", its
-// lookup for "nolookup", the alert of "halt".
+// lookup for "nolookup", the alert of "slow" and "halt".
 class FakeActions : public TrapActions {
  public:
   int runPlugin(service& s) override {
@@ -48,7 +48,7 @@ class FakeActions : public TrapActions {
   service::AlertingEnd runAlerting(service& s, double errorId) override {
     steps.push_back("alert " + std::to_string(static_cast<int>(errorId)));
     if (s.GetStdout() == "halt") throw StopException("alert stopped");
-    return service::kAlertingEnded;
+    return s.GetStdout() == "slow" ? service::kAlertingTimedOut : service::kAlertingEnded;
   }
   // The service's row, locked: its state, and the traps stored before;
   // then the run stored into it.
@@ -188,6 +188,8 @@ TEST_F(TrapHandlerTest, FailuresAreToldAndOnlyTheStopOrAnOutageKeepsTheTrap) {
        "ERR#trap from 192.0.2.7: its transaction runs again: lost", "run", false},
       {"again", {"run 2", "rollback"}, "INFO#trap trap-N was stored before: not stored again",
        "", false},
+      {"slow", all, "ERR#alerting program of service power timed out after 30 s: /alert", "run",
+       false},
       {"halt", all, "ERR#alert stopped", "run", true},
       {"norecord", {"run 2", "store 2"},
        "ERR#alerting program of service power not run: its error record could not be written",

@@ -11,9 +11,6 @@ static service exampleService(const std::string& parameter = "") {
   service s;
   s.SetService_id(17);
   s.Setname("link");
-  s.SetDevice_id(3);
-  s.Setpath("/plugins/check disk");
-  s.SetOID(".1.9");
   s.Setparameter(parameter);
   return s;
 }
