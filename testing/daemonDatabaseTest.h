@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "daemon/base/daemonGlobals.h"
 #include "support/pgSafeThread.h"
