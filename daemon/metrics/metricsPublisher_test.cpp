@@ -27,8 +27,7 @@ class MetricsPublisherThreadTest : public ::testing::Test {
     return static_cast<int>(std::count(lines.begin(), lines.end(), message));
   }
   double fileSample(const std::string& key) const {
-    MetricSamples samples = parseMetricsText(readFile(settings.file));
-    return samples.count(key) != 0 ? samples[key] : -1;
+    return parseMetricsText(readFile(settings.file))[key];
   }
 
   CapturedOutput output;
