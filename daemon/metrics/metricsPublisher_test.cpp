@@ -52,28 +52,23 @@ TEST_F(MetricsPublisherThreadTest, TheFileIsWrittenEveryIntervalAndFailuresCostA
   EXPECT_EQ(count("INFO#metrics file " + settings.file + " written every 0 s"), 1);
 }
 
-// The first file, written at the start, already has the dropped INFORM count.
-TEST_F(MetricsPublisherThreadTest, TheFirstFileHasTheFirstProbesCounts) {
+// The first file, written at the start, already has the dropped INFORM
+// count. What the listener serves is shown by the binary's metrics test.
+TEST_F(MetricsPublisherThreadTest, TheStartWritesTheProbesCountsAndTellsTheListenerOrItsTakenPort) {
   settings.file = dir.file("kivotrapd.prom");
   settings.informsDroppedFile = dir.file("informs-dropped");
   settings.interval = std::chrono::hours(1);
+  settings.listen = "127.0.0.1:0";
   writeFile(settings.informsDroppedFile, "7\n");
   MetricsPublisher publisher;
   publisher.start(settings, kNoServer, metrics);
   EXPECT_EQ(fileSample("kivotrapd_informs_dropped_total"), 7);
-}
-
-// What the listener serves is shown by the binary's metrics test.
-TEST_F(MetricsPublisherThreadTest, TheListenerTellsItsAddressAndATakenPortCostsALine) {
-  settings.listen = "127.0.0.1:0";
-  MetricsPublisher publisher;
-  publisher.start(settings, kNoServer, metrics);
   const int port = publisher.listeningPort();
   ASSERT_GT(port, 0);
   const std::string address = "127.0.0.1:" + std::to_string(port);
   EXPECT_EQ(count("INFO#metrics served on http://" + address + "/metrics"), 1);
   MetricsPublisher busy;  // the port is taken: one line, and no listener
-  MetricsSettings taken = settings;
+  MetricsSettings taken;
   taken.listen = address;
   output.clear();
   busy.start(taken, kNoServer, metrics);
