@@ -1,4 +1,3 @@
-// The command line's action, its arguments and bad usage.
 #include "daemon/commandLine.h"
 
 #include <gtest/gtest.h>
@@ -15,8 +14,6 @@ TEST(CommandLine, ActionsTheirArgumentsAndBadUsage) {
   } cases[] = {
       {{}, A::kRunDaemon, "", false},          {{"--check"}, A::kCheck, "", false},
       {{"--version"}, A::kVersion, "", false}, {{"--help"}, A::kHelp, "", false},
-      {{"--unknown"}, A::kUnknown, "", false},
-      {{"--replay", "trap-1"}, A::kReplay, "trap-1", false},
       {{"--run", "--replay", "/a b"}, A::kReplay, "/a b", true},
       {{"start"}, A::kBadUsage, "unexpected argument start", false},
       {{"--check", "--version"}, A::kBadUsage, "unexpected argument --version", false},

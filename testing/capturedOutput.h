@@ -22,8 +22,6 @@ class CapturedOutput {
     redirectStandardOutput(file_.get());
   }
   ~CapturedOutput() { redirectStandardOutput(-1); }
-  CapturedOutput(const CapturedOutput&) = delete;
-  CapturedOutput& operator=(const CapturedOutput&) = delete;
 
   std::string text() const { return readFile(path_); }
   // Forgets what was written so far.

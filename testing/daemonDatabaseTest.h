@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "daemon/base/daemonGlobals.h"
 #include "support/pgSafeThread.h"
@@ -31,20 +30,13 @@ class DaemonDatabaseTest : public ::testing::Test {
     map_service_trap.clear();
   }
 
-  // Every line written so far, system log lines without their timestamp.
-  std::vector<std::string> lines() const { return logMessages(output.text()); }
-  // The system log lines of level ERR.
-  std::vector<std::string> errors() const {
-    std::vector<std::string> kept;
-    for (const std::string& line : lines()) {
-      if (line.rfind("ERR#", 0) == 0) kept.push_back(line);
-    }
-    return kept;
-  }
-  // How many lines start with text, or are it when whole.
+  // How many lines written so far (system log lines without their
+  // timestamp) start with text, or are it when whole.
   int logged(const std::string& text, bool whole = true) const {
     int n = 0;
-    for (const std::string& line : lines()) n += whole ? line == text : line.rfind(text, 0) == 0;
+    for (const std::string& line : logMessages(output.text())) {
+      n += whole ? line == text : line.rfind(text, 0) == 0;
+    }
     return n;
   }
 

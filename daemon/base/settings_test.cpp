@@ -37,8 +37,7 @@ static std::string numbersOf(const Settings& s) {
          std::to_string(k.run.pluginOutputMax) + " " + std::to_string(k.run.stopGrace) + " | " +
          std::to_string(k.fold.windowSeconds) + " " + std::to_string(k.fold.ignoredOids.size()) +
          " " + std::to_string(k.metrics.interval.count()) + " " + k.metrics.informsDroppedFile +
-         " | " +
-         std::to_string(s.database.slowStatementSeconds) + " " +
+         " | " + std::to_string(s.database.slowStatementSeconds) + " " +
          std::to_string(s.database.connections);
 }
 
@@ -80,8 +79,6 @@ TEST(Settings, DefaultsOddValuesAndValuesThatAreNoNumbers) {
   EXPECT_EQ(s.database.connectionString(),
             "host=db1 port=55x dbname=mon user=kv sslmode=require connect_timeout=5 "
             "password=two words");
-  EXPECT_TRUE(s.kivo.spoolDirectory.empty() && !s.kivo.spoolSlashAdded);
-  EXPECT_TRUE(settingsOf(dir, "[KIVO]\nspool_directory=/s\n").kivo.spoolSlashAdded);
 }
 
 // The start-up writes each finding's text as an ERR line; the check prints
@@ -94,8 +91,6 @@ TEST(Settings, FindingsTheStartWritesAndTheCheckPrints) {
     Lines findings;
   } cases[] = {
       {"thread_number=256\nplugin_timeout=1\n", 256, {}},
-      {"thread_number=0\n", 0,
-       {"error: thread_number 0: no worker thread starts, no trap will be handled"}},
       {"thread_number=257\n", 256,
        {"warning: thread_number 257 is above 256: 256 worker threads start"}},
       {"thread_number=1s\nplugin_timeout=0\nalerting_timeout=0\n", 1,

@@ -1,5 +1,3 @@
-// The system log: the previous run's file kept at open, and reopening at
-// the same path after a move, a rotation by copy, or a vanished directory.
 #include "daemon/base/systemLog.h"
 
 #include <errno.h>

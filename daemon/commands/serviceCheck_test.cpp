@@ -1,4 +1,3 @@
-// The check's decisions on the services' rows.
 #include "daemon/commands/serviceCheck.h"
 
 #include <gtest/gtest.h>

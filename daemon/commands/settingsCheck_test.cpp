@@ -1,5 +1,3 @@
-// The check's decisions on files and directories, its summary and its
-// database line.
 #include "daemon/commands/settingsCheck.h"
 
 #include <sys/stat.h>

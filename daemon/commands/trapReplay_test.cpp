@@ -1,4 +1,3 @@
-// The dry run's view of a trap.
 #include "daemon/commands/trapReplay.h"
 
 #include <gtest/gtest.h>

@@ -31,34 +31,32 @@ const char* const kRows =
     "  (101, 20, false, true, false, '-i $ERROR -x'), (102, 20, true, false, true, 'x'),"
     "  (102, 21, false, false, true, '$ERROR');";
 
-class ServiceLoaderTest : public DaemonDatabaseTest {
- protected:
-  // The service id, path, parameters, alerting program, its flags and arguments.
-  static std::string shown(const service& s) {
+// The services under key: each one's id, path, parameters, alerting
+// program, its flags and arguments.
+std::vector<std::string> loaded(const std::string& key) {
+  std::vector<std::string> services;
+  for (int i = 0; map_service_trap.getServiceByPosition(key, i).GetService_id() != 0; ++i) {
+    const service& s = map_service_trap.getServiceByPosition(key, i);
     std::string text = std::to_string(s.GetService_id()) + " " + s.Getname() + " " +
                        s.Getpath() + " " + std::to_string(s.GetDevice_id()) + " " + s.GetOID() +
                        " [" + s.Getparameter() + "] " + s.GetAlertingSoftware() +
                        (s.GetAlertingUnknown() ? " u" : "") + (s.GetAlertingWarning() ? " w" : "") +
                        (s.GetAlertingCritical() ? " c" : "");
     for (const std::string& argument : s.getVectorAlertingParam()) text += " <" + argument + ">";
-    return text;
+    services.push_back(text);
   }
-  std::vector<std::string> loaded(const std::string& key) {
-    std::vector<std::string> services;
-    for (int i = 0; map_service_trap.getServiceByPosition(key, i).GetService_id() != 0; ++i) {
-      services.push_back(shown(map_service_trap.getServiceByPosition(key, i)));
-    }
-    return services;
-  }
-};
+  return services;
+}
+
+using ServiceLoaderTest = DaemonDatabaseTest;
 
 TEST_F(ServiceLoaderTest, OneServicePerAlertingProgramUnderItsDevicesAddress) {
   database.execute(kRows);
   ServiceStates states;
   Metrics metrics;
   ASSERT_TRUE(reloadServices(states, nullptr, metrics));
-  EXPECT_EQ(map_service_trap.size(), 5u) << "never the active plug-in's service";
-  EXPECT_EQ(parseMetricsText(metrics.text())["kivotrapd_services"], 5) << "the reload's gauge";
+  EXPECT_EQ(parseMetricsText(metrics.text())["kivotrapd_services"], 5)
+      << "the reload's gauge: never the active plug-in's service";
   EXPECT_EQ(logged("INFO#services reloaded: 4 services"), 1) << output.text();
   map_service_trap.clear();
   LoadTrapService(trapServiceQuery() + " ORDER BY service_id, program_path");

@@ -1,4 +1,3 @@
-// The reload thread: when it runs the reload it is asked for, and when not.
 #include "daemon/database/serviceReload.h"
 
 #include <gtest/gtest.h>
@@ -12,14 +11,9 @@ namespace kivo {
 
 namespace {
 
-// A reload that counts its runs and waits at the gate until the test opens it.
-class CountedReload {
- public:
-  void operator()() {
-    ++started;
-    gate.wait();
-    ++ended;
-  }
+// The thread's reload counts its runs and waits at the gate until the test opens it.
+class ServiceReloadThreadTest : public ::testing::Test {
+ protected:
   bool waitStarted(int n) const {
     return waitFor([&] { return started.load() >= n; }, std::chrono::seconds(10));
   }
@@ -27,41 +21,42 @@ class CountedReload {
   std::promise<void> open;
   std::shared_future<void> gate = open.get_future().share();
   std::atomic<int> started{0}, ended{0};
+  ServiceReload reload{[this] {
+    ++started;
+    gate.wait();
+    ++ended;
+  }};
 };
 
-TEST(ServiceReloadThreadTest, RequestsBeforeTheStartMakeOneReloadAndThoseDuringItOneMore) {
-  CountedReload counted;
-  ServiceReload reload([&] { counted(); });
+TEST_F(ServiceReloadThreadTest, RequestsBeforeTheStartMakeOneReloadAndThoseDuringItOneMore) {
   reload.request();
   reload.request();
   reload.start();
-  ASSERT_TRUE(counted.waitStarted(1));
+  ASSERT_TRUE(waitStarted(1));
   for (int i = 0; i < 3; ++i) reload.request();
-  counted.open.set_value();
-  ASSERT_TRUE(counted.waitStarted(2));
-  ASSERT_TRUE(waitFor([&] { return counted.ended.load() == 2; }));
+  open.set_value();
+  ASSERT_TRUE(waitStarted(2));
+  ASSERT_TRUE(waitFor([&] { return ended.load() == 2; }));
   reload.request();  // wakes the thread waiting idle
-  ASSERT_TRUE(counted.waitStarted(3));
+  ASSERT_TRUE(waitStarted(3));
   reload.finish();
-  EXPECT_EQ(counted.started.load() + counted.ended.load(), 6);
+  EXPECT_EQ(started.load() + ended.load(), 6);
 }
 
-TEST(ServiceReloadThreadTest, FinishWaitsForTheReloadUnderWayAndNothingRunsAfter) {
-  CountedReload counted;
-  ServiceReload reload([&] { counted(); });
+TEST_F(ServiceReloadThreadTest, FinishWaitsForTheReloadUnderWayAndNothingRunsAfter) {
   reload.start();
   reload.request();
-  ASSERT_TRUE(counted.waitStarted(1));
+  ASSERT_TRUE(waitStarted(1));
   auto finished = std::async(std::launch::async, [&] {
     reload.finish();
-    return counted.ended.load();
+    return ended.load();
   });
-  counted.open.set_value();
+  open.set_value();
   EXPECT_EQ(finished.get(), 1) << "the reload begun has ended";
   reload.request();
   reload.start();
   reload.finish();
-  EXPECT_EQ(counted.started.load(), 1);
+  EXPECT_EQ(started.load(), 1);
 }
 
 }  // namespace

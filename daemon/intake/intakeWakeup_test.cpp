@@ -1,4 +1,3 @@
-// The intake's wakeup: pending reasons, and the stop.
 #include "daemon/intake/intakeWakeup.h"
 
 #include <gtest/gtest.h>

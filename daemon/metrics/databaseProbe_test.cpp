@@ -1,4 +1,3 @@
-// The probe's connection parameters.
 #include "daemon/metrics/databaseProbe.h"
 
 #include <gtest/gtest.h>

@@ -46,7 +46,6 @@ TEST(FoldWindows, RepeatsInTheWindowAreFoldedOrHeldSoTheStateEndsWithTheLastTrap
     EXPECT_EQ(windows.held(), c.held);
   }
   FoldWindows off({0, {}}, ignore);
-  EXPECT_FALSE(off.enabled());
   EXPECT_EQ(decide(off, {"A", "A"}, Clock::now()), (std::vector<std::string>{"run", "run"}));
   FoldWindows ignoring({60, {".1.8"}}, ignore);
   EXPECT_EQ(ignoring.signature(trap("A", "1")), ignoring.signature(trap("A", "2")))

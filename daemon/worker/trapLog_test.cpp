@@ -1,4 +1,3 @@
-// The trap log: its line for a trap, and a lost directory.
 #include "daemon/worker/trapLog.h"
 
 #include <sys/stat.h>

@@ -1,5 +1,3 @@
-// The traps that no service takes: their log and counts, and failures of
-// either told once.
 #include "daemon/worker/unknownTraps.h"
 
 #include <sys/stat.h>
