@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "testing/snmpTrapReceiver.h"
-#include "testing/tempDir.h"
 #include "trap/snmpTrap.h"
 
 namespace kivo {
@@ -40,9 +39,14 @@ static Send v2c(const std::vector<std::string>& variables, bool ipv6 = false) {
   };
 }
 
+// A version 1 trap from the agent 192.0.2.9, generic and specific trap number.
 static Send v1(int generic, int specific, const std::vector<std::string>& variables) {
   return [=](const SnmpTrapReceiver& r) {
-    return sendTrapV1(r.address(), ".1.3.6.1.4.1.99", "192.0.2.9", generic, specific, variables);
+    std::vector<std::string> arguments = {
+        "snmptrap", "-m", "", "-c", "public", "-v", "1", r.address(), ".1.3.6.1.4.1.99",
+        "192.0.2.9", std::to_string(generic), std::to_string(specific), ""};
+    arguments.insert(arguments.end(), variables.begin(), variables.end());
+    return runProgram(arguments);
   };
 }
 
