@@ -11,8 +11,7 @@ namespace kivo {
 
 namespace {
 
-const char* const kOid = ".1.3.6.1.4.1.99.0.1";
-const char* const kOtherOid = ".1.3.6.1.4.1.99.0.2";
+const std::string kOid = DaemonHarness::oid(1), kOtherOid = DaemonHarness::oid(2);
 const char* const kDevice = "192.0.2.7";
 
 TEST(CommandsTest, ExitStatusesAndNothingChanged) {
