@@ -132,8 +132,6 @@ TEST_F(DatabaseOutageThreadTest, RestartMidStreamLosesNothingOverFourConnections
   EXPECT_EQ(h.count("ERR#trap from 127.0.0.1 left for the next start: statement abandoned: "
                     "the database is unreachable and the daemon is stopping"), 1) << h.log();
   EXPECT_EQ(h.spoolFiles().size(), 1u);
-  server.resume();
-  EXPECT_TRUE(waitFor([&] { return h.value(sessions) == "0"; })) << "every connection closed";
 }
 
 // A SIGKILL while a trap's alerting program runs: the metrics file goes
@@ -192,8 +190,6 @@ TEST_F(DatabaseOutageThreadTest, StatementsCancelledByTheirTimeoutAreRunAgain) {
   unlock();
   expectEveryTrapStored(3);
   EXPECT_EQ(h.count("INFO#database statement InsertErrorHappen ran again after "), 1);
-  EXPECT_EQ(h.stop(), 0);
-  EXPECT_TRUE(h.spoolFiles().empty());
 }
 
 }  // namespace

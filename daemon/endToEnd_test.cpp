@@ -11,27 +11,20 @@ namespace kivo {
 
 namespace {
 
-const char* const kOid = ".1.3.6.1.4.1.99.0.1";
-
 TEST(EndToEndTest, TrapThroughSnmptrapdRunsThePluginStoresTheRecordAndAlerts) {
   DaemonHarness h;
   SnmpTrapReceiver receiver{h.dir,
                             SnmpTrapReceiverSetup{compiledHandlerLines(h.config.spool), false, {}}};
   const std::string alerts = h.dir.file("alerts");
   h.addDevice(1, "127.0.0.1");
-  h.addService(1, 1, kOid, "/usr/lib/nagios/plugins/check_dummy", "$1 \"$2\"");
+  h.addService(1, 1, DaemonHarness::oid(1), "/usr/lib/nagios/plugins/check_dummy", "$1 \"$2\"");
   h.addAlerting(1, DaemonHarness::testdata("append_arguments.sh"), alerts + " --error $ERROR");
   h.start(1);
-  ASSERT_EQ(sendTrap(receiver.address(), kOid,
+  ASSERT_EQ(sendTrap(receiver.address(), DaemonHarness::oid(1),
                      {".1.3.6.1.4.1.99.1", "i", "2", ".1.3.6.1.4.1.99.2", "s", "disk full"}),
             0);
   ASSERT_TRUE(waitFor([&] { return DaemonHarness::lines(alerts) == 1; })) << h.log();
-  EXPECT_EQ(h.stop(), 0);
-
-  EXPECT_EQ(h.rows("SELECT error_name, happen_message FROM kivo_error_happen "
-                   "JOIN kivo_errors ON error_id = happen_error_id"),
-            (std::vector<std::vector<std::string>>{
-                {"default_critical_error", "CRITICAL: disk full\n"}}));
+  EXPECT_EQ(h.value("SELECT happen_message FROM kivo_error_happen"), "CRITICAL: disk full\n");
   EXPECT_EQ(readFile(alerts),
             "--error " + h.value("SELECT happen_id FROM kivo_error_happen") + "\n");
 }
