@@ -91,7 +91,6 @@ class DaemonHarness {
   // Publishes text into the spool under name, complete when it appears.
   void spool(const std::string& name, const std::string& text);
 
-  // Sets these entries of section in the settings file.
   void set(const std::string& section, const std::map<std::string, std::string>& values) {
     for (const auto& value : values) config.entries[section][value.first] = value.second;
   }
