@@ -4,7 +4,6 @@
 // come the whole way as on a machine: snmptrap, a real snmptrapd on
 // loopback and its compiled spool handler. Every interval and limit is set
 // small.
-#include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
 #include <stdlib.h>

@@ -1,6 +1,5 @@
 #include "testing/snmpTrapReceiver.h"
 
-#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
