@@ -46,8 +46,7 @@ TEST(SeveralHostsTest, EveryCriticalOpensOneRecordEveryOkClosesItAndSqlChangesRe
     opened.insert(row.at(0));
   }
   std::vector<std::string> ran = splitLines(readFile(alerts));
-  EXPECT_EQ(std::multiset<std::string>(ran.begin(), ran.end()), opened)
-      << "each record's own id, once";
+  EXPECT_EQ(std::multiset<std::string>(ran.begin(), ran.end()), opened);
   EXPECT_EQ(a.value("SELECT string_agg(service_previous_state::text, ' ' ORDER BY service_id) "
                     "FROM kivo_services"),
             "0 0");
