@@ -134,6 +134,7 @@ TEST(DaemonLifeTest, TrapsWithoutAServiceAreLoggedCountedAndListed) {
   h.spool("t4", trapFrom("t4"));
   ASSERT_TRUE(h.waitForLog("INFO#there isn't passive service", 4)) << h.log();
   EXPECT_EQ(h.stop(), 0);
+  EXPECT_EQ(DaemonHarness::lines(h.dir.file("trap_unknown.log")), 4u) << "the daemon's own file";
   std::string output;
   EXPECT_EQ(h.runCommand({"--unknown"}, &output), 0) << output;
   const std::vector<std::string> lines = splitLines(output);
