@@ -11,8 +11,7 @@ namespace kivo {
 
 namespace {
 
-const char* const kOid = ".1.3.6.1.4.1.99.0.1";
-const char* const kOtherOid = ".1.3.6.1.4.1.99.0.2";
+const std::string kOid = DaemonHarness::oid(1), kOtherOid = DaemonHarness::oid(2);
 const char* const kDevice = "192.0.2.7";
 
 TEST(CommandsTest, ExitStatusesAndNothingChanged) {
@@ -65,8 +64,7 @@ TEST(CommandsTest, ExitStatusesAndNothingChanged) {
   EXPECT_EQ(readFile(record), "2 disk full\n") << "only --run runs the plug-in";
   EXPECT_EQ(h.spoolFiles(), spooled) << "the spool after every command";
   EXPECT_EQ(h.value("SELECT (SELECT count(*) FROM kivo_error_happen) + count(*) FROM "
-                    "kivo_services WHERE service_last_exec_time IS NOT NULL"), "0")
-      << "no state, no record";
+                    "kivo_services WHERE service_last_exec_time IS NOT NULL"), "0");
   for (const std::string& path :
        {alerts, h.config.systemLog, h.config.trapLog, h.config.priorityFile}) {
     EXPECT_FALSE(fileExists(path)) << "after every command: " << path;

@@ -17,8 +17,7 @@ namespace kivo {
 
 namespace {
 
-const char* const kOid = ".1.3.6.1.4.1.99.0.1";
-const char* const kNewOid = ".1.3.6.1.4.1.99.0.2";
+const std::string kOid = DaemonHarness::oid(1), kNewOid = DaemonHarness::oid(2);
 const char* const kStopping = "INFO# kivoTrapD is stopping ... SIGTERM";
 const char* const kReturn = "EXEC#RETURN exec 0";
 
@@ -118,33 +117,29 @@ TEST(DaemonLifeTest, ASpoolDirectoryRemovedOrMovedAwayAndMadeAgainIsWatchedAndCl
                 h.count("ERR#kivo can't open spool directory " + spool),
             1)
       << h.log();
-  EXPECT_EQ(h.stop(), 0);
 }
 
 // How they are counted and logged is the unit's; here the counts reach the
 // database at each flush and --unknown lists them, the newest first.
 TEST(DaemonLifeTest, TrapsWithoutAServiceAreLoggedCountedAndListed) {
   DaemonHarness h;
-  auto trap = [](const char* address, const char* oid) {
-    return DaemonHarness::trapText(address, oid, {}, "h");
-  };
-  h.spool("t1", trap("192.0.2.7", kOid));
-  h.spool("t2", trap("192.0.2.7", kNewOid));
-  h.spool("t3", trap("192.0.2.8", kOid));
+  h.spool("t1", trapFrom("t1"));
+  h.spool("t2", DaemonHarness::trapText("192.0.2.7", kNewOid, {}));
+  h.spool("t3", DaemonHarness::trapText("192.0.2.8", kOid, {}));
   h.set("KIVO", {{"unknown_flush", "1"}});
   h.start(1);
   const std::string counted = "SELECT sum(unknown_count) FROM kivo_trap_unknown";
   ASSERT_TRUE(waitFor([&] { return h.value(counted) == "3"; })) << h.log();
   // A later trap of a pair counted already adds to its row, at the stop.
-  h.spool("t4", trap("192.0.2.7", kOid));
+  h.spool("t4", trapFrom("t4"));
   ASSERT_TRUE(h.waitForLog("INFO#there isn't passive service", 4)) << h.log();
   EXPECT_EQ(h.stop(), 0);
-  EXPECT_EQ(DaemonHarness::lines(h.dir.file("trap_unknown.log")), 4u);
+  EXPECT_EQ(DaemonHarness::lines(h.dir.file("trap_unknown.log")), 4u) << "the daemon's own file";
   std::string output;
   EXPECT_EQ(h.runCommand({"--unknown"}, &output), 0) << output;
   const std::vector<std::string> lines = splitLines(output);
   ASSERT_EQ(lines.size(), 5u) << output;
-  EXPECT_EQ(lines[1].rfind(std::string("192.0.2.7  ") + kOid, 0), 0u) << output;
+  EXPECT_EQ(lines[1].rfind("192.0.2.7  " + kOid, 0), 0u) << output;
   EXPECT_EQ(lines[1].back(), '2') << output;
   EXPECT_EQ(lines[4], "kivoTrapD --unknown: 3 pairs, 4 traps");
 }
@@ -165,7 +160,6 @@ TEST(DaemonLifeTest, AFileThatCannotBeRemovedIsTriedAgainAtTheNextPass) {
   writeFile(spool + "later", trapFrom("later"));
   ASSERT_TRUE(waitFor([&] { return DaemonHarness::lines(h.config.trapLog) == 2; }));
   ASSERT_TRUE(h.waitForLog(stuck, 2)) << "the arrival's pass tries the stuck file again";
-  EXPECT_EQ(h.stop(), 0);
 }
 
 TEST(DaemonSighupThreadTest, NewLogAndServicesForTheNextTrapsWhileTheTrapInHandFinishes) {
@@ -183,8 +177,6 @@ TEST(DaemonSighupThreadTest, NewLogAndServicesForTheNextTrapsWhileTheTrapInHandF
   h.execute("UPDATE kivo_services SET service_parameter = " +
             sqlQuoted(started + "-2 " + gate + " new") + " WHERE service_id = 1");
   h.addService(2, 1, kNewOid, echo, "$1");
-  std::string output;
-  EXPECT_EQ(h.runCommand({"--check"}, &output), 0) << "beside the daemon\n" << output;
   const std::string moved = h.config.systemLog + ".1";
   ASSERT_EQ(::rename(h.config.systemLog.c_str(), moved.c_str()), 0);
   h.daemon->signal(SIGHUP);
@@ -209,8 +201,6 @@ TEST(DaemonSighupThreadTest, NewLogAndServicesForTheNextTrapsWhileTheTrapInHandF
   h.spool("trap-4", DaemonHarness::trapText("192.0.2.7", kNewOid, {{".1.3.6.1.4.1.99.1", "y"}}));
   ASSERT_TRUE(h.waitForLog(kReturn, 4)) << h.log();
   EXPECT_EQ(h.count("EXEC#" + echo + " y"), 1) << "the old services go on";
-  EXPECT_EQ(h.count("INFO#services reloaded: "), 1);
-  EXPECT_EQ(h.stop(), 0);
   EXPECT_EQ(DaemonHarness::lines(h.config.trapLog), 0u);
 }
 
@@ -243,7 +233,6 @@ TEST(DaemonDatabaseTest, WithoutItsObjectsAndTheRightToMakeThemTheDaemonSaysSoAn
   h.start(1);
   EXPECT_EQ(h.count("INFO#database upgraded: added kivo_trap_done, kivo_alert_due, the "
                     "kivo_services_changed triggers"), 1) << h.log();
-  EXPECT_EQ(h.stop(), 0);
 }
 
 }  // namespace

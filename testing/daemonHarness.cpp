@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
-#include <thread>
 
 #include "support/spoolFile.h"
 #include "testing/ownCluster.h"

@@ -81,18 +81,16 @@ class DaemonHarness {
   // The text of a spool trap file from the device at address.
   static std::string trapText(const std::string& address, const std::string& oid,
                               const TrapVariables& variables, const std::string& host = "host");
-  // The OID of service n's traps, and such a trap from address whose two
+  // The OID of service n's traps, and such a trap from 127.0.0.1 whose two
   // values a plug-in gets as $1 and $2, the second one quoted.
   static std::string oid(int service) { return ".1.3.6.1.4.1.99.0." + std::to_string(service); }
-  static std::string serviceTrap(int service, const std::string& first, const std::string& second,
-                                 const std::string& address = "127.0.0.1") {
-    return trapText(address, oid(service),
+  static std::string serviceTrap(int service, const std::string& first, const std::string& second) {
+    return trapText("127.0.0.1", oid(service),
                     {{".1.3.6.1.4.1.99.1", first}, {".1.3.6.1.4.1.99.2", "\"" + second + "\""}});
   }
   // Publishes text into the spool under name, complete when it appears.
   void spool(const std::string& name, const std::string& text);
 
-  // Sets these entries of section in the settings file.
   void set(const std::string& section, const std::map<std::string, std::string>& values) {
     for (const auto& value : values) config.entries[section][value.first] = value.second;
   }

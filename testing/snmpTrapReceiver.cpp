@@ -1,6 +1,5 @@
 #include "testing/snmpTrapReceiver.h"
 
-#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -121,27 +120,12 @@ std::string SnmpTrapReceiver::address6() const { return "udp6:[::1]:" + std::to_
 
 int runProgram(const std::vector<std::string>& arguments) { return reap(spawn(arguments, "")); }
 
-namespace {
-
-int snmptrap(std::vector<std::string> arguments, const std::vector<std::string>& variables) {
-  arguments.insert(arguments.begin(), {"snmptrap", "-m", "", "-c", "public"});
-  arguments.insert(arguments.end(), variables.begin(), variables.end());
-  return runProgram(arguments);
-}
-
-}  // namespace
-
 int sendTrap(const std::string& address, const std::string& trapOid,
              const std::vector<std::string>& variables) {
-  return snmptrap({"-v", "2c", address, "", trapOid}, variables);
-}
-
-int sendTrapV1(const std::string& address, const std::string& enterprise,
-               const std::string& agent, int generic, int specific,
-               const std::vector<std::string>& variables) {
-  return snmptrap({"-v", "1", address, enterprise, agent, std::to_string(generic),
-                   std::to_string(specific), ""},
-                  variables);
+  std::vector<std::string> arguments = {"snmptrap", "-m", "", "-c", "public", "-v", "2c",
+                                        address,    "",   trapOid};
+  arguments.insert(arguments.end(), variables.begin(), variables.end());
+  return runProgram(arguments);
 }
 
 }  // namespace kivo

@@ -54,11 +54,6 @@ class SnmpTrapReceiver {
 // "oid type value" triples; returns its exit status.
 int sendTrap(const std::string& address, const std::string& trapOid,
              const std::vector<std::string>& variables);
-// The same as a version 1 trap: enterprise OID, agent address, generic and
-// specific trap number.
-int sendTrapV1(const std::string& address, const std::string& enterprise,
-               const std::string& agent, int generic, int specific,
-               const std::vector<std::string>& variables);
 
 // Runs a program with arguments and waits for it; returns its exit status
 // (128 + signal for a killed one).
