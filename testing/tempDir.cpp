@@ -30,8 +30,6 @@ TempDir::~TempDir() {
   ::nftw(path_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
-std::string TempDir::file(const std::string& name) const { return path_ + "/" + name; }
-
 void writeFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
