@@ -13,7 +13,6 @@ static service makeService(int id, const std::string& oid) {
   s.SetService_id(id);
   s.SetOID(oid);
   s.Setname("service " + std::to_string(id));
-  s.Setparameter("-p " + std::to_string(id));
   return s;
 }
 
