@@ -17,17 +17,6 @@
 
 namespace kivo {
 
-// The message of the Failure that call raises; "" when none.
-template <class Failure = PostgresqlException>
-static std::string failureOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const Failure& e) {
-    return e.what();
-  }
-  return "";
-}
-
 static std::string onlyValue(PGresult* raw) {
   PgResult result(raw);
   EXPECT_EQ(PQntuples(result.get()), 1);
@@ -55,7 +44,8 @@ TEST(PgConnectionString, BuiltInOrderAndPasswordMaskedAlsoInAFailedConnectionsMe
   EXPECT_EQ(maskPasswordWords("x x\n", "host=h password="), "x x\n");
   CapturedOutput output;
   const std::string conninfo = "host=/tmp/kivo-no-such-socket password=";
-  std::string message = failureOf([&] { pgSafeThread db(conninfo + "s3cret"); });
+  std::string message =
+      failureOf<PostgresqlException>([&] { pgSafeThread db(conninfo + "s3cret"); });
   EXPECT_EQ(message.substr(message.rfind('\n')), "\n" + conninfo + "********");
   EXPECT_EQ(message.find("s3cret"), std::string::npos);
   EXPECT_EQ(output.text(), "\t[PG CONSTRUCT] connexion\n\t[PG CONSTRUCT]fin de connexion\n");
@@ -138,7 +128,7 @@ TEST_F(PgSafeThreadTest, RefusedStatementsFailOnceOverEveryEntryPointAndAbortAPi
   };
   for (const auto& [call, message, trace] : cases) {
     output.clear();
-    EXPECT_TRUE(startsWith(failureOf(call), message)) << trace;
+    EXPECT_TRUE(startsWith(failureOf<PostgresqlException>(call), message)) << trace;
     EXPECT_NE(output.text().find(trace), std::string::npos) << output.text();
     EXPECT_EQ(output.text().find("ERR#"), std::string::npos) << trace;
   }
@@ -157,12 +147,12 @@ TEST_F(PgSafeThreadTest, RefusedStatementsFailOnceOverEveryEntryPointAndAbortAPi
   EXPECT_EQ(PQresultStatus(answers[0].get()), PGRES_COMMAND_OK);
   EXPECT_EQ(std::string(PQgetvalue(answers[1].get(), 0, 0)), "42");
   EXPECT_EQ(PQresultStatus(answers[3].get()), PGRES_PIPELINE_ABORTED) << "after the failure";
-  EXPECT_TRUE(startsWith(
-      failureOf([&] { pgSafeThread::throwIfFailed(steps[2], answers[2].get()); }),
-      "Execute failed:  ERROR:  division by zero"));
-  EXPECT_TRUE(startsWith(
-      failureOf([&] { pgSafeThread::throwIfFailed(steps[3], answers[3].get()); }),
-      "Exec prepareRequest failed:  "));
+  auto failure = [&](size_t step) {
+    return failureOf<PostgresqlException>(
+        [&] { pgSafeThread::throwIfFailed(steps[step], answers[step].get()); });
+  };
+  EXPECT_TRUE(startsWith(failure(2), "Execute failed:  ERROR:  division by zero"));
+  EXPECT_TRUE(startsWith(failure(3), "Exec prepareRequest failed:  "));
   EXPECT_TRUE(startsWith(output.text(),
                          "\t[PG EXEC PARAM] request: BEGIN\n\t[PG EXEC PARAM] nbr param: 0\n"
                          "\t[PG EXEC PREPARERESQUEST] request name : sum\n"))

@@ -33,6 +33,17 @@ std::vector<std::string> listDirectory(const std::string& path);
 // The lines of text, without their line feeds.
 std::vector<std::string> splitLines(const std::string& text);
 
+// The message of the Failure that call raises; "" when it raises none.
+template <class Failure>
+std::string failureOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const Failure& e) {
+    return e.what();
+  }
+  return "";
+}
+
 // Polls condition every few milliseconds until it holds or limit has passed;
 // returns its last answer. Every wait in the tests is bounded by one of these.
 bool waitFor(const std::function<bool()>& condition,
