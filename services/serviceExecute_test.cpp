@@ -87,10 +87,8 @@ TEST(ServiceExecute, PluginAndAlertingProgramRunEnds) {
        "exception alerting program of service disk cut short by the stop: /bin/sleep", 1, true},
   };
   for (const Case& c : cases) {
-    service s = plugin(kCheckDummy, "1 before");
-    ASSERT_EQ(s.execute(), 1);
-    s.Setpath(c.path);
-    s.Setparameter(c.parameter);
+    service s = plugin(c.path, c.parameter);
+    s.SetResult(1, "before");  // an earlier run's
     s.SetAlertingSoftware(c.path);
     s.SetAlertingParameter(c.parameter);
     EXPECT_EQ(run(s, c.limits, c.alert), c.result) << c.parameter;
