@@ -1,5 +1,3 @@
-// The self-check plug-in: its arguments, its verdict, its output and exit
-// status.
 #include "check/checkKivotrapd.h"
 
 #include <gtest/gtest.h>
