@@ -9,7 +9,7 @@
 
 namespace kivo {
 
-TEST(SpoolEntry, OnlyRegularFilesWithinTheLimitAreRead) {
+TEST(SpoolEntry, OnlyRegularFilesWithinTheLimitAreReadAndNothingGoneOrReplacedSinceTheListing) {
   TempDir dir;
   writeFile(dir.file("at-limit"), std::string(16, 'x'));
   writeFile(dir.file("above-limit"), std::string(17, 'x'));
@@ -38,10 +38,7 @@ TEST(SpoolEntry, OnlyRegularFilesWithinTheLimitAreRead) {
     EXPECT_EQ(entry.text + entry.reason, reason.empty() ? std::string(16, 'x') : reason) << name;
     EXPECT_EQ(entry.inode, status.st_ino) << name;
   }
-}
-
-TEST(SpoolEntry, EntryGoneOrReplacedSinceTheListing) {
-  TempDir dir;
+  // Gone or replaced since the listing.
   const std::string file = dir.file("file");
   writeFile(file, "text");
   struct stat listed;
