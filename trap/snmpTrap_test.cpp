@@ -59,7 +59,6 @@ TEST(SnmpTrap, LinesGiveAddressVariablesAndFixedFields) {
   snmpTrap quoted = parse("h\nt\ndate \"2024\"\n.1.3.6.1.2.1.1.3.0 \"5\"\n");
   EXPECT_EQ(quoted.getdateReceive() + quoted.getDeviceUptime(), "\"2024\"\"5\"");
   EXPECT_EQ(parse("h\nt\ndate\n").getdateReceive(), "") << "a date line without value";
-  EXPECT_EQ(parse(""), snmpTrap());
   EXPECT_EQ(parse("garbage\n\n\n\n").getSize(), 2) << "blank lines after the second";
   snmpTrap appended = parse("h\nt\n.1.2 a\n");
   appended.readText("h2");
