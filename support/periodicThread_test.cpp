@@ -8,8 +8,7 @@
 
 namespace kivo {
 
-// That the holder goes without waiting out an hour's interval is shown by
-// the metrics publisher's thread test, whose threads have one.
+// The holder going without waiting out a long interval: the metrics publisher's test.
 TEST(PeriodicThreadTest, RunsEachInterval) {
   std::atomic<int> runs{0};
   PeriodicThread thread("kivo-test", std::chrono::milliseconds(1), [&runs] { ++runs; });

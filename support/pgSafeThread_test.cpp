@@ -163,9 +163,8 @@ TEST_F(PgSafeThreadTest, RefusedStatementsFailOnceOverEveryEntryPointAndAbortAPi
   EXPECT_EQ(onlyValue(db.executeRequest("SELECT 7")), "7");
 }
 
-// A server of the test's own, stopped. A reload's statement fails at once,
-// without an outage for the others to wait on, and connects again on its
-// own; the others wait for the server.
+// A server of its own, stopped: a reload's statement fails at once without beginning
+// an outage, and connects again on its own; the others wait for the server.
 TEST(PgSafeThreadOutageThreadTest, StatementsWaitUntilTheServerIsBackButAReloadsFailsAtOnce) {
   CapturedOutput output;
   // The outage events, as the metrics count them; before db, which calls them.

@@ -5,8 +5,7 @@
 namespace kivo {
 
 // Many consumers, their wake-up at the stop and each element reaching one of
-// them are shown by the workers (trapWorker_test), the order by the intake
-// (spoolIntake_test).
+// them: trapWorker_test; the order: spoolIntake_test.
 TEST(ExecuteQueue, PopOfAnEmptyQueueThrows) {
   ExecuteQueue<int> queue;
   queue.push(7);
