@@ -50,8 +50,7 @@ TEST(CheckVerdict, FollowsTheThresholdsTheFileAgeAndTheDaemonState) {
   CheckOptions fromFile, fromListener;
   fromFile.file = "/var/lib/kivo/kivotrapd.prom";
   fromListener.host = "localhost";
-  // The case, the series changed (-1: missing), where from, the file's age, the
-  // state, the line or its start.
+  // Case, series changed (-1: missing), source, file age, state, the line or its start.
   const std::tuple<const char*, MetricSamples, const CheckOptions&, double, CheckState,
                    std::string> cases[] = {
       {"healthy", {}, fromFile, 5, kCheckOk,

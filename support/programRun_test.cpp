@@ -35,12 +35,11 @@ static std::string runShell(const std::string& script, const RunLimits& limits) 
 
 // True once the process is gone or only a zombie waiting for its parent.
 static bool processGone(const std::string& pidFile) {
-  std::string pid = readFile(pidFile);
-  while (!pid.empty() && pid.back() == '\n') pid.pop_back();
-  if (pid.empty()) return false;
-  std::string stat = readFile("/proc/" + pid + "/stat");
+  const long pid = std::stol("0" + readFile(pidFile));
+  std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
   size_t close = stat.rfind(')');
-  return stat.empty() || (close != std::string::npos && stat.compare(close, 3, ") Z") == 0);
+  return pid > 0 &&
+         (stat.empty() || (close != std::string::npos && stat.compare(close, 3, ") Z") == 0));
 }
 
 // True once the process of pidFile, a child of this one, has been reaped.
