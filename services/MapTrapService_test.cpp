@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "testing/capturedOutput.h"
 
 namespace kivo {
@@ -11,6 +14,7 @@ static service makeService(int id, const std::string& oid) {
   s.SetService_id(id);
   s.SetOID(oid);
   s.Setname("service " + std::to_string(id));
+  s.Setparameter("-p " + std::to_string(id));
   return s;
 }
 
@@ -43,6 +47,29 @@ TEST(MapTrapService, FirstServiceWithTheOidOfTheDeviceWinsAndReloadsExchangeTheW
   EXPECT_FALSE(map.findServiceByOID("192.0.2.7", ".1")) << "services that went are gone";
   EXPECT_EQ(map.findServiceByOID("192.0.2.7", ".2")->GetService_id(), 20);
   EXPECT_EQ(map.content().size(), 1u);
+}
+
+// Every search during exchanges finds one of the two services whole.
+TEST(MapTrapServiceThreadTest, SearchesDuringExchangesFindAWholeService) {
+  MapTrapService map;
+  MapTrapService::Services first, second;
+  first["192.0.2.7"] = {makeService(9, ".9"), makeService(1, ".1")};
+  second["192.0.2.7"] = {makeService(2, ".1")};
+  map.exchange(first);
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> searchers;
+  for (int t = 0; t < 3; ++t) {
+    searchers.emplace_back([&] {
+      for (int i = 0; i < 2000; ++i) {
+        std::optional<service> found = map.findServiceByOID("192.0.2.7", ".1");
+        int id = found ? found->GetService_id() : 0;
+        if ((id != 1 && id != 2) || found->Getparameter() != "-p " + std::to_string(id)) ++wrong;
+      }
+    });
+  }
+  for (int i = 0; i < 500; ++i) map.exchange(i % 2 == 0 ? second : first);
+  for (std::thread& searcher : searchers) searcher.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace kivo
