@@ -4,9 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <future>
 #include <string>
-#include <thread>
 #include <tuple>
 
 #include "support/stopNotice.h"
@@ -100,14 +99,12 @@ TEST(ProgramRun, StopDeadlineKillsTheProgramAfterTheGrace) {
     limits.stop = &notice;
     ::unlink(started.c_str());
     if (beforeStart) notice.begin(grace);
-    std::string outcome;
-    std::thread run([&] { outcome = runShell(script, limits); });
+    auto outcome = std::async(std::launch::async, [&] { return runShell(script, limits); });
     bool running = beforeStart || waitFor([&] { return fileExists(started); });
     notice.begin(grace);
     writeFile(gate, "");
-    run.join();
     EXPECT_TRUE(running) << script;
-    EXPECT_EQ(outcome.substr(0, result.size()), result) << script;
+    EXPECT_EQ(outcome.get().substr(0, result.size()), result) << script;
   }
 }
 
@@ -115,25 +112,19 @@ TEST(ProgramRun, StopDeadlineKillsTheProgramAfterTheGrace) {
 TEST(ProgramRunThreadTest, FastProgramDoesNotWaitForASlowOneStartedAfterIt) {
   TempDir dir;
   const std::string fastStarted = dir.file("fast"), slowStarted = dir.file("slow");
-  std::string fast, slow;
-  std::atomic<bool> fastDone{false}, slowDone{false};
-  std::thread fastRun([&] {
-    fast = runShell(kGated + " " + fastStarted + " " + slowStarted + " fast", shortLimits(0));
-    fastDone = true;
+  auto fast = std::async(std::launch::async, [&] {
+    return runShell(kGated + " " + fastStarted + " " + slowStarted + " fast", shortLimits(0));
   });
   bool fastRunning = waitFor([&] { return fileExists(fastStarted); });
-  std::thread slowRun([&] {
-    slow = runShell(kGated + " " + slowStarted + " " + dir.file("gate") + " slow", shortLimits(0));
-    slowDone = true;
+  auto slow = std::async(std::launch::async, [&] {
+    return runShell(kGated + " " + slowStarted + " " + dir.file("gate") + " slow", shortLimits(0));
   });
-  bool fastFinished = waitFor([&] { return fastDone.load(); }, std::chrono::seconds(10));
-  bool slowStillRunning = !slowDone;
+  bool fastFinished = fast.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  bool slowStillRunning = slow.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
   writeFile(dir.file("gate"), "");
-  fastRun.join();
-  slowRun.join();
   EXPECT_TRUE(fastRunning && fastFinished) << "the fast program waited for the slow one";
   EXPECT_TRUE(slowStillRunning) << "the slow program ended before its gate opened";
-  EXPECT_EQ(fast + slow, "ended exit 0 fast\nended exit 0 slow\n");
+  EXPECT_EQ(fast.get() + slow.get(), "ended exit 0 fast\nended exit 0 slow\n");
 }
 
 }  // namespace kivo
