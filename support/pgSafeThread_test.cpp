@@ -5,8 +5,8 @@
 
 #include <atomic>
 #include <functional>
-#include <memory>
-#include <thread>
+#include <optional>
+#include <future>
 #include <tuple>
 
 #include "support/exceptions.h"
@@ -73,22 +73,21 @@ class PgSafeThreadTest : public ::testing::Test {
 };
 
 TEST_F(PgSafeThreadTest, EntryPointsReturnRowsAndTraceTheirParameters) {
-  std::unique_ptr<pgSafeThread> connection(new pgSafeThread(
-      TestDatabase::host(), std::stoi(TestDatabase::port()), database.name(), "postgres", ""));
-  pgSafeThread& db = *connection;
-  EXPECT_EQ(db.getClientEncoding(), "UTF8");
+  std::optional<pgSafeThread> db(std::in_place, TestDatabase::host(),
+                                 std::stoi(TestDatabase::port()), database.name(), "postgres", "");
+  EXPECT_EQ(db->getClientEncoding(), "UTF8");
   EXPECT_EQ(output.text(), "\t[PG CONSTRUCT] connexion\n");
-  db.prepareRequest("sum", "SELECT $1::int + $2::int", 2);
-  db.prepareRequest("isNull", "SELECT $1::text IS NULL");
-  db.prepareRequest("constant", "SELECT 'c'::text");
+  db->prepareRequest("sum", "SELECT $1::int + $2::int", 2);
+  db->prepareRequest("isNull", "SELECT $1::text IS NULL");
+  db->prepareRequest("constant", "SELECT 'c'::text");
   output.clear();
-  EXPECT_EQ(onlyValue(db.executeRequest("SELECT count(*) FROM kivo_errors")), "3");
-  PgResult(db.executeRequest("UPDATE kivo_errors SET error_name='x' WHERE error_id=99"));
-  EXPECT_EQ(onlyValue(db.executeParamRequest("SELECT $1::text IS NULL", {""})), "f");
-  EXPECT_EQ(onlyValue(db.executePrepareRequest("sum", {"2", "40"})), "42");
-  EXPECT_EQ(onlyValue(db.executePrepareRequest("isNull", {""})), "f");
-  EXPECT_EQ(onlyValue(db.executePrepareRequest("constant", {})), "c");
-  EXPECT_EQ(onlyValue(db.executePrepareRequest("constant")), "c");
+  EXPECT_EQ(onlyValue(db->executeRequest("SELECT count(*) FROM kivo_errors")), "3");
+  PgResult(db->executeRequest("UPDATE kivo_errors SET error_name='x' WHERE error_id=99"));
+  EXPECT_EQ(onlyValue(db->executeParamRequest("SELECT $1::text IS NULL", {""})), "f");
+  EXPECT_EQ(onlyValue(db->executePrepareRequest("sum", {"2", "40"})), "42");
+  EXPECT_EQ(onlyValue(db->executePrepareRequest("isNull", {""})), "f");
+  EXPECT_EQ(onlyValue(db->executePrepareRequest("constant", {})), "c");
+  EXPECT_EQ(onlyValue(db->executePrepareRequest("constant")), "c");
   EXPECT_EQ(output.text(),
             "\t[PG EXEC] status: PGRES_TUPLES_OK\n\t[PG EXEC] status: PGRES_COMMAND_OK\n"
             "\t[PG EXEC PARAM] request: SELECT $1::text IS NULL\n"
@@ -100,10 +99,10 @@ TEST_F(PgSafeThreadTest, EntryPointsReturnRowsAndTraceTheirParameters) {
             "\t[PG EXEC PREPARERESQUEST] nbr param: 1\n\t[PG EXEC PREPARERESQUEST] param 0 : \n"
             "\t[PG EXEC PREPARERESQUEST] request name : constant\n"
             "\t[PG EXEC PREPARERESQUEST] nbr param: 0\n");
-  PgResult(db.executeRequest("SET client_encoding TO 'LATIN1'"));
-  EXPECT_EQ(db.getClientEncoding(), "LATIN1") << "the connection's, not the one it began with";
+  PgResult(db->executeRequest("SET client_encoding TO 'LATIN1'"));
+  EXPECT_EQ(db->getClientEncoding(), "LATIN1") << "the connection's, not the one it began with";
   output.clear();
-  connection.reset();
+  db.reset();
   EXPECT_EQ(output.text(), "\t[PG DESCONSTRUCT]fin de connexion\n");
 }
 
@@ -189,25 +188,24 @@ TEST(PgSafeThreadOutageThreadTest, StatementsWaitUntilTheServerIsBackButAReloads
   EXPECT_EQ(onlyValue(db.executeRequestWithoutWaiting("SELECT 6 * 7")), "42");
   EXPECT_EQ(onlyValue(db.executePrepareRequest("sum", {"1", "2"})), "3") << "prepared again";
   cluster.halt();
-  std::string sum;
-  std::atomic<bool> ended{false};
-  std::thread statement([&] {
+  auto statement = std::async(std::launch::async, [&] {
     std::string value;
-    sum = failureOf<DatabaseUnavailableException>(
-        [&] { value = onlyValue(db.executePrepareRequest("sum", {"20", "22"})); });
-    sum += value;
-    ended = true;
+    return failureOf<DatabaseUnavailableException>(
+               [&] { value = onlyValue(db.executePrepareRequest("sum", {"20", "22"})); }) +
+           value;
   });
-  // No ASSERT while the statement runs: the thread is joined below in every case.
+  auto ended = [&] {
+    return statement.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+  };
+  // No ASSERT while the statement runs: it is waited for below in every case.
   EXPECT_TRUE(waitFor([&] { return linesOf(output, kStill).size() >= 2; }));
   const std::vector<std::string> still = linesOf(output, kStill);
   EXPECT_TRUE(!still.empty() && still[0].find("No such file or directory") != std::string::npos);
-  EXPECT_FALSE(ended) << "the statement waits while the server is away";
+  EXPECT_FALSE(ended()) << "the statement waits while the server is away";
   cluster.resume();
-  EXPECT_TRUE(waitFor([&] { return ended && linesOf(output, kBack).size() == 1; }));
+  EXPECT_TRUE(waitFor([&] { return ended() && linesOf(output, kBack).size() == 1; }));
   db.interruptWaits();
-  statement.join();
-  EXPECT_EQ(sum, "42");
+  EXPECT_EQ(statement.get(), "42");
   EXPECT_EQ(lost.load(), 1) << "one outage, and none for the reload's failure";
   EXPECT_EQ(back.load(), 1);
   EXPECT_EQ(output.text().find("secret"), std::string::npos);
