@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <sstream>
 #include <tuple>
 
@@ -28,10 +29,8 @@ TEST(CheckArguments, AreReadOrRefusedWithTheProblem) {
       {"-f /x extra", CheckArguments::kUsageError, "unexpected argument extra"},
   };
   for (const auto& [line, action, readBack] : cases) {
-    std::vector<std::string> arguments;
     std::istringstream words(line);
-    for (std::string word; words >> word;) arguments.push_back(word);
-    CheckArguments parsed = parseCheckArguments(arguments);
+    CheckArguments parsed = parseCheckArguments({std::istream_iterator<std::string>(words), {}});
     const CheckOptions& o = parsed.options;
     std::ostringstream text;
     text << o.file << " " << o.host << " " << o.port << " " << o.warning << " " << o.critical
