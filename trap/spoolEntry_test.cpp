@@ -38,7 +38,6 @@ TEST(SpoolEntry, OnlyRegularFilesWithinTheLimitAreReadAndNothingGoneOrReplacedSi
     EXPECT_EQ(entry.text + entry.reason, reason.empty() ? std::string(16, 'x') : reason) << name;
     EXPECT_EQ(entry.inode, status.st_ino) << name;
   }
-  // Gone or replaced since the listing.
   const std::string file = dir.file("file");
   writeFile(file, "text");
   struct stat listed;
