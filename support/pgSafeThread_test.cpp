@@ -5,8 +5,8 @@
 
 #include <atomic>
 #include <functional>
-#include <optional>
 #include <future>
+#include <optional>
 #include <tuple>
 
 #include "support/exceptions.h"
