@@ -1,9 +1,8 @@
-// The self-check plug-in: its arguments, its verdict, its output and exit
-// status.
 #include "check/checkKivotrapd.h"
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <sstream>
 #include <tuple>
 
@@ -12,11 +11,8 @@
 namespace kivo {
 
 TEST(CheckArguments, AreReadOrRefusedWithTheProblem) {
-  struct Case {
-    std::string arguments;  // split at blanks
-    CheckArguments::Action action;
-    std::string readBack;  // "file host port w c s t", or the problem
-  } cases[] = {
+  // The arguments split at blanks, the action, "file host port w c s t" or the problem.
+  const std::tuple<std::string, CheckArguments::Action, std::string> cases[] = {
       {"-f /x.prom", CheckArguments::kCheck, "/x.prom  9641 60 300 60 10"},
       {"-H 127.0.0.1 -p 9700 -t 3", CheckArguments::kCheck, " 127.0.0.1 9700 60 300 60 3"},
       {"-f/x.prom -w5 -c 9 -s1", CheckArguments::kCheck, "/x.prom  9641 5 9 1 10"},
@@ -32,18 +28,16 @@ TEST(CheckArguments, AreReadOrRefusedWithTheProblem) {
       {"-f /x -x 1", CheckArguments::kUsageError, "unknown option -x"},
       {"-f /x extra", CheckArguments::kUsageError, "unexpected argument extra"},
   };
-  for (const Case& c : cases) {
-    std::vector<std::string> arguments;
-    std::istringstream words(c.arguments);
-    for (std::string word; words >> word;) arguments.push_back(word);
-    CheckArguments parsed = parseCheckArguments(arguments);
+  for (const auto& [line, action, readBack] : cases) {
+    std::istringstream words(line);
+    CheckArguments parsed = parseCheckArguments({std::istream_iterator<std::string>(words), {}});
     const CheckOptions& o = parsed.options;
     std::ostringstream text;
     text << o.file << " " << o.host << " " << o.port << " " << o.warning << " " << o.critical
          << " " << o.stale << " " << o.timeout;
-    EXPECT_EQ(parsed.action, c.action) << c.arguments;
-    EXPECT_EQ(c.action == CheckArguments::kUsageError ? parsed.problem : text.str(), c.readBack)
-        << c.arguments;
+    EXPECT_EQ(parsed.action, action) << line;
+    EXPECT_EQ(action == CheckArguments::kUsageError ? parsed.problem : text.str(), readBack)
+        << line;
   }
 }
 
@@ -55,15 +49,9 @@ TEST(CheckVerdict, FollowsTheThresholdsTheFileAgeAndTheDaemonState) {
   CheckOptions fromFile, fromListener;
   fromFile.file = "/var/lib/kivo/kivotrapd.prom";
   fromListener.host = "localhost";
-  struct Case {
-    const char* name;
-    MetricSamples changes;
-    const CheckOptions& options;
-    double fileAge;
-    CheckState state;
-    std::string line;  // the whole line, or its start before " | "
-  };
-  const std::vector<Case> cases = {
+  // Case, series changed (-1: missing), source, file age, state, the line or its start.
+  const std::tuple<const char*, MetricSamples, const CheckOptions&, double, CheckState,
+                   std::string> cases[] = {
       {"healthy", {}, fromFile, 5, kCheckOk,
        "KIVOTRAPD OK - 0 traps waiting, oldest 0 s, database up, 4 workers | waiting=0 "
        "oldest=0s;60;300 database_up=1;;1: workers=4;;1: age=5s;;60"},
@@ -92,15 +80,15 @@ TEST(CheckVerdict, FollowsTheThresholdsTheFileAgeAndTheDaemonState) {
        "KIVOTRAPD OK - 0 traps waiting, oldest 0 s, database up, 4 workers | waiting=0 "
        "oldest=0s;60;300 database_up=1;;1: workers=4;;1: busy=1 taken=12c plugin_failed=3c"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [name, changes, options, fileAge, state, line] : cases) {
     MetricSamples samples = healthy;
-    for (const auto& change : c.changes) {
-      samples[change.first] = change.second;
-      if (change.second < 0) samples.erase(change.first);  // -1: the series is missing
+    for (const auto& [series, value] : changes) {
+      samples[series] = value;
+      if (value < 0) samples.erase(series);
     }
-    CheckResult result = judgeMetrics(samples, c.options, kNow, c.fileAge);
-    EXPECT_EQ(result.state, c.state) << c.name;
-    EXPECT_EQ(result.line.substr(0, c.line.size()), c.line) << c.name;
+    CheckResult result = judgeMetrics(samples, options, kNow, fileAge);
+    EXPECT_EQ(result.state, state) << name;
+    EXPECT_EQ(result.line.substr(0, line.size()), line) << name;
   }
 }
 

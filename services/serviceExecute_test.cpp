@@ -21,9 +21,7 @@ namespace kivo {
 
 const std::string kCheckDummy = "/usr/lib/nagios/plugins/check_dummy";
 
-static std::string testdata(const std::string& name) {
-  return std::string(KIVO_SOURCE_DIR) + "/services/testdata/" + name;
-}
+const std::string kTestdata = std::string(KIVO_SOURCE_DIR) + "/services/testdata/";
 
 static service plugin(const std::string& path, const std::string& parameter) {
   service s;
@@ -43,22 +41,8 @@ static std::string run(service& s, const RunLimits& limits = RunLimits(), bool a
   }
 }
 
-// As in a process whose standard output was never moved off descriptor 1.
-struct DescriptorOneInFile {
-  explicit DescriptorOneInFile(const std::string& path) {
-    std::fflush(stdout);
-    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    ::dup2(file.get(), STDOUT_FILENO);
-  }
-  ~DescriptorOneInFile() {
-    std::fflush(stdout);
-    ::dup2(saved.get(), STDOUT_FILENO);
-  }
-  FileDescriptor saved{::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1)};
-};
-
 TEST(ServiceExecute, PluginAndAlertingProgramRunEnds) {
-  const std::string exitWith = testdata("exit_with.sh"), killSelf = testdata("kill_self.sh");
+  const std::string exitWith = kTestdata + "exit_with.sh", killSelf = kTestdata + "kill_self.sh";
   StopNotice stop;
   stop.begin(std::chrono::milliseconds(0));
   RunLimits stopped = shortLimits(0);
@@ -87,10 +71,8 @@ TEST(ServiceExecute, PluginAndAlertingProgramRunEnds) {
        "exception alerting program of service disk cut short by the stop: /bin/sleep", 1, true},
   };
   for (const Case& c : cases) {
-    service s = plugin(kCheckDummy, "1 before");
-    ASSERT_EQ(s.execute(), 1);
-    s.Setpath(c.path);
-    s.Setparameter(c.parameter);
+    service s = plugin(c.path, c.parameter);
+    s.SetResult(1, "before");  // an earlier run's
     s.SetAlertingSoftware(c.path);
     s.SetAlertingParameter(c.parameter);
     EXPECT_EQ(run(s, c.limits, c.alert), c.result) << c.parameter;
@@ -105,11 +87,7 @@ TEST(ServiceAlerting, ErrorMarkerGivesWayToTheIdentifierAndOtherChildrenAreLeft)
   ASSERT_GE(other, 0) << errnoText(errno);
   if (other == 0) _exit(3);
   siginfo_t info{};
-  ASSERT_TRUE(waitFor([&] {
-    info.si_pid = 0;
-    return ::waitid(P_PID, static_cast<id_t>(other), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-           info.si_pid == other;
-  }));
+  ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(other), &info, WEXITED | WNOWAIT), 0) << "it ended";
   const std::tuple<const char*, double, std::string> cases[] = {
       {"--error $ERROR", -1, "2\n--error\n-1\n"},
       {"$ERROR $ERROR", 1000000, "2\n1000000\n1000000\n"},
@@ -123,7 +101,7 @@ TEST(ServiceAlerting, ErrorMarkerGivesWayToTheIdentifierAndOtherChildrenAreLeft)
     service s = plugin("", "");
     s.SetAlertingSoftware(dir.file("alert"));
     s.SetAlertingParameter(parameter);
-    ASSERT_EQ(::symlink(testdata("record_arguments.sh").c_str(), dir.file("alert").c_str()), 0);
+    ASSERT_EQ(::symlink((kTestdata + "record_arguments.sh").c_str(), dir.file("alert").c_str()), 0);
     EXPECT_EQ(s.executeAlertingSoftware(errorId), service::kAlertingEnded) << parameter;
     EXPECT_EQ(readFile(dir.file("alert.arguments")), recorded) << parameter;
   }
@@ -132,15 +110,20 @@ TEST(ServiceAlerting, ErrorMarkerGivesWayToTheIdentifierAndOtherChildrenAreLeft)
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << "status " << status;
 }
 
-// The system log is descriptor 1 here, the alerting program's output the daemon's.
+// The system log is descriptor 1 here, the alerting program's output the daemon's:
+// descriptor 1 is a file, as in a process whose standard output was never moved off it.
 TEST(ServiceExecute, ProgramsThatCannotStartAreLoggedAndAlertsKeepTheDaemonsDescriptors) {
   ASSERT_EQ(standardOutputDescriptor(), STDOUT_FILENO);
   TempDir dir;
   service s = plugin(dir.file("no-such-plugin"), "-H 192.0.2.7");
   s.SetAlertingParameter("alert for $ERROR");
+  std::fflush(stdout);
+  FileDescriptor saved(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+  const std::string console = dir.file("console");
+  FileDescriptor file(::open(console.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+  ::dup2(file.get(), STDOUT_FILENO);
+  EXPECT_EQ(run(s), "2 ");
   {
-    DescriptorOneInFile redirect(dir.file("console"));
-    EXPECT_EQ(run(s), "2 ");
     CapturedOutput log;
     s.SetAlertingSoftware("/bin/echo");
     EXPECT_EQ(s.executeAlertingSoftware(42), service::kAlertingEnded);
@@ -148,7 +131,9 @@ TEST(ServiceExecute, ProgramsThatCannotStartAreLoggedAndAlertsKeepTheDaemonsDesc
     EXPECT_EQ(s.executeAlertingSoftware(42), service::kAlertingFailed);
     EXPECT_EQ(log.text(), "No such file or directory\n");
   }
-  EXPECT_EQ(readFile(dir.file("console")), "No such file or directory\nalert for 42\n");
+  std::fflush(stdout);
+  ::dup2(saved.get(), STDOUT_FILENO);
+  EXPECT_EQ(readFile(console), "No such file or directory\nalert for 42\n");
 }
 
 }  // namespace kivo

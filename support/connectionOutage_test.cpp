@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
-
-#include "testing/tempDir.h"
+#include <future>
 
 namespace kivo {
 
@@ -58,18 +55,15 @@ TEST(ConnectionOutageThreadTest, WaitersLeaveWhenBackOrInterrupted) {
   ConnectionOutage outage;
   EXPECT_TRUE(outage.waitUntilUp()) << "returns at once while up";
   outage.setPolicy({seconds(60), seconds(60), seconds(60)});
-  std::atomic<int> up{-1}, attempt{-1};
   for (bool stop : {false, true}) {
     outage.lost("gone");
     outage.attemptFailed("no");  // next attempt in a minute
-    std::thread gate([&] { up = outage.waitUntilUp() ? 1 : 0; });
-    std::thread statement([&] { attempt = outage.waitForAttempt() ? 1 : 0; });
+    auto gate = std::async(std::launch::async, [&] { return outage.waitUntilUp(); });
+    auto statement = std::async(std::launch::async, [&] { return outage.waitForAttempt(); });
     stop ? outage.interrupt() : (void)outage.restored();
-    int expected = stop ? 0 : 1;
-    EXPECT_TRUE(waitFor([&] { return up == expected && attempt == expected; }, seconds(10)))
-        << "both woken long before the next attempt; stop " << stop;
-    gate.join();
-    statement.join();
+    for (std::future<bool>* woken : {&gate, &statement})
+      EXPECT_EQ(woken->wait_for(seconds(10)), std::future_status::ready) << "stop " << stop;
+    EXPECT_EQ(gate.get() + statement.get(), stop ? 0 : 2) << "woken long before the next attempt";
   }
   EXPECT_FALSE(outage.waitForAttempt()) << "after the stop no wait begins";
   EXPECT_FALSE(outage.sleepFor(seconds(60)));

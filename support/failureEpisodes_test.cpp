@@ -1,4 +1,3 @@
-// A failing statement's line while it keeps failing, and which failures pass.
 #include "support/failureEpisodes.h"
 
 #include <gtest/gtest.h>

@@ -4,9 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <future>
 #include <string>
-#include <thread>
 #include <tuple>
 
 #include "support/stopNotice.h"
@@ -35,12 +34,11 @@ static std::string runShell(const std::string& script, const RunLimits& limits) 
 
 // True once the process is gone or only a zombie waiting for its parent.
 static bool processGone(const std::string& pidFile) {
-  std::string pid = readFile(pidFile);
-  while (!pid.empty() && pid.back() == '\n') pid.pop_back();
-  if (pid.empty()) return false;
-  std::string stat = readFile("/proc/" + pid + "/stat");
+  const long pid = std::stol("0" + readFile(pidFile));
+  std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
   size_t close = stat.rfind(')');
-  return stat.empty() || (close != std::string::npos && stat.compare(close, 3, ") Z") == 0);
+  return pid > 0 &&
+         (stat.empty() || (close != std::string::npos && stat.compare(close, 3, ") Z") == 0));
 }
 
 // True once the process of pidFile, a child of this one, has been reaped.
@@ -101,14 +99,12 @@ TEST(ProgramRun, StopDeadlineKillsTheProgramAfterTheGrace) {
     limits.stop = &notice;
     ::unlink(started.c_str());
     if (beforeStart) notice.begin(grace);
-    std::string outcome;
-    std::thread run([&] { outcome = runShell(script, limits); });
+    auto outcome = std::async(std::launch::async, [&] { return runShell(script, limits); });
     bool running = beforeStart || waitFor([&] { return fileExists(started); });
     notice.begin(grace);
     writeFile(gate, "");
-    run.join();
     EXPECT_TRUE(running) << script;
-    EXPECT_EQ(outcome.substr(0, result.size()), result) << script;
+    EXPECT_EQ(outcome.get().substr(0, result.size()), result) << script;
   }
 }
 
@@ -116,25 +112,19 @@ TEST(ProgramRun, StopDeadlineKillsTheProgramAfterTheGrace) {
 TEST(ProgramRunThreadTest, FastProgramDoesNotWaitForASlowOneStartedAfterIt) {
   TempDir dir;
   const std::string fastStarted = dir.file("fast"), slowStarted = dir.file("slow");
-  std::string fast, slow;
-  std::atomic<bool> fastDone{false}, slowDone{false};
-  std::thread fastRun([&] {
-    fast = runShell(kGated + " " + fastStarted + " " + slowStarted + " fast", shortLimits(0));
-    fastDone = true;
+  auto fast = std::async(std::launch::async, [&] {
+    return runShell(kGated + " " + fastStarted + " " + slowStarted + " fast", shortLimits(0));
   });
   bool fastRunning = waitFor([&] { return fileExists(fastStarted); });
-  std::thread slowRun([&] {
-    slow = runShell(kGated + " " + slowStarted + " " + dir.file("gate") + " slow", shortLimits(0));
-    slowDone = true;
+  auto slow = std::async(std::launch::async, [&] {
+    return runShell(kGated + " " + slowStarted + " " + dir.file("gate") + " slow", shortLimits(0));
   });
-  bool fastFinished = waitFor([&] { return fastDone.load(); }, std::chrono::seconds(10));
-  bool slowStillRunning = !slowDone;
+  bool fastFinished = fast.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  bool slowStillRunning = slow.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
   writeFile(dir.file("gate"), "");
-  fastRun.join();
-  slowRun.join();
   EXPECT_TRUE(fastRunning && fastFinished) << "the fast program waited for the slow one";
   EXPECT_TRUE(slowStillRunning) << "the slow program ended before its gate opened";
-  EXPECT_EQ(fast + slow, "ended exit 0 fast\nended exit 0 slow\n");
+  EXPECT_EQ(fast.get() + slow.get(), "ended exit 0 fast\nended exit 0 slow\n");
 }
 
 }  // namespace kivo

@@ -29,13 +29,8 @@ TEST(SpoolFile, PublishedFileIsCompleteAloneReadableAndNeverReplaced) {
     EXPECT_EQ(listDirectory(spool), std::vector<std::string>{"trap-1"}) << "no temporary file";
     EXPECT_EQ(listDirectory(dir.path()), std::vector<std::string>{"spool"}) << "none beside";
     std::string path = spool + "/gone/deeper/trap-1";
-    try {
-      publish(path, "x");
-      ADD_FAILURE() << "a missing directory must raise";
-    } catch (const FileException& e) {
-      EXPECT_STREQ(e.what(),
-                   ("can't write spool file " + path + ": No such file or directory").c_str());
-    }
+    EXPECT_EQ(failureOf<FileException>([&] { publish(path, "x"); }),
+              "can't write spool file " + path + ": No such file or directory");
   }
 }
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -30,8 +31,6 @@ TempDir::~TempDir() {
   ::nftw(path_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
-std::string TempDir::file(const std::string& name) const { return path_ + "/" + name; }
-
 void writeFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
@@ -40,9 +39,7 @@ void writeFile(const std::string& path, const std::string& content) {
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool fileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }

@@ -18,8 +18,7 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
-  // path() + "/" + name.
-  std::string file(const std::string& name) const;
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
 
  private:
   std::string path_;
@@ -33,6 +32,17 @@ bool fileExists(const std::string& path);
 std::vector<std::string> listDirectory(const std::string& path);
 // The lines of text, without their line feeds.
 std::vector<std::string> splitLines(const std::string& text);
+
+// The message of the Failure that call raises; "" when it raises none.
+template <class Failure>
+std::string failureOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const Failure& e) {
+    return e.what();
+  }
+  return "";
+}
 
 // Polls condition every few milliseconds until it holds or limit has passed;
 // returns its last answer. Every wait in the tests is bounded by one of these.

@@ -10,13 +10,11 @@
 
 namespace kivo {
 
-namespace {
-
-const char* const kHowToStart =
+static const char* const kHowToStart =
     "run the tests through ctest, which starts a cluster, or run `testing/pgcluster.sh start "
     "/tmp/kivo-pg` and set KIVO_TEST_PGDIR=/tmp/kivo-pg";
 
-std::string clusterDirectory() {
+static std::string clusterDirectory() {
   const char* value = ::getenv("KIVO_TEST_PGDIR");
   if (value == nullptr || *value == '\0') {
     throw std::runtime_error(std::string("KIVO_TEST_PGDIR is not set; ") + kHowToStart);
@@ -24,17 +22,11 @@ std::string clusterDirectory() {
   return value;
 }
 
-std::string connectionStringFor(const std::string& dbname) {
+static std::string connectionStringFor(const std::string& dbname) {
   return pgConnectionString(TestDatabase::host(), TestDatabase::port(), dbname, "postgres", "");
 }
 
-// Unique across the processes of a parallel test run.
-std::string freshName() {
-  static std::atomic<int> counter{0};
-  return "kivo_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
-}
-
-}  // namespace
+static std::atomic<int> databasesMade{0};
 
 std::string TestDatabase::host() { return clusterDirectory() + "/socket"; }
 
@@ -45,7 +37,9 @@ std::string TestDatabase::port() {
   return text;
 }
 
-TestDatabase::TestDatabase() : name_(freshName()) {
+// The name is unique across the processes of a parallel test run.
+TestDatabase::TestDatabase()
+    : name_("kivo_test_" + std::to_string(::getpid()) + "_" + std::to_string(databasesMade++)) {
   PgConnection admin = connectTest(connectionStringFor("postgres"), kHowToStart);
   runTestSql(admin.get(), "CREATE DATABASE " + name_ + " TEMPLATE kivo_template");
   connection_ = connectTest(connectionString());
@@ -63,14 +57,6 @@ TestDatabase::~TestDatabase() {
 }
 
 std::string TestDatabase::connectionString() const { return connectionStringFor(name_); }
-
-void TestDatabase::execute(const std::string& sql) { runTestSql(connection_.get(), sql); }
-
-std::vector<std::vector<std::string>> TestDatabase::rows(const std::string& sql) {
-  return resultRows(runTestSql(connection_.get(), sql).get());
-}
-
-std::string TestDatabase::value(const std::string& sql) { return rows(sql).at(0).at(0); }
 
 PgConnection connectTest(const std::string& conninfo, const std::string& hint) {
   PgConnection connection(PQconnectdb(conninfo.c_str()));

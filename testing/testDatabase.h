@@ -17,34 +17,6 @@
 
 namespace kivo {
 
-class TestDatabase {
- public:
-  TestDatabase();
-  ~TestDatabase();
-  TestDatabase(const TestDatabase&) = delete;
-  TestDatabase& operator=(const TestDatabase&) = delete;
-
-  const std::string& name() const { return name_; }
-  // "host=... port=... dbname=... user=postgres password=", the form that
-  // the daemon builds from its settings.
-  std::string connectionString() const;
-  // The cluster's socket directory and port (as text).
-  static std::string host();
-  static std::string port();
-
-  // Runs sql (several statements allowed); throws std::runtime_error with
-  // the server's text when it fails.
-  void execute(const std::string& sql);
-  // The rows of a query as text; NULL is "<NULL>".
-  std::vector<std::vector<std::string>> rows(const std::string& sql);
-  // The first column of the first row; throws when there is no row.
-  std::string value(const std::string& sql);
-
- private:
-  std::string name_;
-  PgConnection connection_;
-};
-
 // A connection to conninfo; throws std::runtime_error with libpq's text
 // and hint when there is none.
 PgConnection connectTest(const std::string& conninfo, const std::string& hint = "");
@@ -55,6 +27,33 @@ PgResult runTestSql(PGconn* connection, const std::string& sql);
 std::vector<std::vector<std::string>> resultRows(const PGresult* result);
 // text as an SQL string literal, its apostrophes doubled.
 std::string sqlQuoted(const std::string& text);
+
+class TestDatabase {
+ public:
+  TestDatabase();
+  ~TestDatabase();
+
+  const std::string& name() const { return name_; }
+  // "host=... port=... dbname=... user=postgres password=", the form that
+  // the daemon builds from its settings.
+  std::string connectionString() const;
+  // The cluster's socket directory and port (as text).
+  static std::string host();
+  static std::string port();
+
+  // Runs sql (several statements allowed), as runTestSql does.
+  void execute(const std::string& sql) { runTestSql(connection_.get(), sql); }
+  // The rows of a query as text; NULL is "<NULL>".
+  std::vector<std::vector<std::string>> rows(const std::string& sql) {
+    return resultRows(runTestSql(connection_.get(), sql).get());
+  }
+  // The first column of the first row; throws when there is no row.
+  std::string value(const std::string& sql) { return rows(sql).at(0).at(0); }
+
+ private:
+  std::string name_;
+  PgConnection connection_;
+};
 
 }  // namespace kivo
 
