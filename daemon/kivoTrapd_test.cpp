@@ -171,6 +171,7 @@ TEST(DaemonSighupThreadTest, NewLogAndServicesForTheNextTrapsWhileTheTrapInHandF
   h.addService(1, 1, kOid, gated, started + " " + gate + " old");
   h.config.entries["LOG"]["log_enable"] = "2";  // only 1 writes the trap log
   h.start(1);
+  EXPECT_NE(readFile(h.config.priorityFile).find(kOid), std::string::npos) << "written at start";
   h.spool("trap-1", trapFrom("held"));
   ASSERT_TRUE(waitFor([&] { return fileExists(started); })) << "the plug-in holds the trap";
 
