@@ -49,23 +49,9 @@ run() {
     DB="kivo_compare_$3"
     SPOOL="$RUN/spool"
     mkdir -p "$SPOOL"
-    bench_database "$DB" "$PLUGIN" '$1 ok'
-    sql -d "$DB" -c "INSERT INTO kivo_plugins (plugin_id, plugin_path, plugin_type, plugin_trap_oid)
-            SELECT s, '$PLUGIN', 'trap', '.1.3.6.1.4.1.99.0.' || s FROM generate_series(2, 16) AS s;
-        INSERT INTO kivo_services (service_id, service_name, service_parameter,
-                service_plugin_id, service_device_id)
-            SELECT s, 'bench ' || s, '\$1 ok', s, 1 FROM generate_series(2, 16) AS s;"
+    bench_spread_database "$DB" "$PLUGIN"
     bench_config "$RUN/kivo.conf" "$RUN" "$SPOOL" "$DB" "$2" 1
-    awk -v n="$N" -v d="$SPOOL" 'BEGIN {
-        for (i = 0; i < n; i++) {
-            f = sprintf("%s/trap-%08d", d, i)
-            printf "localhost\nUDP: [127.0.0.1]:40000->[127.0.0.1]:162\n" \
-                ".1.3.6.1.2.1.1.3.0 0:0:01:02.03\n.1.3.6.1.6.3.1.1.4.1.0 .1.3.6.1.4.1.99.0.%d\n" \
-                ".1.3.6.1.4.1.99.1 0\n.1.3.6.1.4.1.99.2 \"trap %d\"\ndate 2026-12-07 10:00:00\n",
-                i % 16 + 1, i > f
-            close(f)
-        }
-    }'
+    bench_spread_traps "$SPOOL" "$N"
     KIVO_CONF="$RUN/kivo.conf" "/tmp/kivo-compare-$1/build-bench/kivoTrapD" > "$RUN/console" 2>&1 &
     DAEMON=$!
     wait_until '[ "$(ls -1U "$SPOOL" | wc -l)" -lt "$N" ]' 0.005 ||

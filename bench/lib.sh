@@ -18,6 +18,12 @@
 #   bench_database DB PLUGIN PARAMETERS
 #                                a database with device 127.0.0.1 and one
 #                                trap service on .1.3.6.1.4.1.99.0.1
+#   bench_spread_database DB PLUGIN
+#                                the same with 16 services, on the trap
+#                                OIDs .1.3.6.1.4.1.99.0.1 to .16, each
+#                                running PLUGIN with "$1 ok"
+#   bench_spread_traps SPOOL N   N trap files in SPOOL (trap-00000000 on),
+#                                spread over those 16 services
 #   bench_config FILE DIR SPOOL DB WORKERS SLEEP
 #                                kivo.conf for it, the logs in DIR
 #   now                          seconds since the epoch, with nanoseconds
@@ -87,6 +93,28 @@ bench_database() {
             VALUES (1, '$2', 'trap', '.1.3.6.1.4.1.99.0.1');
         INSERT INTO kivo_services (service_id, service_name, service_parameter,
             service_plugin_id, service_device_id) VALUES (1, 'bench', '$3', 1, 1);"
+}
+
+bench_spread_database() {
+    bench_database "$1" "$2" '$1 ok'
+    sql -d "$1" -c "INSERT INTO kivo_plugins (plugin_id, plugin_path, plugin_type, plugin_trap_oid)
+            SELECT s, '$2', 'trap', '.1.3.6.1.4.1.99.0.' || s FROM generate_series(2, 16) AS s;
+        INSERT INTO kivo_services (service_id, service_name, service_parameter,
+                service_plugin_id, service_device_id)
+            SELECT s, 'bench ' || s, '\$1 ok', s, 1 FROM generate_series(2, 16) AS s;"
+}
+
+bench_spread_traps() {
+    awk -v d="$1" -v n="$2" 'BEGIN {
+        for (i = 0; i < n; i++) {
+            f = sprintf("%s/trap-%08d", d, i)
+            printf "localhost\nUDP: [127.0.0.1]:40000->[127.0.0.1]:162\n" \
+                ".1.3.6.1.2.1.1.3.0 0:0:01:02.03\n.1.3.6.1.6.3.1.1.4.1.0 .1.3.6.1.4.1.99.0.%d\n" \
+                ".1.3.6.1.4.1.99.1 0\n.1.3.6.1.4.1.99.2 \"trap %d\"\ndate 2026-12-07 10:00:00\n",
+                i % 16 + 1, i > f
+            close(f)
+        }
+    }'
 }
 
 # Database $1 with N services ($4) of one device, each running plug-in $2

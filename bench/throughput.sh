@@ -52,23 +52,12 @@ run_daemon() {
     DB=kivo_bench_$W${2:-}
     SPOOL="$RUN/spool"
     mkdir -p "$SPOOL"
-    bench_database "$DB" "$PLUGIN" '$1 ok'
-    # Fifteen more services of the device, on the trap OIDs .2 to .16.
-    sql -d "$DB" -c "INSERT INTO kivo_plugins (plugin_id, plugin_path, plugin_type, plugin_trap_oid)
-            SELECT s, '$PLUGIN', 'trap', '.1.3.6.1.4.1.99.0.' || s FROM generate_series(2, 16) AS s;
-        INSERT INTO kivo_services (service_id, service_name, service_parameter,
-                service_plugin_id, service_device_id)
-            SELECT s, 'bench ' || s, '\$1 ok', s, 1 FROM generate_series(2, 16) AS s;"
+    bench_spread_database "$DB" "$PLUGIN"
     bench_config "$RUN/kivo.conf" "$RUN" "$SPOOL" "$DB" "$W" 1
     if [ -n "${2:-}" ]; then
         sed -i 's|^\[KIVO\]$|[KIVO]\nmetrics_listen=127.0.0.1:0|' "$RUN/kivo.conf"
     fi
-    i=0
-    while [ "$i" -lt "$N" ]; do
-        printf 'localhost\nUDP: [127.0.0.1]:40000->[127.0.0.1]:162\n.1.3.6.1.2.1.1.3.0 0:0:01:02.03\n.1.3.6.1.6.3.1.1.4.1.0 .1.3.6.1.4.1.99.0.%d\n.1.3.6.1.4.1.99.1 0\n.1.3.6.1.4.1.99.2 "trap %d"\ndate 2026-12-07 10:00:00\n' \
-            $((i % 16 + 1)) "$i" > "$SPOOL/trap-$(printf '%08d' "$i")"
-        i=$((i + 1))
-    done
+    bench_spread_traps "$SPOOL" "$N"
 
     KIVO_CONF="$RUN/kivo.conf" "$ROOT/$BUILD_DIR/kivoTrapD" > "$RUN/console" 2>&1 &
     DAEMON=$!
