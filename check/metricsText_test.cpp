@@ -9,7 +9,7 @@ namespace kivo {
 TEST(MetricsText, SamplesAreFoundUnderTheirSeries) {
   const std::pair<const char*, std::string> cases[] = {
       // the line, its key or "" when it has no sample
-      {"  x\t4 1700000000000", "x"},
+      {"  az_AZ:09\t4 1700000000000", "az_AZ:09"},
       {"x{ b=\"2\", a=\"1\", } 4", "x{a=\"1\",b=\"2\"}"},
       {"x{v=\"a \\\" }\"} 4", "x{v=\"a \\\" }\"}"},
       {"x{} 4", "x"},
