@@ -16,7 +16,8 @@
 #   ROUNDS     runs per revision and worker count (default 5)
 #
 # Each revision is built (Release, the daemon only) in a worktree
-# /tmp/kivo-compare-REV, which later calls reuse; remove them with
+# /tmp/kivo-compare-REV, which later calls reuse as it is (so name a
+# commit, not a branch that moves); remove them with
 # "git worktree remove". All revisions run against this checkout's schema.
 set -eu
 cd "$(dirname "$0")/.."
@@ -33,11 +34,11 @@ if [ $# -eq 0 ]; then
 fi
 
 . bench/lib.sh
-bench_setup kivo-bench-compare kivoTrapD
+bench_setup kivo-bench-compare
 
 for rev in "$@"; do
     tree="/tmp/kivo-compare-$rev"
-    [ -d "$tree" ] || git worktree add -f --detach "$tree" "$rev" >/dev/null 2>&1
+    [ -d "$tree" ] || git worktree add -f --detach "$tree" "$rev" >/dev/null
     cmake -S "$tree" -B "$tree/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DBUILD_TESTING=OFF -DKIVO_BUILD_BENCHMARKS=OFF >/dev/null
     cmake --build "$tree/build-bench" --target kivoTrapD >/dev/null

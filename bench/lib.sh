@@ -2,7 +2,7 @@
 # (". bench/lib.sh") after it has set LIMIT, the seconds every wait_until
 # gives up after.
 #
-#   bench_setup NAME TARGET...   builds the targets into $BUILD_DIR
+#   bench_setup NAME TARGET...   builds the targets (if any) into $BUILD_DIR
 #                                (build-bench), makes the work folder WORK
 #                                (/tmp/NAME-XXXXXX) and a throwaway cluster in
 #                                WORK/pg (port $KIVO_PG_PORT when set), sets
@@ -61,8 +61,10 @@ bench_cleanup() {
 bench_setup() {
     name=$1
     shift
-    cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$BUILD_DIR" --target "$@" >/dev/null
+    if [ $# -gt 0 ]; then
+        cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+        cmake --build "$BUILD_DIR" --target "$@" >/dev/null
+    fi
     WORK=$(mktemp -d "/tmp/$name-XXXXXX")
     # The cluster runs as the postgres user, who must reach its folder.
     chmod 0755 "$WORK"
